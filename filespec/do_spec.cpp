@@ -1,0 +1,76 @@
+// Expanding one file spec: a file, a directory, or a wildcard pattern with or
+// without a directory part; and the walk of one directory, subdirectories first.
+#include <algorithm>
+
+#include "driver/raduza.h"
+
+void RADUza::doSpec(const std::string& spec) {
+    if (halted_) return;
+    if (const std::optional<PathStatus> status = fs_.queryPath(spec)) {
+        if (!status->isDirectory) addFile(spec);
+        else if (isSet(OPT_RECURSE)) doDir(spec, "*.*");
+        return;  // a directory without -r is passed over silently
+    }
+
+    const std::size_t split = spec.rfind(rules_.separator);
+    if (split != std::string::npos) {
+        const std::string dir = spec.substr(0, split);
+        const std::string pattern = spec.substr(split + 1);
+        if (isSet(OPT_VERBOSE)) msg(MSG_LOOKING, pattern.c_str(), dir.c_str());
+        const std::optional<PathStatus> dirStatus = fs_.queryPath(dir);
+        if (!dirStatus) msg(MSG_NO_MATCH, spec.c_str());
+        else if (dirStatus->isDirectory) doDir(dir, pattern);
+        else addFile(spec);  // nothing can lie below a file: reported as missing
+        return;
+    }
+
+    const std::vector<std::string> found = fs_.findPlainFiles(spec);
+    if (found.empty()) msg(MSG_NO_MATCH, spec.c_str());
+    for (const std::string& name : found) addFile(name);
+}
+
+void RADUza::doDir(const std::string& dir, const std::string& pattern) {
+    if (halted_ || !enterDirectory(dir)) return;
+    if (isSet(OPT_RECURSE)) walkSubdirectories(dir, pattern);
+    storeMatchingFiles(dir, pattern);
+    walkPath_.pop_back();
+}
+
+// Records `dir` on the walk path; false when it is already there (a link that
+// leads back up the tree), so a cycle is walked once, not forever.
+bool RADUza::enterDirectory(const std::string& dir) {
+    const std::optional<FileId> id = fs_.fileId(dir);
+    if (id && std::find(walkPath_.begin(), walkPath_.end(), *id) != walkPath_.end()) return false;
+    walkPath_.push_back(id.value_or(FileId{~std::uint64_t{0}, ~std::uint64_t{0}}));
+    return true;
+}
+
+void RADUza::walkSubdirectories(const std::string& dir, const std::string& pattern) {
+    std::vector<std::string> subdirectories;
+    (void)fs_.enumerate(dir, "*.*", [&](const DirEntry& entry) {
+        if (entry.isDirectory && entry.name != "." && entry.name != "..") subdirectories.push_back(entry.name);
+        return true;
+    });
+    for (const std::string& name : subdirectories) {
+        if (halted_) return;
+        const std::string path = dir + rules_.separator + name;
+        if (isSet(OPT_SHOW_RECURS)) msg(MSG_DESCENDING, path.c_str());
+        doDir(path, pattern);
+    }
+}
+
+void RADUza::storeMatchingFiles(const std::string& dir, const std::string& pattern) {
+    std::vector<std::string> files;
+    (void)fs_.enumerate(dir, pattern, [&](const DirEntry& entry) {
+        if (!entry.isDirectory) files.push_back(entry.name);
+        return true;
+    });
+    std::string path = dir + rules_.separator;
+    const std::size_t dirLength = path.size();
+    for (const std::string& name : files) {
+        if (halted_) return;
+        path.resize(dirLength);
+        path += name;
+        addFile(path);
+    }
+}

@@ -1,0 +1,10 @@
+// The naming rule: a resource name is the file's path, upper-cased, without drive
+// or server prefix, with '/' as separator; with junked paths only the last component.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/path_rules.h"
+
+std::string deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules);

@@ -1,0 +1,94 @@
+// The operating-system services the tool needs, behind one interface so the tool's
+// logic runs unchanged against the real file system or an in-memory fake.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What a path query reports about an existing file or directory.
+struct PathStatus {
+    bool isDirectory = false;
+    bool readOnly = false;
+};
+
+// One entry of a directory enumeration; `name` has no directory part.
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+    bool isHidden = false;
+    bool isSystem = false;
+};
+
+// Identifies a file or directory across different paths to it
+// (POSIX: device and inode; Win32: volume serial and file index).
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
+    bool operator!=(const FileId& other) const { return !(*this == other); }
+};
+
+// A file opened for reading. Size and identity come from the open file, so they
+// describe exactly what will be read.
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    virtual std::uint64_t size() const = 0;
+    virtual FileId id() const = 0;
+    // Reads up to `capacity` bytes. Returns the count read (0 at the end of the
+    // file), or nothing when the read failed.
+    [[nodiscard]] virtual std::optional<std::size_t> read(char* buffer, std::size_t capacity) = 0;
+};
+
+// A byte sink: the resource file or standard output. Writes are handed straight
+// to the OS; the caller does its own buffering.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // Writes all `size` bytes; false when any of them could not be written.
+    [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
+    // Cuts the file back to `size` bytes and continues writing there; false when
+    // the output cannot do that (a pipe, a console) or the OS refused.
+    [[nodiscard]] virtual bool truncate(std::uint64_t size) = 0;
+    // Identity of the file behind the output, when it is one.
+    virtual std::optional<FileId> id() const = 0;
+};
+
+// Receives enumerated entries one at a time; returning false stops the enumeration.
+using EntryVisitor = std::function<bool(const DirEntry&)>;
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // Fails for paths containing `*` or `?` and for paths that name nothing.
+    virtual std::optional<PathStatus> queryPath(const std::string& path) = 0;
+    virtual bool pathExists(const std::string& path) = 0;
+    // Identity of an existing file or directory (following links).
+    virtual std::optional<FileId> fileId(const std::string& path) = 0;
+
+    // Visits the entries of `dir` whose names match `pattern`, in the platform's
+    // order; `*.*` visits every entry, "." and ".." included. Returns false when
+    // the directory could not be read (an empty match is not a failure).
+    virtual bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) = 0;
+    // Names of the plain files (not directories, hidden or system files) matching
+    // `spec`, a pattern resolved against the current directory.
+    virtual std::vector<std::string> findPlainFiles(const std::string& spec) = 0;
+
+    // Nothing when the file cannot be opened.
+    virtual std::unique_ptr<InputFile> openInput(const std::string& path) = 0;
+    // Creates or truncates `path`; nothing when it cannot be created.
+    virtual std::unique_ptr<OutputFile> createOutput(const std::string& path) = 0;
+    // Standard output and standard error in binary mode; owned by the file system.
+    virtual OutputFile& standardOutput() = 0;
+    virtual OutputFile& standardError() = 0;
+    virtual bool removeFile(const std::string& path) = 0;
+};
+
+// The file system of the platform this build runs on.
+FileSystem& realFileSystem();

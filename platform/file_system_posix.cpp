@@ -1,0 +1,201 @@
+// The file system on POSIX: Win32 notions mapped to their nearest POSIX meaning
+// (write permission for read-only, a leading dot for hidden, sorted enumeration).
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_system.h"
+#include "platform/name_order.h"
+#include "platform/wildcard.h"
+
+namespace {
+
+FileId idOf(const struct stat& st) {
+    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+class PosixInput final : public InputFile {
+public:
+    PosixInput(int fd, const struct stat& st) : fd_(fd), size_(static_cast<std::uint64_t>(st.st_size)), id_(idOf(st)) {}
+    ~PosixInput() override { ::close(fd_); }
+    std::uint64_t size() const override { return size_; }
+    FileId id() const override { return id_; }
+    std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
+        for (;;) {
+            const ssize_t got = ::read(fd_, buffer, capacity);
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) return std::nullopt;
+        }
+    }
+
+private:
+    int fd_;
+    std::uint64_t size_;
+    FileId id_;
+};
+
+class PosixOutput final : public OutputFile {
+public:
+    PosixOutput(int fd, bool owned) : fd_(fd), owned_(owned) {}
+    ~PosixOutput() override {
+        if (owned_) ::close(fd_);
+    }
+    bool write(const char* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t put = ::write(fd_, data, size);
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            data += put;
+            size -= static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+    bool truncate(std::uint64_t size) override {
+        if (!owned_) return false;  // never cut back a stream the caller handed us
+        const auto offset = static_cast<off_t>(size);
+        return ::ftruncate(fd_, offset) == 0 && ::lseek(fd_, offset, SEEK_SET) == offset;
+    }
+    std::optional<FileId> id() const override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        return idOf(st);
+    }
+
+private:
+    int fd_;
+    bool owned_;
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    PosixFileSystem() : stdout_(STDOUT_FILENO, false), stderr_(STDERR_FILENO, false) {
+        // A reader that goes away must turn into a failed write the tool reports,
+        // not a signal that kills it silently.
+        ::signal(SIGPIPE, SIG_IGN);
+    }
+
+    std::optional<PathStatus> queryPath(const std::string& path) override {
+        struct stat st;
+        if (hasWildcard(path) || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+        // Root may write anywhere, so read-only is the owner's write bit, not access().
+        return PathStatus{S_ISDIR(st.st_mode), (st.st_mode & S_IWUSR) == 0};
+    }
+
+    bool pathExists(const std::string& path) override {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0;
+    }
+
+    std::optional<FileId> fileId(const std::string& path) override {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+        return idOf(st);
+    }
+
+    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
+        std::vector<DirEntry> entries;
+        if (!readMatching(dir, pattern, entries)) return false;
+        sortInNameOrder(entries);
+        for (const DirEntry& entry : entries)
+            if (!visit(entry)) break;
+        return true;
+    }
+
+    std::vector<std::string> findPlainFiles(const std::string& spec) override {
+        std::vector<std::string> names;
+        enumerate(".", spec, [&](const DirEntry& entry) {
+            if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
+            return true;
+        });
+        return names;
+    }
+
+    std::unique_ptr<InputFile> openInput(const std::string& path) override {
+        // Non-blocking so that a FIFO named on the command line cannot hang the open.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return nullptr;
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return nullptr;
+        }
+#ifdef POSIX_FADV_SEQUENTIAL
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+        return std::make_unique<PosixInput>(fd, st);
+    }
+
+    std::unique_ptr<OutputFile> createOutput(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0) return nullptr;
+        return std::make_unique<PosixOutput>(fd, true);
+    }
+
+    OutputFile& standardOutput() override { return stdout_; }
+    OutputFile& standardError() override { return stderr_; }
+
+    bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+private:
+    // Collects the matching entries that are directories or regular files after
+    // following links; FIFOs, sockets, devices and dangling links are left out,
+    // since reading them could block forever or fail.
+    static bool readMatching(const std::string& dir, const std::string& pattern, std::vector<DirEntry>& entries) {
+        DIR* stream = ::opendir(dir.c_str());
+        if (!stream) return false;
+        std::string path = dir + '/';
+        const std::size_t dirLength = path.size();
+        while (const dirent* found = ::readdir(stream)) {
+            if (!wildcardMatch(pattern, found->d_name)) continue;
+            DirEntry entry;
+            entry.name = found->d_name;
+            if (isDotOrDotDot(found->d_name)) {
+                entry.isDirectory = true;
+            } else {
+                entry.isHidden = found->d_name[0] == '.';
+                path.resize(dirLength);
+                path += found->d_name;
+                if (!classify(found, path, entry)) continue;
+            }
+            entries.push_back(std::move(entry));
+        }
+        ::closedir(stream);
+        return true;
+    }
+
+    static bool classify(const dirent* found, const std::string& path, DirEntry& entry) {
+#ifdef _DIRENT_HAVE_D_TYPE
+        if (found->d_type == DT_REG) return true;
+        if (found->d_type == DT_DIR) {
+            entry.isDirectory = true;
+            return true;
+        }
+#else
+        (void)found;
+#endif
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0) return false;
+        entry.isDirectory = S_ISDIR(st.st_mode);
+        return entry.isDirectory || S_ISREG(st.st_mode);
+    }
+
+    PosixOutput stdout_;
+    PosixOutput stderr_;
+};
+
+}  // namespace
+
+FileSystem& realFileSystem() {
+    static PosixFileSystem fileSystem;
+    return fileSystem;
+}

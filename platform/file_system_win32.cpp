@@ -1,0 +1,178 @@
+// The file system on Win32, through the ANSI file API. Enumerations are sorted
+// here as on POSIX, so the order does not depend on the volume's file system.
+#include <windows.h>
+
+#include "platform/file_system.h"
+#include "platform/name_order.h"
+#include "platform/wildcard.h"
+
+namespace {
+
+FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return FileId{info.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+class Win32Input final : public InputFile {
+public:
+    Win32Input(HANDLE handle, std::uint64_t size, FileId id) : handle_(handle), size_(size), id_(id) {}
+    ~Win32Input() override { CloseHandle(handle_); }
+    std::uint64_t size() const override { return size_; }
+    FileId id() const override { return id_; }
+    std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
+        DWORD got = 0;
+        const DWORD wanted = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+        if (!ReadFile(handle_, buffer, wanted, &got, nullptr)) return std::nullopt;
+        return got;
+    }
+
+private:
+    HANDLE handle_;
+    std::uint64_t size_;
+    FileId id_;
+};
+
+class Win32Output final : public OutputFile {
+public:
+    Win32Output(HANDLE handle, bool owned) : handle_(handle), owned_(owned) {}
+    ~Win32Output() override {
+        if (owned_) CloseHandle(handle_);
+    }
+    bool write(const char* data, std::size_t size) override {
+        // WriteFile on the raw handle: no C runtime text mode can turn a 0x0A byte
+        // of the resource file into 0x0D 0x0A.
+        if (handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return false;
+        while (size > 0) {
+            const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+            DWORD put = 0;
+            if (!WriteFile(handle_, data, chunk, &put, nullptr) || put == 0) return false;
+            data += put;
+            size -= put;
+        }
+        return true;
+    }
+    bool truncate(std::uint64_t size) override {
+        if (!owned_) return false;
+        LARGE_INTEGER offset;
+        offset.QuadPart = static_cast<LONGLONG>(size);
+        return SetFilePointerEx(handle_, offset, nullptr, FILE_BEGIN) && SetEndOfFile(handle_);
+    }
+    std::optional<FileId> id() const override {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
+        return idOf(info);
+    }
+
+private:
+    HANDLE handle_;
+    bool owned_;
+};
+
+class Win32FileSystem final : public FileSystem {
+public:
+    Win32FileSystem()
+        : stdout_(GetStdHandle(STD_OUTPUT_HANDLE), false), stderr_(GetStdHandle(STD_ERROR_HANDLE), false) {}
+
+    std::optional<PathStatus> queryPath(const std::string& path) override {
+        if (hasWildcard(path)) return std::nullopt;
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+        return PathStatus{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0};
+    }
+
+    bool pathExists(const std::string& path) override {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    std::optional<FileId> fileId(const std::string& path) override {
+        // Backup semantics let CreateFile open a directory, following junctions.
+        const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool known = GetFileInformationByHandle(handle, &info);
+        CloseHandle(handle);
+        if (!known) return std::nullopt;
+        return idOf(info);
+    }
+
+    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
+        std::vector<DirEntry> entries;
+        if (!search(dir + '\\' + pattern, entries)) return false;
+        sortInNameOrder(entries);
+        for (const DirEntry& entry : entries)
+            if (!visit(entry)) break;
+        return true;
+    }
+
+    std::vector<std::string> findPlainFiles(const std::string& spec) override {
+        std::vector<DirEntry> entries;
+        search(spec, entries);
+        sortInNameOrder(entries);
+        std::vector<std::string> names;
+        for (const DirEntry& entry : entries)
+            if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
+        return names;
+    }
+
+    std::unique_ptr<InputFile> openInput(const std::string& path) override {
+        const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            CloseHandle(handle);
+            return nullptr;
+        }
+        const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        return std::make_unique<Win32Input>(handle, size, idOf(info));
+    }
+
+    std::unique_ptr<OutputFile> createOutput(const std::string& path) override {
+        const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<Win32Output>(handle, true);
+    }
+
+    OutputFile& standardOutput() override { return stdout_; }
+    OutputFile& standardError() override { return stderr_; }
+
+    bool removeFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+
+private:
+    // Runs one directory search. A search that matches nothing is not a failure.
+    static bool search(const std::string& query, std::vector<DirEntry>& entries) {
+        WIN32_FIND_DATAA found;
+        const HANDLE handle = FindFirstFileA(query.c_str(), &found);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+        }
+        do {
+            DirEntry entry;
+            entry.name = found.cFileName;
+            entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || isDotOrDotDot(found.cFileName);
+            entry.isHidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+            entry.isSystem = (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+            entries.push_back(std::move(entry));
+        } while (FindNextFileA(handle, &found));
+        FindClose(handle);
+        return true;
+    }
+
+    Win32Output stdout_;
+    Win32Output stderr_;
+};
+
+}  // namespace
+
+FileSystem& realFileSystem() {
+    static Win32FileSystem fileSystem;
+    return fileSystem;
+}

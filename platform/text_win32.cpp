@@ -1,0 +1,3 @@
+#include "platform/text.h"
+
+std::u16string widenName(std::string_view narrow) { return widenBytes(narrow); }

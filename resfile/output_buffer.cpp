@@ -1,0 +1,56 @@
+#include "resfile/output_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+// The buffer is not zero-filled, so pages a short run never touches cost nothing.
+OutputBuffer::OutputBuffer(OutputFile& sink, std::size_t capacity)
+    : sink_(sink), buffer_(new char[capacity]), capacity_(capacity) {}
+
+void OutputBuffer::put(const char* data, std::size_t size) {
+    while (size > 0) {
+        if (used_ == capacity_ && !flush()) return;
+        const std::size_t chunk = std::min(size, capacity_ - used_);
+        std::memcpy(buffer_.get() + used_, data, chunk);
+        used_ += chunk;
+        data += chunk;
+        size -= chunk;
+    }
+}
+
+void OutputBuffer::putZeros(std::size_t count) {
+    static const char zeros[4096] = {};
+    while (count > 0) {
+        const std::size_t chunk = std::min(count, sizeof zeros);
+        put(zeros, chunk);
+        count -= chunk;
+    }
+}
+
+bool OutputBuffer::flush() {
+    if (failed_) {
+        used_ = 0;
+        return false;
+    }
+    if (used_ > 0 && !sink_.write(buffer_.get(), used_)) failed_ = true;
+    handedOver_ += used_;
+    used_ = 0;
+    return !failed_;
+}
+
+char* OutputBuffer::freeSpace(std::size_t minimum, std::size_t& available) {
+    if (capacity_ - used_ < minimum) (void)flush();
+    available = capacity_ - used_;
+    return buffer_.get() + used_;
+}
+
+bool OutputBuffer::dropFrom(std::uint64_t offset) {
+    if (offset >= handedOver_) {
+        used_ = static_cast<std::size_t>(std::min<std::uint64_t>(used_, offset - handedOver_));
+        return true;
+    }
+    if (failed_ || !sink_.truncate(offset)) return false;
+    handedOver_ = offset;
+    used_ = 0;
+    return true;
+}

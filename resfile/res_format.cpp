@@ -1,0 +1,27 @@
+#include "resfile/res_format.h"
+
+#include "platform/text.h"
+
+void appendLittleEndian16(std::string& bytes, std::uint16_t value) {
+    bytes.push_back(static_cast<char>(value & 0xFF));
+    bytes.push_back(static_cast<char>(value >> 8));
+}
+
+void appendLittleEndian32(std::string& bytes, std::uint32_t value) {
+    appendLittleEndian16(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
+    appendLittleEndian16(bytes, static_cast<std::uint16_t>(value >> 16));
+}
+
+std::string encodeNameOrId(const NameOrId& cell) {
+    std::string bytes;
+    if (cell.isOrdinal) {
+        appendLittleEndian16(bytes, RES_ORDINAL_MARKER);
+        appendLittleEndian16(bytes, cell.ordinal);
+        return bytes;
+    }
+    const std::u16string wide = widenName(cell.text);
+    bytes.reserve(2 * (wide.size() + 1));
+    for (char16_t unit : wide) appendLittleEndian16(bytes, static_cast<std::uint16_t>(unit));
+    appendLittleEndian16(bytes, 0);
+    return bytes;
+}

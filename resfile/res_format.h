@@ -1,0 +1,54 @@
+// The Win32 binary resource file layout: the numbers of the format and the header
+// record that mirrors one entry's header on disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr std::uint32_t RES_ALIGNMENT = 4;               // every entry starts at a multiple of this
+inline constexpr std::uint32_t RES_LEADING_ENTRY_SIZE = 32;     // the empty entry that opens every file
+inline constexpr std::uint32_t RES_FIXED_HEADER_BYTES = 24;     // header bytes besides type, name and padding
+inline constexpr std::uint32_t RES_ORDINAL_FIELD_BYTES = 4;     // 0xFFFF marker and a 16-bit ordinal
+inline constexpr std::uint16_t RES_ORDINAL_MARKER = 0xFFFF;
+inline constexpr std::uint16_t RES_FLAGS_MOVEABLE_PURE = 0x0030;
+inline constexpr std::uint16_t RES_LANGUAGE_US_ENGLISH = 0x0409;
+inline constexpr std::uint64_t RES_MAX_DATA_SIZE = 0xFFFFFFFFu;  // DataSize is 32 bits wide
+inline constexpr const char* RES_TYPE_NAME = "RT_RADUZA";
+
+// Zero bytes that bring `size` up to the next multiple of RES_ALIGNMENT.
+constexpr std::uint32_t paddingFor(std::uint64_t size) {
+    return static_cast<std::uint32_t>((RES_ALIGNMENT - size % RES_ALIGNMENT) % RES_ALIGNMENT);
+}
+
+// A resource type or name: a 16-bit ordinal, or a string held as the platform's
+// narrow text (widened to UTF-16LE only when written).
+struct NameOrId {
+    bool isOrdinal = true;
+    std::uint16_t ordinal = 0;
+    std::string_view text;
+
+    static NameOrId ofOrdinal(std::uint16_t number) { return NameOrId{true, number, {}}; }
+    static NameOrId ofText(std::string_view name) { return NameOrId{false, 0, name}; }
+};
+
+// The header of one entry, field for field in the order written to disk (the
+// type and name fields and the header padding sit between HeaderSize and DataVersion).
+struct ResHeader {
+    std::uint32_t DataSize = 0;
+    std::uint32_t HeaderSize = RES_LEADING_ENTRY_SIZE;
+    std::uint32_t DataVersion = 0;
+    std::uint16_t MemoryFlags = RES_FLAGS_MOVEABLE_PURE;
+    std::uint16_t LanguageId = RES_LANGUAGE_US_ENGLISH;
+    std::uint32_t Version = 0;
+    std::uint32_t Characteristics = 0;
+    const NameOrId* Type = nullptr;
+    const NameOrId* Name = nullptr;
+};
+
+// Appends `value` as little-endian bytes.
+void appendLittleEndian16(std::string& bytes, std::uint16_t value);
+void appendLittleEndian32(std::string& bytes, std::uint32_t value);
+
+// The type or name field as written: the ordinal form, or UTF-16LE text and a zero unit.
+std::string encodeNameOrId(const NameOrId& cell);
