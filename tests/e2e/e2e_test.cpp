@@ -1,0 +1,131 @@
+// End-to-end: the real executable in a scratch directory, checked by exit status,
+// exact output and exact bytes. The same tests prove the Win32 build under Wine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/path_rules.h"
+#include "tests/support/res_reader.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_process.h"
+
+namespace {
+
+const std::string WORKED_EXAMPLE =
+    std::string("\0\0\0\0\x20\0\0\0\xff\xff\0\0\xff\xff\0\0", 16) + std::string(16, '\0') +
+    std::string("\x05\0\0\0\x38\0\0\0", 8) + std::string("R\0T\0_\0R\0A\0D\0U\0Z\0A\0\0\0", 20) +
+    std::string("A\0.\0G\0I\0F\0\0\0", 12) + std::string("\0\0\0\0\x30\0\x09\x04\0\0\0\0\0\0\0\0", 16) +
+    std::string("\x01\x02\x03\x04\x05\0\0\0", 8);
+
+class EndToEnd : public ::testing::Test {
+protected:
+    ToolResult run(const std::vector<std::string>& arguments, StdoutMode mode = StdoutMode::CAPTURED) {
+        return runTool(arguments, dir.path(), mode);
+    }
+    ResFile resFile(const std::string& name = "out.res") {
+        const ResFile file = readResFile(dir.readFile(name));
+        EXPECT_TRUE(file.valid) << file.error;
+        return file;
+    }
+    TempDir dir;
+};
+
+TEST_F(EndToEnd, PrintsUsageAndNothingToDoWithoutArguments) {
+    const ToolResult result = run({});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output.substr(0, 22), "Raduza Resource Tool.\n");
+    EXPECT_EQ(result.output.substr(result.output.size() - 23), "Error:  Nothing to do!\n");
+}
+
+TEST_F(EndToEnd, ExitsWithStatusOneOnAnInvalidOptionAndCreatesNothing) {
+    dir.writeFile("a.gif", "x");
+    const ToolResult result = run({"-f", "out.res", "a.gif", "-x"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output.substr(0, 19), "Invalid option: x\nR");
+    EXPECT_FALSE(dir.exists("out.res"));
+    EXPECT_EQ(run({"a.gif", "-f"}).exitStatus, 1);
+    EXPECT_EQ(run({"-help-undocumented"}).exitStatus, 0);
+}
+
+TEST_F(EndToEnd, StoresTheWorkedExampleInAFileAndOnStandardOutput) {
+    dir.writeFile("a.gif", "\x01\x02\x03\x04\x05");
+    const ToolResult toFile = run({"-f", "out.res", "a.gif"});
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_EQ(toFile.output, "Stored a.gif as A.GIF.\n");
+    EXPECT_EQ(dir.readFile("out.res"), WORKED_EXAMPLE);
+    const ToolResult toStdout = run({"-q", "a.gif"});
+    EXPECT_EQ(toStdout.exitStatus, 0);
+    EXPECT_EQ(toStdout.output, WORKED_EXAMPLE);
+}
+
+TEST_F(EndToEnd, WalksATreeSubdirectoriesFirstInNameOrder) {
+    dir.writeFile(platformPath({"assets", "b.txt"}), "bee");
+    dir.writeFile(platformPath({"assets", "A.txt"}), "a\n\r\n\x1a");  // bytes a text mode would mangle
+    dir.writeFile(platformPath({"assets", "img", "logo.gif"}), std::string(1000, '\0'));
+    dir.writeFile(platformPath({"assets", "img", "Z", "deep.bin"}), "d");
+    dir.writeFile(platformPath({"assets", "empty", "0.dat"}), "");
+    const ToolResult result = run({"-r", "-f", "out.res", "assets"});
+    EXPECT_EQ(result.exitStatus, 0);
+    const std::string s(1, PLATFORM_PATH_RULES.separator);
+    EXPECT_EQ(result.output, "Stored assets" + s + "empty" + s + "0.dat as ASSETS/EMPTY/0.DAT.\n" +
+                                 "Stored assets" + s + "img" + s + "Z" + s + "deep.bin as ASSETS/IMG/Z/DEEP.BIN.\n" +
+                                 "Stored assets" + s + "img" + s + "logo.gif as ASSETS/IMG/LOGO.GIF.\n" +
+                                 "Stored assets" + s + "A.txt as ASSETS/A.TXT.\n" +
+                                 "Stored assets" + s + "b.txt as ASSETS/B.TXT.\n");
+    const ResFile file = resFile();
+    ASSERT_EQ(file.entries.size(), 5u);
+    EXPECT_EQ(file.entries[3].data, "a\n\r\n\x1a");
+    EXPECT_EQ(file.entries[2].data, std::string(1000, '\0'));
+}
+
+TEST_F(EndToEnd, ExpandsPatternsItself) {
+    dir.writeFile("one.gif", "1");
+    dir.writeFile("TWO.GIF", "2");
+    dir.writeFile("three.txt", "3");
+    dir.writeFile(platformPath({"sub", "four.gif"}), "4");
+    const ToolResult result = run({"-q", "-f", "out.res", "*.gif", platformPath({"sub", "f?ur.*"}), "*.none"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Warning: Could not find match for *.none.\n");
+    EXPECT_EQ(entryNames(resFile()), (std::vector<std::string>{"ONE.GIF", "TWO.GIF", "SUB/FOUR.GIF"}));
+}
+
+TEST_F(EndToEnd, RefusesAReadOnlyResourceFile) {
+    dir.writeFile("a.gif", "x");
+    dir.writeFile("out.res", "old");
+    std::filesystem::permissions(std::filesystem::path(dir.path()) / "out.res", std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    const ToolResult result = run({"-f", "out.res", "a.gif"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Error:  out.res is not writable.\n");
+    EXPECT_EQ(dir.readFile("out.res"), "old");
+}
+
+TEST_F(EndToEnd, FailsWhenTheResourceFileCannotBeCreated) {
+    dir.writeFile("a.gif", "x");
+    const std::string target = platformPath({"missing", "out.res"});
+    const ToolResult result = run({"-f", target, "a.gif"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Error:  Could not create " + target + ".\n");
+    dir.makeDirectory("adir");
+    EXPECT_EQ(run({"-f", "adir", "a.gif"}).exitStatus, 1);
+}
+
+TEST_F(EndToEnd, FailsWhenStandardOutputIsClosedOrBroken) {
+    dir.writeFile("a.gif", std::string(100000, 'x'));
+    for (StdoutMode mode : {StdoutMode::CLOSED, StdoutMode::BROKEN_PIPE}) {
+        const ToolResult result = run({"a.gif"}, mode);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.errors, "Error:  Could not write to standard output; the run is abandoned.\n");
+    }
+}
+
+TEST_F(EndToEnd, FailsAndLeavesNoFileWhenTheDiskIsFull) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    dir.writeFile("a.gif", "x");
+    const ToolResult result = run({"-f", "/dev/full", "a.gif"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Error:  Could not write to /dev/full; the run is abandoned.\n");
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));  // a device is never removed
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// An in-memory file system for logic tests: POSIX-style paths, links that can make
+// cycles, FIFOs, and a switch that fails the Nth operation (or shortens reads).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+class FakeFileSystem : public FileSystem {
+public:
+    enum class Kind { FILE, DIRECTORY, LINK, FIFO };
+    struct Node {
+        Kind kind = Kind::FILE;
+        std::shared_ptr<std::string> content = std::make_shared<std::string>();
+        std::string linkTarget;  // for LINK: an absolute path
+        bool readOnly = false;
+        std::uint64_t index = 0;
+        std::uint64_t reportedSize = 0;  // when non-zero, the size an open file claims
+    };
+
+    FakeFileSystem();
+
+    // Building the tree. Paths are relative to the root, which is the current directory.
+    void addFile(const std::string& path, const std::string& content = {}, bool readOnly = false);
+    void addDirectory(const std::string& path);
+    void addLink(const std::string& path, const std::string& target);
+    void addFifo(const std::string& path);
+    void remove(const std::string& path);
+    Node* find(const std::string& path);  // without following a final link
+    bool exists(const std::string& path) { return resolve(path) != nullptr; }
+    std::string contentOf(const std::string& path);
+
+    // What the tool printed.
+    std::string stdoutBytes;
+    std::string stderrBytes;
+
+    // Fault injection: operation number `failAt` (1-based) fails; 0 fails nothing.
+    std::uint64_t failAt = 0;
+    std::uint64_t operations = 0;
+    std::string failedOperation;  // the name of the operation that was failed
+    std::size_t maxReadChunk = 0;  // when non-zero, reads deliver at most this much
+    bool stdoutClosed = false;
+
+    // Called after a file was opened for reading, to change it under the tool.
+    std::function<void(const std::string& path)> afterOpen;
+    // Called after each read of a file, with the bytes delivered so far.
+    std::function<void(const std::string& path, std::uint64_t delivered)> afterRead;
+
+    bool shouldFail(const char* operation);
+
+    std::optional<PathStatus> queryPath(const std::string& path) override;
+    bool pathExists(const std::string& path) override;
+    std::optional<FileId> fileId(const std::string& path) override;
+    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
+    std::vector<std::string> findPlainFiles(const std::string& spec) override;
+    std::unique_ptr<InputFile> openInput(const std::string& path) override;
+    std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
+    OutputFile& standardOutput() override { return *stdout_; }
+    OutputFile& standardError() override { return *stderr_; }
+    bool removeFile(const std::string& path) override;
+
+private:
+    static std::vector<std::string> split(const std::string& path);
+    Node* resolve(const std::string& path, int depth = 0);
+    Node& create(const std::string& path, Kind kind);
+
+    std::map<std::string, Node> nodes_;  // keyed by normalised path; "" is the root
+    std::uint64_t nextIndex_ = 1;
+    std::unique_ptr<OutputFile> stdout_;
+    std::unique_ptr<OutputFile> stderr_;
+};

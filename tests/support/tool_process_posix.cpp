@@ -1,0 +1,59 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "tests/support/tool_process.h"
+
+namespace {
+
+std::string drain(int fd) {
+    std::string bytes;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+std::string toolPath() {
+    const char* overridden = std::getenv("RADUZA_TOOL");
+    return overridden ? overridden : RADUZA_TOOL_PATH;
+}
+
+ToolResult runTool(const std::vector<std::string>& arguments, const std::string& workDir, StdoutMode stdoutMode) {
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
+    const std::string tool = toolPath();
+    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::chdir(workDir.c_str()) != 0) ::_exit(127);
+        if (stdoutMode == StdoutMode::CLOSED) ::close(STDOUT_FILENO);
+        else ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::close(err[0]);
+        ::close(err[1]);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    ToolResult result;
+    if (stdoutMode == StdoutMode::BROKEN_PIPE) ::close(out[0]);
+    else result.output = drain(out[0]);
+    result.errors = drain(err[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}

@@ -1,0 +1,124 @@
+// The bytes of the resource file: leading entry, headers, padding, name encoding.
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "tests/support/fake_run.h"
+#include "tests/support/res_reader.h"
+
+namespace {
+
+const std::string LEADING_ENTRY("\0\0\0\0\x20\0\0\0\xff\xff\0\0\xff\xff\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32);
+
+// Writes the tool's header to a file of its own, so messages stay apart from it.
+std::string headerBytesOf(RADUza& tool, FakeFileSystem& fs) {
+    const std::unique_ptr<OutputFile> file = fs.createOutput("header.bin");
+    OutputBuffer buffer(*file);
+    tool.out = &buffer;
+    tool.writeHeader();
+    EXPECT_TRUE(buffer.flush());
+    return fs.contentOf("header.bin");
+}
+
+TEST(HeaderWriter, WritesTheLeadingEntry) {
+    FakeFileSystem fs;
+    RADUza tool(fs, POSIX_PATH_RULES);
+    tool.initHeader();
+    tool.hdr.MemoryFlags = 0;
+    tool.hdr.LanguageId = 0;
+    EXPECT_EQ(headerBytesOf(tool, fs), LEADING_ENTRY);
+}
+
+TEST(HeaderWriter, WritesTheWorkedExampleHeaderWithPaddingWhereTheCallerSaysSo) {
+    FakeFileSystem fs;
+    RADUza tool(fs, POSIX_PATH_RULES);
+    const NameOrId type = NameOrId::ofText("RT_RADUZA");
+    const NameOrId name = NameOrId::ofText("AB");
+    tool.initHeader();
+    tool.hdr.Type = &type;
+    tool.hdr.Name = &name;
+    tool.hdr.DataSize = 7;
+    tool.hdr.HeaderSize = 52;
+    tool.headerPad = 2;
+    tool.options = OPT_SHOW_PADDING;
+    const std::string expected = std::string("\x07\0\0\0\x34\0\0\0", 8) +
+                                 std::string("R\0T\0_\0R\0A\0D\0U\0Z\0A\0\0\0", 20) + std::string("A\0B\0\0\0", 6) +
+                                 std::string("\0\0", 2) + std::string("\0\0\0\0\x30\0\x09\x04\0\0\0\0\0\0\0\0", 16);
+    EXPECT_EQ(headerBytesOf(tool, fs), expected);
+    EXPECT_EQ(fs.stdoutBytes, "padding header\npadding header\n");
+}
+
+TEST(ResourceFile, StoresTheWorkedExampleAsExactly96Bytes) {
+    FakeFileSystem fs;
+    fs.addFile("a.gif", "\x01\x02\x03\x04\x05");
+    const FakeRun run = runOnFake(fs, {"-f", "out.res", "a.gif"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.output, "Stored a.gif as A.GIF.\n");
+    const std::string expected =
+        LEADING_ENTRY + std::string("\x05\0\0\0\x38\0\0\0", 8) + std::string("R\0T\0_\0R\0A\0D\0U\0Z\0A\0\0\0", 20) +
+        std::string("A\0.\0G\0I\0F\0\0\0", 12) + std::string("\0\0\0\0\x30\0\x09\x04\0\0\0\0\0\0\0\0", 16) +
+        std::string("\x01\x02\x03\x04\x05\0\0\0", 8);
+    EXPECT_EQ(fs.contentOf("out.res"), expected);
+}
+
+TEST(ResourceFile, PadsHeadersByNameLengthAndDataBySize) {
+    FakeFileSystem fs;
+    std::vector<std::string> arguments{"-q", "-f", "out.res"};
+    for (int length = 1; length <= 8; ++length) {
+        const std::string path = std::string(static_cast<std::size_t>(length), static_cast<char>('a' + length));
+        fs.addFile(path, std::string(static_cast<std::size_t>(length - 1), 'x'));
+        arguments.push_back(path);
+    }
+    ASSERT_EQ(runOnFake(fs, arguments).exitStatus, 0);
+    const ResFile file = readResFile(fs.contentOf("out.res"));
+    ASSERT_TRUE(file.valid) << file.error;
+    ASSERT_EQ(file.entries.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) {
+        const ResEntry& entry = file.entries[i];
+        const std::uint32_t nameLength = static_cast<std::uint32_t>(i + 1);
+        const std::uint32_t unpadded = 24 + 20 + 2 * (nameLength + 1);
+        EXPECT_EQ(entry.headerSize, nameLength % 2 == 0 ? unpadded + 2 : unpadded) << "name length " << nameLength;
+        EXPECT_EQ(entry.dataSize, i);
+        EXPECT_EQ(entry.data, std::string(i, 'x'));
+        EXPECT_EQ(entry.memoryFlags, 0x0030);
+        EXPECT_EQ(entry.languageId, 0x0409);
+        EXPECT_EQ(entry.type.utf8(), "RT_RADUZA");
+    }
+}
+
+TEST(ResourceFile, ReportsEachPaddingByteBeforeWritingIt) {
+    FakeFileSystem fs;
+    fs.addFile("ab", "12345");
+    const FakeRun run = runOnFake(fs, {"-q", "-show_padding", "ab"});
+    // Standard output carries both the resource file and the messages, in order.
+    const std::size_t firstHeaderPad = 32 + 8 + 20 + 6;
+    EXPECT_EQ(run.output.substr(firstHeaderPad, 16), std::string("padding header\n") + '\0');
+    EXPECT_EQ(run.output.substr(firstHeaderPad + 16, 16), std::string("padding header\n") + '\0');
+    const std::size_t dataEnd = firstHeaderPad + 32 + 16 + 5;
+    const std::string padByte = std::string("padding data\n") + '\0';
+    EXPECT_EQ(run.output.substr(dataEnd), padByte + padByte + padByte);
+}
+
+TEST(NameEncoding, ConvertsUtf8NamesAndWidensOtherBytesOneByOne) {
+    EXPECT_EQ(widenUtf8("A\xC3\xA9"), u"A\u00E9");
+    EXPECT_EQ(widenUtf8("\xE2\x82\xAC"), u"\u20AC");
+    EXPECT_EQ(widenUtf8("\xF0\x9F\x98\x80"), std::u16string({0xD83D, 0xDE00}));
+    // Not UTF-8 (a lone continuation byte, an overlong form, a cut sequence): byte by byte.
+    EXPECT_EQ(widenUtf8("a\x80"), std::u16string({u'a', 0x0080}));
+    EXPECT_EQ(widenUtf8("\xC0\xAF"), std::u16string({0x00C0, 0x00AF}));
+    EXPECT_EQ(widenUtf8("\xE2\x82"), std::u16string({0x00E2, 0x0082}));
+    EXPECT_EQ(widenBytes("\xE9\xFF"), std::u16string({0x00E9, 0x00FF}));
+}
+
+TEST(NameEncoding, CountsUtf16UnitsInTheHeaderSize) {
+    FakeFileSystem fs;
+    fs.addFile("\xC3\xA9t\xC3\xA9", "x");  // 3 characters, 5 bytes
+    ASSERT_EQ(runOnFake(fs, {"-q", "-f", "out.res", "\xC3\xA9t\xC3\xA9"}).exitStatus, 0);
+    const ResFile file = readResFile(fs.contentOf("out.res"));
+    ASSERT_TRUE(file.valid) << file.error;
+    ASSERT_EQ(file.entries.size(), 1u);
+    // Bytes above 0x7F are not upper-cased; ASCII letters are.
+    EXPECT_EQ(file.entries[0].name.text, u"\u00E9T\u00E9");
+    EXPECT_EQ(file.entries[0].headerSize, 24u + 20u + 8u);
+}
+
+}  // namespace

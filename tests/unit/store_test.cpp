@@ -1,0 +1,131 @@
+// Storing files: duplicates, messages, and inputs that fail or change under the tool.
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_run.h"
+#include "tests/support/res_reader.h"
+
+namespace {
+
+ResFile storedFile(FakeFileSystem& fs, const std::string& path = "out.res") {
+    const ResFile file = readResFile(fs.contentOf(path));
+    EXPECT_TRUE(file.valid) << file.error;
+    return file;
+}
+
+TEST(Store, KeepsTheFirstOfTwoFilesWithTheSameNameWhateverTheCase) {
+    FakeFileSystem fs;
+    fs.addFile("a/logo.gif", "first");
+    fs.addFile("b/LOGO.gif", "second");
+    const FakeRun run = runOnFake(fs, {"-v", "-j", "-f", "out.res", "a/logo.gif", "b/LOGO.gif"});
+    EXPECT_EQ(run.output,
+              "Checking to see if the name LOGO.GIF is already in use.\n"
+              "Stored a/logo.gif as LOGO.GIF.\n"
+              "Checking to see if the name LOGO.GIF is already in use.\n"
+              "Warning:  Ignoring file b/LOGO.gif because the name LOGO.GIF is already in use.\n");
+    const ResFile file = storedFile(fs);
+    ASSERT_EQ(file.entries.size(), 1u);
+    EXPECT_EQ(file.entries[0].data, "first");
+}
+
+TEST(Store, ReportsAMissingFileUnlessQuiet) {
+    FakeFileSystem fs;
+    fs.addFile("f", "x");
+    EXPECT_EQ(runOnFake(fs, {"-f", "o.res", "f/y"}).output,
+              "Warning: The file f/y doesn't exist.\nError:  Nothing to do!\n");
+    FakeFileSystem quiet;
+    quiet.addFile("f", "x");
+    EXPECT_EQ(runOnFake(quiet, {"-q", "-f", "o.res", "f/y"}).output, "");
+}
+
+TEST(Store, SkipsAFileThatCannotBeOpenedAndGoesOn) {
+    FakeFileSystem fs;
+    fs.addFile("a", "1");
+    fs.addFifo("pipe");
+    fs.addFile("b", "2");
+    const FakeRun run = runOnFake(fs, {"-f", "out.res", "a", "pipe", "b"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.output,
+              "Stored a as A.\nWarning: Could not read the file pipe; it was not stored.\nStored b as B.\n");
+    EXPECT_EQ(entryNames(storedFile(fs)), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(Store, TakesBackAnEntryWhoseFileShrinksGrowsOrFailsWhileRead) {
+    struct Case {
+        const char* what;
+        std::function<void(FakeFileSystem&)> sabotage;
+        const char* warning;
+    };
+    const std::vector<Case> cases{
+        {"shrinks",
+         [](FakeFileSystem& fs) { fs.afterOpen = [&fs](const std::string& p) { if (p == "big") fs.find("big")->content->resize(10); }; },
+         "Warning: The file big changed while it was read; it was not stored.\n"},
+        {"grows",
+         [](FakeFileSystem& fs) { fs.afterOpen = [&fs](const std::string& p) { if (p == "big") *fs.find("big")->content += "more"; }; },
+         "Warning: The file big changed while it was read; it was not stored.\n"},
+        {"fails",
+         [](FakeFileSystem& fs) {
+             fs.afterRead = [&fs](const std::string& p, std::uint64_t delivered) {
+                 if (p == "big" && delivered >= 4096) fs.failAt = fs.operations + 1;
+             };
+             fs.maxReadChunk = 4096;
+         },
+         "Warning: Could not read the file big; it was not stored.\n"},
+    };
+    for (const Case& c : cases) {
+        FakeFileSystem fs;
+        fs.addFile("a", "before");
+        fs.addFile("big", std::string(100000, 'b'));
+        fs.addFile("z", "after");
+        c.sabotage(fs);
+        const FakeRun run = runOnFake(fs, {"-f", "out.res", "a", "big", "z"});
+        EXPECT_EQ(run.exitStatus, 0) << c.what;
+        EXPECT_EQ(run.output, std::string("Stored a as A.\n") + c.warning + "Stored z as Z.\n") << c.what;
+        const ResFile file = storedFile(fs);
+        ASSERT_EQ(entryNames(file), (std::vector<std::string>{"A", "Z"})) << c.what;
+        EXPECT_EQ(file.entries[1].data, "after");
+    }
+}
+
+TEST(Store, CompletesAnEntryAlreadySentDownAPipeWithZeros) {
+    FakeFileSystem fs;
+    const std::size_t size = 3 * OutputBuffer::DEFAULT_CAPACITY;
+    fs.addFile("big", std::string(size, 'b'));
+    fs.addFile("z", "after");
+    fs.afterRead = [&fs](const std::string& p, std::uint64_t delivered) {
+        if (p == "big" && delivered > 2 * OutputBuffer::DEFAULT_CAPACITY) fs.find("big")->content->resize(delivered);
+    };
+    const FakeRun run = runOnFake(fs, {"big", "z"});
+    const std::size_t warningAt = run.output.find("Warning: The file big changed or could not be read while it was stored;");
+    ASSERT_NE(warningAt, std::string::npos);
+    const std::size_t warningEnd = run.output.find('\n', warningAt) + 1;
+    const std::size_t storedAt = run.output.rfind("Stored z as Z.\n");
+    ASSERT_NE(storedAt, std::string::npos);
+    // The entry keeps its declared size, so the next one is where a reader expects it.
+    const ResFile file =
+        readResFile(run.output.substr(0, warningAt) + run.output.substr(warningEnd, storedAt - warningEnd));
+    ASSERT_TRUE(file.valid) << file.error;
+    ASSERT_EQ(entryNames(file), (std::vector<std::string>{"BIG", "Z"}));
+    EXPECT_EQ(file.entries[0].data.size(), size);
+    EXPECT_EQ(file.entries[1].data, "after");
+}
+
+TEST(Store, RefusesFilesOf4GiBOrMore) {
+    FakeFileSystem fs;
+    fs.addFile("huge", "x");
+    fs.find("huge")->reportedSize = std::uint64_t{1} << 32;
+    fs.addFile("small", "x");
+    const FakeRun run = runOnFake(fs, {"-f", "out.res", "huge", "small"});
+    EXPECT_EQ(run.output,
+              "Warning: Ignoring file huge because it is 4 GiB or larger.\nStored small as SMALL.\n");
+    EXPECT_EQ(entryNames(storedFile(fs)), std::vector<std::string>{"SMALL"});
+}
+
+TEST(Store, NeverStoresTheResourceFileItIsWriting) {
+    FakeFileSystem fs;
+    fs.addFile("d/a.gif", "x");
+    const FakeRun run = runOnFake(fs, {"-r", "-f", "d/out.res", "d"});
+    EXPECT_EQ(run.output, "Stored d/a.gif as D/A.GIF.\n");
+    EXPECT_EQ(entryNames(storedFile(fs, "d/out.res")), std::vector<std::string>{"D/A.GIF"});
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// The wildcard matcher against a naive reference, over every short name and pattern.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/name_order.h"
+#include "platform/wildcard.h"
+
+namespace {
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// Straight recursive definition: obviously right, exponential, fine for short inputs.
+bool plainMatch(const std::string& pattern, const std::string& name) {
+    if (pattern.empty()) return name.empty();
+    if (pattern[0] == '*')
+        return plainMatch(pattern.substr(1), name) || (!name.empty() && plainMatch(pattern, name.substr(1)));
+    if (name.empty()) return false;
+    return (pattern[0] == '?' || upper(pattern[0]) == upper(name[0])) && plainMatch(pattern.substr(1), name.substr(1));
+}
+
+bool referenceMatch(const std::string& pattern, const std::string& name) {
+    return pattern == "*.*" || plainMatch(pattern, name);
+}
+
+void forEachString(const std::string& alphabet, std::size_t maxLength, const std::function<void(const std::string&)>& f) {
+    std::function<void(std::string)> extend = [&](std::string s) {
+        f(s);
+        if (s.size() == maxLength) return;
+        for (char c : alphabet) extend(s + c);
+    };
+    extend("");
+}
+
+TEST(Wildcard, AgreesWithTheReferenceOnAllShortNamesAndPatterns) {
+    std::vector<std::string> names;
+    forEachString("aB.", 4, [&](const std::string& name) { names.push_back(name); });
+    std::size_t compared = 0;
+    forEachString("*?Ab.", 4, [&](const std::string& pattern) {
+        for (const std::string& name : names) {
+            ASSERT_EQ(wildcardMatch(pattern, name), referenceMatch(pattern, name)) << pattern << " vs " << name;
+            ++compared;
+        }
+    });
+    EXPECT_EQ(compared, 781u * 121u);  // patterns of up to 4 of 5 symbols, names of up to 4 of 3
+}
+
+TEST(Wildcard, StarDotStarMatchesNamesWithoutADot) {
+    EXPECT_TRUE(wildcardMatch("*.*", "README"));
+    EXPECT_TRUE(wildcardMatch("*.GIF", "logo.gif"));
+    EXPECT_FALSE(wildcardMatch("*.gif", "logo.gifx"));
+    EXPECT_FALSE(wildcardMatch("\xE9*", "\xC9x"));  // only ASCII letters fold
+}
+
+TEST(Wildcard, StaysFastOnPathologicalPatterns) {
+    const std::string name(10000, 'a');
+    EXPECT_FALSE(wildcardMatch(std::string(50, '*') + std::string(100, 'a') + "b", name));
+}
+
+TEST(NameOrder, SortsCaseInsensitivelyThenByBytes) {
+    std::vector<DirEntry> entries;
+    for (const char* name : {"b", "B", "a_", "A", "[", "Z", "a"}) entries.push_back(DirEntry{name, false, false, false});
+    sortInNameOrder(entries);
+    std::vector<std::string> sorted;
+    for (const DirEntry& entry : entries) sorted.push_back(entry.name);
+    // '[' (0x5B) and '_' (0x5F) sort after the upper-cased letters, as on NTFS.
+    EXPECT_EQ(sorted, (std::vector<std::string>{"A", "a", "a_", "B", "b", "Z", "["}));
+}
+
+}  // namespace
