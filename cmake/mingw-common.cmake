@@ -1,7 +1,7 @@
-# Shared part of the mingw-w64 toolchain files (the posix thread model has no
-# need here; the win32 one links statically without winpthread).
-set(CMAKE_C_COMPILER ${RADUZA_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${RADUZA_MINGW_PREFIX}-g++)
+# Shared part of the mingw-w64 toolchain files. The posix thread model gives the
+# test framework std::mutex; linking is static, so no thread DLL is needed.
+set(CMAKE_C_COMPILER ${RADUZA_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${RADUZA_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${RADUZA_MINGW_PREFIX}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${RADUZA_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -34,6 +34,7 @@ TEST_F(EndToEnd, PrintsUsageAndNothingToDoWithoutArguments) {
     const ToolResult result = run({});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output.substr(0, 22), "Raduza Resource Tool.\n");
+    ASSERT_GT(result.output.size(), 23u);
     EXPECT_EQ(result.output.substr(result.output.size() - 23), "Error:  Nothing to do!\n");
 }
 
