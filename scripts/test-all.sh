@@ -1,0 +1,50 @@
+#!/bin/sh
+# Installs what the tests need, builds the native and the Win32 tool, and runs
+# every test: native, native under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the Win32 build under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+sh scripts/install-test-deps.sh
+
+export RADUZA_WINEPREFIX="$root/build/wine-prefix"
+export CTEST_OUTPUT_ON_FAILURE=1
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "Win32 build (i686, the shipped raduza.exe)"
+cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+cmake --build build/win32 -j "$jobs"
+
+# Some kernels cannot run 32-bit code at all, and then neither can wine32. The Win32
+# tests then run the same Win32 code built for x86_64, under wine64.
+step "Wine"
+mkdir -p "$RADUZA_WINEPREFIX"
+if WINEDEBUG=-all WINEPREFIX="$RADUZA_WINEPREFIX" wineboot -i >/dev/null 2>&1; then :; fi
+win_tests=build/win32
+win_bits=32
+if ! cmake/wine-run.sh 32 build/win32/raduza.exe -help-undocumented >/dev/null 2>&1; then
+  echo "NOTE: this machine cannot run 32-bit code (wine32 fails); the Win32 tests run on the x86_64 Win32 build."
+  cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+  cmake --build build/win64 -j "$jobs"
+  win_tests=build/win64
+  win_bits=64
+fi
+
+step "Native build and tests"
+cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DRADUZA_WIN32_TOOL="$root/$win_tests/raduza.exe" -DRADUZA_WIN32_BITS="$win_bits"
+cmake --build build/native -j "$jobs"
+(cd build/native && ctest -j "$jobs")
+
+step "Native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRADUZA_SANITIZE=ON
+cmake --build build/sanitize -j "$jobs"
+(cd build/sanitize && ctest -j "$jobs")
+
+step "Win32 tests under Wine ($win_tests)"
+(cd "$win_tests" && ctest -j "$jobs")
+
+step "All tests passed"
