@@ -10,4 +10,5 @@ apt-get install -y -q --no-install-recommends \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   wine wine32 wine64 \
   llvm clang libclang-rt-14-dev \
-  valgrind
+  valgrind time python3 \
+  mandoc groff-base dpkg-dev zip unzip

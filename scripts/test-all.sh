@@ -47,4 +47,12 @@ cmake --build build/sanitize -j "$jobs"
 step "Win32 tests under Wine ($win_tests)"
 (cd "$win_tests" && ctest -j "$jobs")
 
+# Further stages; each script is self-contained and fails the run on failure.
+export root jobs win_tests win_bits
+for stage in scripts/stage-*.sh; do
+  [ -f "$stage" ] || continue
+  step "$stage"
+  sh "$stage"
+done
+
 step "All tests passed"
