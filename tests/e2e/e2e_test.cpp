@@ -90,6 +90,27 @@ TEST_F(EndToEnd, ExpandsPatternsItself) {
     EXPECT_EQ(entryNames(resFile()), (std::vector<std::string>{"ONE.GIF", "TWO.GIF", "SUB/FOUR.GIF"}));
 }
 
+TEST_F(EndToEnd, NeverStoresTheResourceFileItIsWriting) {
+    dir.writeFile("a.gif", "x");
+    dir.writeFile("out.res", std::string(5000, 'o'));  // an old resource file of the same name
+    const ToolResult result = run({"-r", "-f", "out.res", "."});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Stored ." + std::string(1, PLATFORM_PATH_RULES.separator) + "a.gif as ./A.GIF.\n");
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"./A.GIF"});
+}
+
+TEST_F(EndToEnd, RefusesAFileOfFourGibibytesAndGoesOn) {
+    dir.writeFile("huge.bin", "");
+    std::error_code sparseFailed;
+    std::filesystem::resize_file(std::filesystem::path(dir.path()) / "huge.bin", std::uint64_t{1} << 32, sparseFailed);
+    if (sparseFailed) GTEST_SKIP() << "cannot make a 4 GiB file here";
+    dir.writeFile("small.bin", "s");
+    const ToolResult result = run({"-f", "out.res", "huge.bin", "small.bin"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Warning: Ignoring file huge.bin because it is 4 GiB or larger.\nStored small.bin as SMALL.BIN.\n");
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"SMALL.BIN"});
+}
+
 TEST_F(EndToEnd, RefusesAReadOnlyResourceFile) {
     dir.writeFile("a.gif", "x");
     dir.writeFile("out.res", "old");
