@@ -74,7 +74,13 @@ RADUza::CopyOutcome RADUza::copyData(InputFile& input) {
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(space, remaining + 1));
         const std::optional<std::size_t> got = input.read(target, wanted);
         if (!got) return CopyOutcome::READ_FAILED;
-        if (*got > remaining || (*got == 0 && remaining > 0)) return CopyOutcome::SIZE_CHANGED;
+        if (*got > remaining) {
+            // The file grew: its first DataSize bytes are here, and an entry that
+            // cannot be taken back from a pipe keeps them rather than zeros.
+            out->commit(static_cast<std::size_t>(remaining));
+            return CopyOutcome::SIZE_CHANGED;
+        }
+        if (*got == 0 && remaining > 0) return CopyOutcome::SIZE_CHANGED;
         if (*got == 0) return CopyOutcome::COMPLETE;
         out->commit(*got);
         remaining -= *got;
