@@ -22,6 +22,21 @@ bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// A closed standard descriptor would be handed out by the next open(), and the
+// resource file would then also receive the messages meant for standard output.
+// Each closed one is held by /dev/null opened read-only, so writes to it fail
+// and are reported as on a closed stream.
+void holdClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int held = ::open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
+
 class PosixInput final : public InputFile {
 public:
     PosixInput(int fd, const struct stat& st) : fd_(fd), size_(static_cast<std::uint64_t>(st.st_size)), id_(idOf(st)) {}
@@ -79,6 +94,7 @@ private:
 class PosixFileSystem final : public FileSystem {
 public:
     PosixFileSystem() : stdout_(STDOUT_FILENO, false), stderr_(STDERR_FILENO, false) {
+        holdClosedStandardDescriptors();
         // A reader that goes away must turn into a failed write the tool reports,
         // not a signal that kills it silently.
         ::signal(SIGPIPE, SIG_IGN);
