@@ -29,6 +29,7 @@ const char* const CATALOGUE[MSG_COUNT] = {
     "Warning: Ignoring file %s because it is 4 GiB or larger.\n",
     "Warning: The file %s changed while it was read; it was not stored.\n",
     "Warning: The file %s changed or could not be read while it was stored; its resource may not match it.\n",
+    "Warning: Could not read the directory %s; files in it were not stored.\n",
 };
 
 const char USAGE_TEXT[] =

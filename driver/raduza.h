@@ -50,6 +50,7 @@ enum MessageId : int {
     MSG_TOO_LARGE,
     MSG_FILE_CHANGED,
     MSG_FILE_DAMAGED,
+    MSG_CANNOT_READ_DIR,
     MSG_COUNT
 };
 
@@ -105,8 +106,9 @@ private:
 
     // Walking (filespec/do_spec.cpp).
     bool enterDirectory(const std::string& dir);
-    void walkSubdirectories(const std::string& dir, const std::string& pattern);
-    void storeMatchingFiles(const std::string& dir, const std::string& pattern);
+    // False when `dir` could not be read.
+    bool walkSubdirectories(const std::string& dir, const std::string& pattern);
+    bool storeMatchingFiles(const std::string& dir, const std::string& pattern);
 
     FileSystem& fs_;
     PathRules rules_;

@@ -31,8 +31,9 @@ void RADUza::doSpec(const std::string& spec) {
 
 void RADUza::doDir(const std::string& dir, const std::string& pattern) {
     if (halted_ || !enterDirectory(dir)) return;
-    if (isSet(OPT_RECURSE)) walkSubdirectories(dir, pattern);
-    storeMatchingFiles(dir, pattern);
+    // A directory that cannot be read is skipped with one warning, never in silence.
+    const bool read = (!isSet(OPT_RECURSE) || walkSubdirectories(dir, pattern)) && storeMatchingFiles(dir, pattern);
+    if (!read && !halted_) msg(MSG_CANNOT_READ_DIR, dir.c_str());
     walkPath_.pop_back();
 }
 
@@ -45,32 +46,36 @@ bool RADUza::enterDirectory(const std::string& dir) {
     return true;
 }
 
-void RADUza::walkSubdirectories(const std::string& dir, const std::string& pattern) {
+bool RADUza::walkSubdirectories(const std::string& dir, const std::string& pattern) {
     std::vector<std::string> subdirectories;
-    (void)fs_.enumerate(dir, "*.*", [&](const DirEntry& entry) {
+    const bool listed = fs_.enumerate(dir, "*.*", [&](const DirEntry& entry) {
         if (entry.isDirectory && entry.name != "." && entry.name != "..") subdirectories.push_back(entry.name);
         return true;
     });
+    if (!listed) return false;
     for (const std::string& name : subdirectories) {
-        if (halted_) return;
+        if (halted_) break;
         const std::string path = dir + rules_.separator + name;
         if (isSet(OPT_SHOW_RECURS)) msg(MSG_DESCENDING, path.c_str());
         doDir(path, pattern);
     }
+    return true;
 }
 
-void RADUza::storeMatchingFiles(const std::string& dir, const std::string& pattern) {
+bool RADUza::storeMatchingFiles(const std::string& dir, const std::string& pattern) {
     std::vector<std::string> files;
-    (void)fs_.enumerate(dir, pattern, [&](const DirEntry& entry) {
+    const bool listed = fs_.enumerate(dir, pattern, [&](const DirEntry& entry) {
         if (!entry.isDirectory) files.push_back(entry.name);
         return true;
     });
+    if (!listed) return false;
     std::string path = dir + rules_.separator;
     const std::size_t dirLength = path.size();
     for (const std::string& name : files) {
-        if (halted_) return;
+        if (halted_) break;
         path.resize(dirLength);
         path += name;
         addFile(path);
     }
+    return true;
 }
