@@ -19,7 +19,10 @@ std::string encodeNameOrId(const NameOrId& cell) {
         appendLittleEndian16(bytes, cell.ordinal);
         return bytes;
     }
-    const std::u16string wide = widenName(cell.text);
+    std::u16string wide = widenName(cell.text);
+    // A text whose first unit is 0xFFFF would read back as an ordinal; such a
+    // name (U+FFFF first) keeps its bytes, each widened on its own.
+    if (!wide.empty() && wide.front() == RES_ORDINAL_MARKER) wide = widenBytes(cell.text);
     bytes.reserve(2 * (wide.size() + 1));
     for (char16_t unit : wide) appendLittleEndian16(bytes, static_cast<std::uint16_t>(unit));
     appendLittleEndian16(bytes, 0);
