@@ -96,8 +96,11 @@ FakeFileSystem::FakeFileSystem()
 
 bool FakeFileSystem::shouldFail(const char* operation) {
     ++operations;
-    if (operations != failAt) return false;
-    failedOperation = operation;
+    const bool console = std::string(operation) == "stdout write" || std::string(operation) == "stderr write";
+    const bool fails = failAt != 0 && (operations == failAt || (keepFailing && operations > failAt && !console));
+    if (!fails) return false;
+    if (failedOperations.empty()) failedOperation = operation;
+    failedOperations.push_back(operation);
     return true;
 }
 
@@ -204,7 +207,7 @@ std::optional<FileId> FakeFileSystem::fileId(const std::string& path) {
 bool FakeFileSystem::enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) {
     if (shouldFail("enumerate")) return false;
     Node* directory = resolve(dir);
-    if (!directory || directory->kind != Kind::DIRECTORY) return false;
+    if (!directory || directory->kind != Kind::DIRECTORY || directory->unreadable) return false;
     std::string key;
     for (const auto& [name, node] : nodes_)
         if (&node == directory) key = name;
@@ -238,7 +241,8 @@ std::vector<std::string> FakeFileSystem::findPlainFiles(const std::string& spec)
 std::unique_ptr<InputFile> FakeFileSystem::openInput(const std::string& path) {
     if (shouldFail("openInput")) return nullptr;
     Node* node = resolve(path);
-    if (!node || node->kind != Kind::FILE) return nullptr;
+    if (!node || node->kind != Kind::FILE || node->unreadable) return nullptr;
+    if (shouldFail("fileSize")) return nullptr;  // the size query of the open file
     const std::uint64_t size = node->reportedSize ? node->reportedSize : node->content->size();
     auto input = std::make_unique<FakeInputFile>(*this, path, node->content, size, FileId{1, node->index});
     if (afterOpen) afterOpen(path);

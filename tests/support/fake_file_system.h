@@ -18,6 +18,7 @@ public:
         std::shared_ptr<std::string> content = std::make_shared<std::string>();
         std::string linkTarget;  // for LINK: an absolute path
         bool readOnly = false;
+        bool unreadable = false;  // a directory that cannot be listed, a file that cannot be opened
         std::uint64_t index = 0;
         std::uint64_t reportedSize = 0;  // when non-zero, the size an open file claims
     };
@@ -39,9 +40,13 @@ public:
     std::string stderrBytes;
 
     // Fault injection: operation number `failAt` (1-based) fails; 0 fails nothing.
+    // With `keepFailing`, every later file operation fails too, as when a disk goes
+    // away; writes to standard output and standard error then still work.
     std::uint64_t failAt = 0;
+    bool keepFailing = false;
     std::uint64_t operations = 0;
-    std::string failedOperation;  // the name of the operation that was failed
+    std::string failedOperation;               // the name of the first operation that was failed
+    std::vector<std::string> failedOperations;  // every one, in order
     std::size_t maxReadChunk = 0;  // when non-zero, reads deliver at most this much
     bool stdoutClosed = false;
 

@@ -1,0 +1,243 @@
+// Fault injection: a representative run repeated with each of its file-system
+// operations failing in turn, and again with every operation failing from that
+// one on. Every run must end with a message, the status promised for the failure,
+// and a resource file that is absent or whole, its entries exactly their inputs.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "filespec/resource_name.h"
+#include "tests/support/console_split.h"
+#include "tests/support/fake_run.h"
+#include "tests/support/res_reader.h"
+
+namespace {
+
+// Larger than the output buffer, so a read failure can come after part of the
+// entry has already left for the sink.
+constexpr std::size_t BIG_SIZE = OutputBuffer::DEFAULT_CAPACITY + 300000;
+constexpr std::size_t READ_CHUNK = 256 * 1024;
+
+// No capital letters in any content: the messages that share standard output
+// with the resource file can then be told apart from its bytes.
+const std::map<std::string, std::string>& inputs() {
+    static const std::map<std::string, std::string> files = [] {
+        std::string big(BIG_SIZE, '\0');
+        for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 23);
+        return std::map<std::string, std::string>{
+            {"a.gif", "alpha"},      {"b.txt", ""},          {"dir/c.gif", "charlie!"},
+            {"dir/e.txt", "echo?"},  {"dir/.hidden", "h"},   {"dir/sub/d.gif", "delta"},
+            {"dir/sub/big.bin", big},
+        };
+    }();
+    return files;
+}
+
+// Several files, -r, a duplicate, a missing file and a missing directory.
+const std::vector<std::string> SPECS{"-r", "a.gif", "dir", "b.txt", "a.gif", "missing.gif", "nodir/x.gif"};
+
+struct Scenario {
+    const char* what;
+    std::vector<std::string> arguments;
+    bool toStandardOutput;
+    bool keepFailing;
+};
+
+std::vector<std::string> withOutputFile(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-f", "out.res"});
+    return arguments;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        result.push_back(text.substr(start, end - start));
+    return result;
+}
+
+// The path of a report "<prefix><path><suffix>", when the line is one.
+std::optional<std::string> reportedPath(const std::string& line, const std::string& prefix, const std::string& suffix) {
+    if (!startsWith(line, prefix) || line.size() < prefix.size() + suffix.size() ||
+        line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    return line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+}
+
+// True when a warning names `path` or a directory above it.
+bool accountedFor(const std::string& path, const std::vector<std::string>& messageLines) {
+    for (const std::string& line : messageLines) {
+        if (!startsWith(line, "Warning")) continue;
+        for (std::size_t cut = path.size(); cut != std::string::npos && cut > 0; cut = path.rfind('/', cut - 1)) {
+            const std::string named = path.substr(0, cut);
+            for (const char* after : {" ", ".", ";"})
+                if (line.find(" " + named + after) != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+struct Outcome {
+    int exitStatus = 0;
+    std::string messages;
+    std::optional<std::string> resource;  // nothing when no resource file is left
+    std::vector<std::string> failed;
+};
+
+Outcome runScenario(const Scenario& scenario, std::uint64_t failAt) {
+    FakeFileSystem fs;
+    for (const auto& [path, content] : inputs()) fs.addFile(path, content);
+    fs.maxReadChunk = READ_CHUNK;
+    fs.failAt = failAt;
+    fs.keepFailing = scenario.keepFailing;
+    Outcome outcome;
+    outcome.exitStatus = runOnFake(fs, scenario.arguments).exitStatus;
+    outcome.failed = fs.failedOperations;
+    if (scenario.toStandardOutput) {
+        const ConsoleSplit split = splitConsole(fs.stdoutBytes);
+        outcome.messages = split.messages;
+        outcome.resource = split.resource;
+    } else {
+        outcome.messages = fs.stdoutBytes;
+        if (fs.exists("out.res")) outcome.resource = fs.contentOf("out.res");
+    }
+    outcome.messages += fs.stderrBytes;
+    return outcome;
+}
+
+// Checks one run against the promises; `stored` is what the run without failures stored.
+void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::set<std::string>& stored) {
+    const std::set<std::string> failed(outcome.failed.begin(), outcome.failed.end());
+    const std::string outputName = scenario.toStandardOutput ? "standard output" : "out.res";
+    const bool notCreated = failed.count("createOutput") > 0;
+    // When standard output carries the resource file, a failed write of a message
+    // alone loses no resource bytes: the text goes to standard error and the run
+    // may succeed, its output then checked like any other.
+    const bool outputFailed = scenario.toStandardOutput
+                                  ? failed.count("stdout write") && outcome.exitStatus != EXIT_STATUS_OK
+                                  : failed.count("write") || notCreated;
+    const std::vector<std::string> messageLines = lines(outcome.messages);
+    ASSERT_FALSE(messageLines.empty());
+
+    if (outputFailed) {
+        EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_FAILED);
+        EXPECT_EQ(messageLines.back(), notCreated ? "Error:  Could not create out.res."
+                                                  : "Error:  Could not write to " + outputName + "; the run is abandoned.");
+        // Only a file the OS refused to delete may stay behind after a failed run.
+        if (!scenario.toStandardOutput && !failed.count("removeFile")) {
+            EXPECT_FALSE(outcome.resource.has_value());
+        }
+        return;
+    }
+    EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_OK);
+    if (!outcome.resource) {
+        EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
+        return;
+    }
+    const ResFile file = readResFile(*outcome.resource);
+    ASSERT_TRUE(file.valid) << file.error;
+
+    // Every entry is announced after it was written, as stored or as damaged, in file order.
+    std::vector<std::pair<std::string, bool>> announced;  // path, complete
+    for (const std::string& line : messageLines) {
+        if (line.find("Stored ") == 0) announced.emplace_back(line.substr(7, line.rfind(" as ") - 7), true);
+        if (auto path = reportedPath(line, "Warning: The file ", " changed or could not be read while it was stored; its resource may not match it."))
+            announced.emplace_back(*path, false);
+    }
+    ASSERT_EQ(announced.size(), file.entries.size());
+    std::set<std::string> names;
+    for (std::size_t i = 0; i < file.entries.size(); ++i) {
+        const auto& [path, complete] = announced[i];
+        const ResEntry& entry = file.entries[i];
+        ASSERT_EQ(inputs().count(path), 1u) << path;
+        const std::string& content = inputs().at(path);
+        EXPECT_EQ(entry.name.utf8(), deriveResourceName(path, false, POSIX_PATH_RULES));
+        EXPECT_TRUE(names.insert(entry.name.utf8()).second) << "twice: " << path;
+        if (complete) {
+            EXPECT_EQ(entry.data, content) << path;
+        } else {
+            // Bytes that were already sent stay; the rest of the declared size is zeros.
+            ASSERT_EQ(entry.data.size(), content.size()) << path;
+            std::size_t same = 0;
+            while (same < content.size() && entry.data[same] == content[same]) ++same;
+            EXPECT_EQ(entry.data.find_first_not_of('\0', same), std::string::npos) << path;
+        }
+    }
+    // A file the run without failures stored is either stored again or named in a warning.
+    for (const std::string& path : stored) {
+        if (!names.count(deriveResourceName(path, false, POSIX_PATH_RULES))) {
+            EXPECT_TRUE(accountedFor(path, messageLines)) << path << " was lost without a word";
+        }
+    }
+}
+
+TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
+    const std::vector<Scenario> scenarios{
+        {"to a file", withOutputFile(SPECS), false, false},
+        {"to standard output", SPECS, true, false},
+        {"to a file, disk gone", withOutputFile(SPECS), false, true},
+        {"to standard output, disk gone", SPECS, true, true},
+        {"nothing to store", withOutputFile({"-r", "missing.gif", "dir/none*.x", "dir/sub/none"}), false, false},
+    };
+    std::set<std::string> everyFailed;
+    std::uint64_t injected = 0;
+    for (const Scenario& scenario : scenarios) {
+        const Outcome baseline = runScenario(scenario, 0);
+        ASSERT_EQ(baseline.exitStatus, EXIT_STATUS_OK) << scenario.what;
+        std::set<std::string> stored;
+        for (const std::string& line : lines(baseline.messages))
+            if (line.find("Stored ") == 0) stored.insert(line.substr(7, line.rfind(" as ") - 7));
+        for (std::uint64_t n = 1;; ++n) {
+            const Outcome outcome = runScenario(scenario, n);
+            if (outcome.failed.empty()) break;  // past the run's last operation
+            ++injected;
+            everyFailed.insert(outcome.failed.begin(), outcome.failed.end());
+            SCOPED_TRACE(std::string(scenario.what) + ", operation " + std::to_string(n) + " (" + outcome.failed[0] + ")");
+            checkOutcome(scenario, outcome, stored);
+            if (HasFatalFailure()) return;
+        }
+    }
+    // Each kind of operation was made to fail somewhere.
+    for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "fileSize", "read",
+                                  "createOutput", "write", "truncate", "removeFile", "stdout write"})
+        EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
+    EXPECT_GT(injected, 300u);
+}
+
+TEST(Faults, ShortReadsChangeNothing) {
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+        FakeFileSystem fs;
+        fs.addFile("a.gif", "alpha");
+        fs.addFile("dir/b.bin", std::string(10000, 'b'));
+        fs.maxReadChunk = chunk;
+        const FakeRun run = runOnFake(fs, {"-q", "-r", "-f", "out.res", "a.gif", "dir"});
+        EXPECT_EQ(run.exitStatus, EXIT_STATUS_OK);
+        const ResFile file = readResFile(fs.contentOf("out.res"));
+        ASSERT_TRUE(file.valid) << file.error;
+        ASSERT_EQ(file.entries.size(), 2u);
+        EXPECT_EQ(file.entries[0].data, "alpha");
+        EXPECT_EQ(file.entries[1].data, std::string(10000, 'b'));
+    }
+}
+
+TEST(Faults, ADirectoryThatCannotBeReadIsReportedAndSkipped) {
+    // Walked with -r, and searched by a pattern with a directory part.
+    for (const std::vector<std::string>& specs : {std::vector<std::string>{"-r", "d"},
+                                                   std::vector<std::string>{"d/*.gif", "d/locked/*.gif"}}) {
+        FakeFileSystem fs;
+        fs.addFile("d/a.gif", "1");
+        fs.addFile("d/locked/b.gif", "2");
+        fs.addFile("d/z.gif", "3");
+        fs.find("d/locked")->unreadable = true;
+        std::vector<std::string> arguments{"-q", "-f", "out.res"};
+        arguments.insert(arguments.end(), specs.begin(), specs.end());
+        const FakeRun run = runOnFake(fs, arguments);
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.output, "Warning: Could not read the directory d/locked; files in it were not stored.\n");
+        EXPECT_EQ(entryNames(readResFile(fs.contentOf("out.res"))), (std::vector<std::string>{"D/A.GIF", "D/Z.GIF"}));
+    }
+}
+
+}  // namespace
