@@ -101,21 +101,20 @@ public:
     }
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
-        std::vector<DirEntry> entries;
+        SortedEntries entries;
         if (!search(dir + '\\' + pattern, entries)) return false;
-        sortInNameOrder(entries);
-        for (const DirEntry& entry : entries)
-            if (!visit(entry)) break;
+        entries.visitInOrder(visit);
         return true;
     }
 
     std::vector<std::string> findPlainFiles(const std::string& spec) override {
-        std::vector<DirEntry> entries;
+        SortedEntries entries;
         search(spec, entries);
-        sortInNameOrder(entries);
         std::vector<std::string> names;
-        for (const DirEntry& entry : entries)
+        entries.visitInOrder([&](const DirEntry& entry) {
             if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
+            return true;
+        });
         return names;
     }
 
@@ -147,7 +146,7 @@ public:
 
 private:
     // Runs one directory search. A search that matches nothing is not a failure.
-    static bool search(const std::string& query, std::vector<DirEntry>& entries) {
+    static bool search(const std::string& query, SortedEntries& entries) {
         WIN32_FIND_DATAA found;
         const HANDLE handle = FindFirstFileA(query.c_str(), &found);
         if (handle == INVALID_HANDLE_VALUE) {
@@ -155,12 +154,10 @@ private:
             return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
         }
         do {
-            DirEntry entry;
-            entry.name = found.cFileName;
-            entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || isDotOrDotDot(found.cFileName);
-            entry.isHidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-            entry.isSystem = (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
-            entries.push_back(std::move(entry));
+            entries.add(found.cFileName,
+                        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || isDotOrDotDot(found.cFileName),
+                        (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0,
+                        (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0);
         } while (FindNextFileA(handle, &found));
         FindClose(handle);
         return true;

@@ -1,8 +1,11 @@
 #include "platform/name_order.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
+
+enum EntryFlag : unsigned char { ENTRY_DIRECTORY = 1, ENTRY_HIDDEN = 2, ENTRY_SYSTEM = 4 };
 
 unsigned char foldedByte(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -11,17 +14,59 @@ unsigned char foldedByte(char c) {
 
 }  // namespace
 
-bool precedesInNameOrder(const std::string& a, const std::string& b) {
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
+bool precedesInNameOrder(const char* a, const char* b) {
+    for (std::size_t i = 0;; ++i) {
         const unsigned char x = foldedByte(a[i]), y = foldedByte(b[i]);
-        if (x != y) return x < y;
+        if (x != y) return x < y;  // a name that ends first has its NUL here, and goes first
+        if (x == 0) break;
     }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
+    return std::strcmp(a, b) < 0;  // compares as unsigned char
+}
+
+bool precedesInNameOrder(const std::string& a, const std::string& b) {
+    return precedesInNameOrder(a.c_str(), b.c_str());
 }
 
 void sortInNameOrder(std::vector<DirEntry>& entries) {
     std::sort(entries.begin(), entries.end(),
               [](const DirEntry& x, const DirEntry& y) { return precedesInNameOrder(x.name, y.name); });
+}
+
+void SortedEntries::add(const char* name, bool isDirectory, bool isHidden, bool isSystem) {
+    const std::size_t length = std::strlen(name);
+    char* record = allocate(length + 2);
+    record[0] = static_cast<char>((isDirectory ? ENTRY_DIRECTORY : 0) | (isHidden ? ENTRY_HIDDEN : 0) |
+                                  (isSystem ? ENTRY_SYSTEM : 0));
+    std::memcpy(record + 1, name, length + 1);
+    entries_.push_back(record);
+}
+
+void SortedEntries::visitInOrder(const EntryVisitor& visit) {
+    std::sort(entries_.begin(), entries_.end(),
+              [](const char* x, const char* y) { return precedesInNameOrder(x + 1, y + 1); });
+    DirEntry entry;
+    for (const char* record : entries_) {
+        const auto flags = static_cast<unsigned char>(record[0]);
+        entry.name.assign(record + 1);
+        entry.isDirectory = (flags & ENTRY_DIRECTORY) != 0;
+        entry.isHidden = (flags & ENTRY_HIDDEN) != 0;
+        entry.isSystem = (flags & ENTRY_SYSTEM) != 0;
+        if (!visit(entry)) break;
+    }
+}
+
+char* SortedEntries::allocate(std::size_t size) {
+    if (size > BLOCK_SIZE / 4) {
+        // A long record gets a block of its own, so the shared blocks stay densely used.
+        blocks_.emplace_back(new char[size]);
+        return blocks_.back().get();
+    }
+    if (currentBlock_ == nullptr || BLOCK_SIZE - blockUsed_ < size) {
+        blocks_.emplace_back(new char[BLOCK_SIZE]);
+        currentBlock_ = blocks_.back().get();
+        blockUsed_ = 0;
+    }
+    char* record = currentBlock_ + blockUsed_;
+    blockUsed_ += size;
+    return record;
 }

@@ -1,6 +1,7 @@
 #include "resfile/name_tree.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -23,13 +24,15 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+constexpr std::size_t LENGTH_BYTES = sizeof(std::uint32_t);
+
 }  // namespace
 
 std::size_t NameTree::findSlot(std::string_view key, std::size_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t index = slots_[slot];
-        if (index == EMPTY_SLOT || equalIgnoringCase(nameAt(index), key)) return slot;
+        const NameRef ref = slots_[slot];
+        if (ref == EMPTY_SLOT || equalIgnoringCase(nameAt(ref), key)) return slot;
     }
 }
 
@@ -43,34 +46,43 @@ bool NameTree::insert(std::string_view key) {
     if (2 * (count_ + 1) > slots_.size()) grow();
     const std::size_t slot = findSlot(key, foldedHash(key));
     if (slots_[slot] != EMPTY_SLOT) return false;
-    slots_[slot] = static_cast<std::uint32_t>(count_);
-    names_.push_back(copyName(key));
-    lengths_.push_back(static_cast<std::uint32_t>(key.size()));
+    slots_[slot] = copyName(key);
     ++count_;
     return true;
 }
 
-const char* NameTree::copyName(std::string_view key) {
-    char* copy;
-    if (key.size() > BLOCK_SIZE / 4) {
-        // A long name gets a block of its own, so the shared blocks stay densely used.
-        blocks_.emplace_back(new char[key.size()]);
-        copy = blocks_.back().get();
-    } else {
-        if (currentBlock_ == nullptr || BLOCK_SIZE - blockUsed_ < key.size()) {
-            blocks_.emplace_back(new char[BLOCK_SIZE]);
-            currentBlock_ = blocks_.back().get();
+std::string_view NameTree::nameAt(NameRef ref) const {
+    const char* record = blocks_[ref >> OFFSET_BITS].get() + (ref & ((1u << OFFSET_BITS) - 1)) * RECORD_ALIGNMENT;
+    std::uint32_t length;
+    std::memcpy(&length, record, LENGTH_BYTES);
+    return {record + LENGTH_BYTES, length};
+}
+
+NameTree::NameRef NameTree::copyName(std::string_view key) {
+    const std::size_t size = (LENGTH_BYTES + key.size() + RECORD_ALIGNMENT - 1) / RECORD_ALIGNMENT * RECORD_ALIGNMENT;
+    const bool ownBlock = size > BLOCK_SIZE / 4;  // a long name keeps the shared blocks dense
+    if (ownBlock || BLOCK_SIZE - blockUsed_ < size) {
+        // Running out of references is running out of memory: 16 GiB of names.
+        if (blocks_.size() >= MAX_BLOCKS) throw std::bad_alloc();
+        blocks_.emplace_back(new char[ownBlock ? size : BLOCK_SIZE]);
+        if (!ownBlock) {
+            currentBlock_ = blocks_.size() - 1;
             blockUsed_ = 0;
         }
-        copy = currentBlock_ + blockUsed_;
-        blockUsed_ += key.size();
     }
-    if (!key.empty()) std::memcpy(copy, key.data(), key.size());
-    return copy;
+    const std::size_t block = ownBlock ? blocks_.size() - 1 : currentBlock_;
+    const std::size_t offset = ownBlock ? 0 : blockUsed_;
+    if (!ownBlock) blockUsed_ += size;
+    char* record = blocks_[block].get() + offset;
+    const auto length = static_cast<std::uint32_t>(key.size());
+    std::memcpy(record, &length, LENGTH_BYTES);
+    if (!key.empty()) std::memcpy(record + LENGTH_BYTES, key.data(), key.size());
+    return static_cast<NameRef>((block << OFFSET_BITS) | (offset / RECORD_ALIGNMENT));
 }
 
 void NameTree::grow() {
-    std::vector<std::uint32_t> bigger(slots_.empty() ? 64 : 2 * slots_.size(), EMPTY_SLOT);
-    slots_.swap(bigger);
-    for (std::uint32_t index = 0; index < count_; ++index) slots_[findSlot(nameAt(index), foldedHash(nameAt(index)))] = index;
+    std::vector<NameRef> old(slots_.empty() ? 64 : 2 * slots_.size(), EMPTY_SLOT);
+    slots_.swap(old);
+    for (const NameRef ref : old)
+        if (ref != EMPTY_SLOT) slots_[findSlot(nameAt(ref), foldedHash(nameAt(ref)))] = ref;
 }

@@ -36,4 +36,18 @@ TEST(NameTree, KeepsEveryNameOfALargeSortedRun) {
     EXPECT_EQ(names.size(), 200000u);
 }
 
+TEST(NameTree, KeepsShortNamesBesideLongOnesThatHaveBlocksOfTheirOwn) {
+    NameTree names;
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(names.insert("SHORT" + std::to_string(i)));
+        ASSERT_TRUE(names.insert(std::string(20000 + i, static_cast<char>('A' + i % 26))));
+    }
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_TRUE(names.contains("short" + std::to_string(i))) << i;
+        EXPECT_TRUE(names.contains(std::string(20000 + i, static_cast<char>('a' + i % 26)))) << i;
+        EXPECT_FALSE(names.contains(std::string(20001 + i, static_cast<char>('A' + i % 26)) + "x")) << i;
+    }
+    EXPECT_EQ(names.size(), 100u);
+}
+
 }  // namespace

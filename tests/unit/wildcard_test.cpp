@@ -67,4 +67,26 @@ TEST(NameOrder, SortsCaseInsensitivelyThenByBytes) {
     EXPECT_EQ(sorted, (std::vector<std::string>{"A", "a", "a_", "B", "b", "Z", "["}));
 }
 
+TEST(NameOrder, SortedEntriesComeInNameOrderWithTheirKindsUntilTheVisitorStops) {
+    SortedEntries entries;
+    const std::string longName(20000, 'm');
+    entries.add("b", false, false, false);
+    entries.add("sub", true, false, false);
+    entries.add(".hidden", false, true, false);
+    entries.add(longName.c_str(), false, false, true);
+    entries.add("B", false, false, false);
+    entries.add("a_", true, true, true);
+    std::vector<std::string> seen;
+    entries.visitInOrder([&](const DirEntry& entry) {
+        seen.push_back(entry.name + ":" + (entry.isDirectory ? "d" : "") + (entry.isHidden ? "h" : "") +
+                       (entry.isSystem ? "s" : ""));
+        return true;
+    });
+    EXPECT_EQ(seen, (std::vector<std::string>{".hidden:h", "a_:dhs", "B:", "b:", longName + ":s", "sub:d"}));
+
+    int visits = 0;
+    entries.visitInOrder([&](const DirEntry&) { return ++visits < 2; });
+    EXPECT_EQ(visits, 2);
+}
+
 }  // namespace
