@@ -6,6 +6,7 @@
 
 #include "platform/path_rules.h"
 #include "tests/support/res_reader.h"
+#include "tests/support/resource_readers.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
 
@@ -22,9 +23,13 @@ protected:
     ToolResult run(const std::vector<std::string>& arguments, StdoutMode mode = StdoutMode::CAPTURED) {
         return runTool(arguments, dir.path(), mode);
     }
+    // Every resource file the tool writes must pass the test reader and the
+    // resource compilers' readers.
     ResFile resFile(const std::string& name = "out.res") {
-        const ResFile file = readResFile(dir.readFile(name));
+        const std::string bytes = dir.readFile(name);
+        const ResFile file = readResFile(bytes);
         EXPECT_TRUE(file.valid) << file.error;
+        EXPECT_EQ(rejectionByResourceReaders(bytes), "");
         return file;
     }
     TempDir dir;
@@ -54,6 +59,7 @@ TEST_F(EndToEnd, StoresTheWorkedExampleInAFileAndOnStandardOutput) {
     EXPECT_EQ(toFile.exitStatus, 0);
     EXPECT_EQ(toFile.output, "Stored a.gif as A.GIF.\n");
     EXPECT_EQ(dir.readFile("out.res"), WORKED_EXAMPLE);
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"A.GIF"});
     const ToolResult toStdout = run({"-q", "a.gif"});
     EXPECT_EQ(toStdout.exitStatus, 0);
     EXPECT_EQ(toStdout.output, WORKED_EXAMPLE);

@@ -17,3 +17,9 @@ std::string toolPath();
 
 ToolResult runTool(const std::vector<std::string>& arguments, const std::string& workDir,
                    StdoutMode stdoutMode = StdoutMode::CAPTURED);
+
+// Runs any program (the first element of `commandLine`, a path or a name looked up
+// in PATH) in `workDir`. It could not be started when the status is -1 or, on
+// POSIX, 127.
+ToolResult runProgram(const std::vector<std::string>& commandLine, const std::string& workDir,
+                      StdoutMode stdoutMode = StdoutMode::CAPTURED);

@@ -26,11 +26,16 @@ std::string toolPath() {
 }
 
 ToolResult runTool(const std::vector<std::string>& arguments, const std::string& workDir, StdoutMode stdoutMode) {
+    std::vector<std::string> commandLine{toolPath()};
+    commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+    return runProgram(commandLine, workDir, stdoutMode);
+}
+
+ToolResult runProgram(const std::vector<std::string>& commandLine, const std::string& workDir, StdoutMode stdoutMode) {
     int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-    const std::string tool = toolPath();
-    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    if (commandLine.empty() || ::pipe(out) != 0 || ::pipe(err) != 0) return {};
+    std::vector<char*> argv;
+    for (const std::string& argument : commandLine) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
     const pid_t child = ::fork();
@@ -43,7 +48,7 @@ ToolResult runTool(const std::vector<std::string>& arguments, const std::string&
         ::close(out[1]);
         ::close(err[0]);
         ::close(err[1]);
-        ::execv(tool.c_str(), argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(out[1]);

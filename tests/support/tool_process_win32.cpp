@@ -49,6 +49,13 @@ std::string toolPath() {
 }
 
 ToolResult runTool(const std::vector<std::string>& arguments, const std::string& workDir, StdoutMode stdoutMode) {
+    std::vector<std::string> commandLine{toolPath()};
+    commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+    return runProgram(commandLine, workDir, stdoutMode);
+}
+
+ToolResult runProgram(const std::vector<std::string>& arguments, const std::string& workDir, StdoutMode stdoutMode) {
+    if (arguments.empty()) return {};
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
@@ -56,8 +63,8 @@ ToolResult runTool(const std::vector<std::string>& arguments, const std::string&
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
 
-    std::string commandLine = quoteArgument(toolPath());
-    for (const std::string& argument : arguments) commandLine += " " + quoteArgument(argument);
+    std::string commandLine = quoteArgument(arguments[0]);
+    for (std::size_t i = 1; i < arguments.size(); ++i) commandLine += " " + quoteArgument(arguments[i]);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;

@@ -1,0 +1,3 @@
+#include "tests/support/resource_readers.h"
+
+std::string rejectionByResourceReaders(const std::string&) { return {}; }
