@@ -88,8 +88,11 @@ for packaged in share/man/man1/raduza.1 lib/cmake/raduza/raduza-config.cmake; do
   [ -f "$(dirname "$exe")/../$packaged" ] || fail "$zip does not hold $packaged"
 done
 # Static: Windows' own DLLs only, nothing of the mingw runtime.
-objdump=$(ls /usr/bin/*-w64-mingw32-objdump | head -n 1)
-dlls=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')
+dlls=
+for objdump in /usr/bin/*-w64-mingw32-objdump; do
+  dlls=$("$objdump" -p "$exe" 2>/dev/null | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ') || true
+  [ -z "$dlls" ] || break
+done
 [ -n "$dlls" ] || fail "could not read the imports of $exe"
 for dll in $dlls; do
   case "$(echo "$dll" | tr 'A-Z' 'a-z')" in
@@ -98,9 +101,14 @@ for dll in $dlls; do
   esac
 done
 echo "$(basename "$zip"): raduza.exe imports $dlls"
-if [ "$win_bits" = 32 ]; then
-  "$wine_run" 32 "$exe" -q -r -f "$work/assets-win32.res" assets || fail "the zipped raduza.exe failed"
+case "$("$objdump" -f "$exe")" in
+  *pei-x86-64*) exe_bits=64 ;;
+  *) exe_bits=32 ;;
+esac
+if [ "$exe_bits" = 64 ] || [ "$win_bits" = 32 ]; then
+  "$wine_run" "$exe_bits" "$exe" -q -r -f "$work/assets-win32.res" assets || fail "the zipped raduza.exe failed"
   cmp "$work/assets.res" "$work/assets-win32.res" || fail "the zipped raduza.exe wrote other bytes"
+  echo "The zipped raduza.exe writes the same bytes as the installed tool."
 else
   echo "NOTE: 32-bit code cannot run here; the zipped raduza.exe is checked but not run."
 fi
