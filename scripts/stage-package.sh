@@ -5,7 +5,8 @@
 # - the zip of the Win32 build, with a static raduza.exe;
 # - the CMake package from the .deb, used by examples/cmake-win32: a Win32
 #   program built with mingw-w64 whose assets are bundled and linked at build
-#   time, run under Wine, and bundled again when an asset changes or is added.
+#   time, run under Wine, and bundled again when an asset changes, is added or
+#   is removed.
 # Packages the builds that scripts/test-all.sh made and tested (build/native,
 # build/win32); RADUZA_PKG_NATIVE_BUILD and RADUZA_PKG_WIN32_BUILD name others.
 set -eu
