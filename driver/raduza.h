@@ -74,7 +74,9 @@ public:
     // Resource file (resfile/).
     void initHeader();
     void writeHeader();
-    void storeFile(const std::string& path);
+    // `input` is the file at `path` opened for reading, or null when it exists but
+    // could not be opened.
+    void storeFile(const std::string& path, InputFile* input);
 
     // File selection (filespec/).
     void addFile(const std::string& path);

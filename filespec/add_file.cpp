@@ -4,12 +4,15 @@
 
 void RADUza::addFile(const std::string& path) {
     if (halted_) return;
-    if (!fs_.pathExists(path)) {
+    // Open first: the size and identity then describe exactly the bytes copied. A
+    // file that opens exists, so only a failed open costs the question whether it does.
+    const std::unique_ptr<InputFile> input = fs_.openInput(path);
+    if (!input && !fs_.pathExists(path)) {
         if (!isSet(OPT_QUIET)) msg(MSG_NO_FILE, path.c_str());
         return;
     }
     const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
     curName = name;
-    storeFile(path);
+    storeFile(path, input.get());
     curName = {};
 }

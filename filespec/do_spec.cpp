@@ -62,20 +62,17 @@ bool RADUza::walkSubdirectories(const std::string& dir, const std::string& patte
     return true;
 }
 
+// Each file is stored as the listing reaches it, so a directory's names are held
+// once, by the listing.
 bool RADUza::storeMatchingFiles(const std::string& dir, const std::string& pattern) {
-    std::vector<std::string> files;
-    const bool listed = fs_.enumerate(dir, pattern, [&](const DirEntry& entry) {
-        if (!entry.isDirectory) files.push_back(entry.name);
-        return true;
-    });
-    if (!listed) return false;
     std::string path = dir + rules_.separator;
     const std::size_t dirLength = path.size();
-    for (const std::string& name : files) {
-        if (halted_) break;
-        path.resize(dirLength);
-        path += name;
-        addFile(path);
-    }
-    return true;
+    return fs_.enumerate(dir, pattern, [&](const DirEntry& entry) {
+        if (!entry.isDirectory) {
+            path.resize(dirLength);
+            path += entry.name;
+            addFile(path);
+        }
+        return !halted_;
+    });
 }

@@ -18,6 +18,9 @@ FileId idOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+// Files this large are read with the kernel told to read ahead aggressively.
+constexpr off_t SEQUENTIAL_HINT_MIN_SIZE = off_t{1} << 20;
+
 bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -119,11 +122,9 @@ public:
     }
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
-        std::vector<DirEntry> entries;
+        SortedEntries entries;
         if (!readMatching(dir, pattern, entries)) return false;
-        sortInNameOrder(entries);
-        for (const DirEntry& entry : entries)
-            if (!visit(entry)) break;
+        entries.visitInOrder(visit);
         return true;
     }
 
@@ -146,7 +147,8 @@ public:
             return nullptr;
         }
 #ifdef POSIX_FADV_SEQUENTIAL
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        // Only where read-ahead can matter: for small files it is one system call more.
+        if (st.st_size >= SEQUENTIAL_HINT_MIN_SIZE) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
         return std::make_unique<PosixInput>(fd, st);
     }
@@ -166,34 +168,31 @@ private:
     // Collects the matching entries that are directories or regular files after
     // following links; FIFOs, sockets, devices and dangling links are left out,
     // since reading them could block forever or fail.
-    static bool readMatching(const std::string& dir, const std::string& pattern, std::vector<DirEntry>& entries) {
+    static bool readMatching(const std::string& dir, const std::string& pattern, SortedEntries& entries) {
         DIR* stream = ::opendir(dir.c_str());
         if (!stream) return false;
         std::string path = dir + '/';
         const std::size_t dirLength = path.size();
         while (const dirent* found = ::readdir(stream)) {
             if (!wildcardMatch(pattern, found->d_name)) continue;
-            DirEntry entry;
-            entry.name = found->d_name;
             if (isDotOrDotDot(found->d_name)) {
-                entry.isDirectory = true;
-            } else {
-                entry.isHidden = found->d_name[0] == '.';
-                path.resize(dirLength);
-                path += found->d_name;
-                if (!classify(found, path, entry)) continue;
+                entries.add(found->d_name, true, false, false);
+                continue;
             }
-            entries.push_back(std::move(entry));
+            path.resize(dirLength);
+            path += found->d_name;
+            bool isDirectory = false;
+            if (classify(found, path, isDirectory)) entries.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
         }
         ::closedir(stream);
         return true;
     }
 
-    static bool classify(const dirent* found, const std::string& path, DirEntry& entry) {
+    static bool classify(const dirent* found, const std::string& path, bool& isDirectory) {
 #ifdef _DIRENT_HAVE_D_TYPE
         if (found->d_type == DT_REG) return true;
         if (found->d_type == DT_DIR) {
-            entry.isDirectory = true;
+            isDirectory = true;
             return true;
         }
 #else
@@ -201,8 +200,8 @@ private:
 #endif
         struct stat st;
         if (::stat(path.c_str(), &st) != 0) return false;
-        entry.isDirectory = S_ISDIR(st.st_mode);
-        return entry.isDirectory || S_ISREG(st.st_mode);
+        isDirectory = S_ISDIR(st.st_mode);
+        return isDirectory || S_ISREG(st.st_mode);
     }
 
     PosixOutput stdout_;

