@@ -1,0 +1,132 @@
+// Inputs that change under the real tool. The tool is held at a known point by not
+// reading its standard output (a pipe): once the walk has listed the files, or in
+// the middle of copying one, the test changes the tree and lets the tool go on.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/hostile/hostile.h"
+#include "tests/hostile/streaming_run_posix.h"
+#include "tests/support/console_split.h"
+
+namespace {
+
+// Far more than a pipe and the tool's output buffer hold, so the copy cannot
+// have finished while the test holds the tool. No capital letters, so the
+// messages on the same standard output can be picked out.
+constexpr std::size_t BIG_SIZE = 8 << 20;
+
+std::string bigContent() {
+    std::string content(BIG_SIZE, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 19);
+    return content;
+}
+
+class ChangingInput : public Hostile {
+protected:
+    void truncateTo(const std::string& relative, std::size_t size) {
+        std::filesystem::resize_file(std::filesystem::path(dir.path()) / relative, size);
+    }
+    void append(const std::string& relative, const std::string& bytes) {
+        std::ofstream(std::filesystem::path(dir.path()) / relative, std::ios::binary | std::ios::app) << bytes;
+    }
+    void replaceByDirectory(const std::string& relative) {
+        std::filesystem::remove(std::filesystem::path(dir.path()) / relative);
+        dir.makeDirectory(relative);
+    }
+    void replaceByFifo(const std::string& relative) {
+        const std::string path = dir.path() + "/" + relative;
+        std::filesystem::remove(path);
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    }
+};
+
+// Standard output carries the resource file, so a file that shrinks or grows in
+// the middle of its copy cannot be taken back: its entry keeps its declared size,
+// is reported, and every later entry stays where readers expect it.
+TEST_F(ChangingInput, AFileThatShrinksOrGrowsWhileCopiedToAPipeKeepsTheFileReadable) {
+    const std::string big = bigContent();
+    for (const bool shrink : {true, false}) {
+        dir.writeFile("d/a.big", big);
+        dir.writeFile("d/b.txt", "bee");
+        dir.writeFile("d/c.txt", "sea");
+        dir.writeFile("d/e.txt", "eee");
+        StreamingRun tool({"-r", "d"}, dir.path());
+        // The walk has listed d and the copy of d/a.big is under way, not finished.
+        ASSERT_TRUE(tool.readAtLeast(2 << 20));
+        if (shrink) truncateTo("d/a.big", 1 << 20);
+        else append("d/a.big", "more");
+        std::filesystem::remove(std::filesystem::path(dir.path()) / "d/b.txt");
+        replaceByDirectory("d/c.txt");
+        append("d/e.txt", "-grown");
+        const ToolResult result = tool.finish();
+
+        EXPECT_EQ(result.exitStatus, 0);
+        const ConsoleSplit split = splitConsole(result.output);
+        EXPECT_EQ(split.messages,
+                  "Warning: The file d/a.big changed or could not be read while it was stored; its resource may not match it.\n"
+                  "Warning: The file d/b.txt doesn't exist.\n"
+                  "Warning: Could not read the file d/c.txt; it was not stored.\n"
+                  "Stored d/e.txt as D/E.TXT.\n");
+        const ResFile file = readResFile(split.resource);
+        ASSERT_TRUE(file.valid) << file.error;
+        ASSERT_EQ(entryNames(file), (std::vector<std::string>{"D/A.BIG", "D/E.TXT"}));
+        const std::string& data = file.entries[0].data;
+        ASSERT_EQ(data.size(), BIG_SIZE);
+        if (shrink) {
+            // What was read before the cut is there (at least what the test had seen),
+            // and the rest of the declared size is zeros.
+            const std::size_t firstZero = data.find('\0');
+            ASSERT_NE(firstZero, std::string::npos);
+            EXPECT_GE(firstZero, (std::size_t{2} << 20) - 4096);
+            EXPECT_EQ(data.compare(0, firstZero, big, 0, firstZero), 0);
+            EXPECT_EQ(data.find_first_not_of('\0', firstZero), std::string::npos);
+        } else {
+            std::size_t d = 0; while (d < data.size() && data[d] == big[d]) ++d;
+            EXPECT_TRUE(data == big) << "the data differs from the file as it was at " << d << " " << int(data[d]) << " " << result.errors;
+        }
+        EXPECT_EQ(file.entries[1].data, "eee-grown");
+        std::filesystem::remove_all(std::filesystem::path(dir.path()) / "d");
+    }
+}
+
+// With a resource file of its own, the tool is held by its messages: long names
+// make them outgrow the pipe long before the walk reaches the files that change.
+TEST_F(ChangingInput, FilesChangedAfterTheWalkListedThemAreReportedWhenTheResourceIsAFile) {
+    std::vector<std::string> expected;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = std::to_string(1000 + i) + std::string(200, 'n');
+        dir.writeFile("d/" + name, "x");
+        expected.push_back("D/" + std::to_string(1000 + i) + std::string(200, 'N'));
+    }
+    for (const char* name : {"zz_a", "zz_b", "zz_c", "zz_d", "zz_e"}) dir.writeFile(std::string("d/") + name, name);
+    StreamingRun tool({"-v", "-r", "-f", "out.res", "d"}, dir.path());
+    ASSERT_TRUE(tool.readUntil("Stored d/1001"));
+    std::filesystem::remove(std::filesystem::path(dir.path()) / "d/zz_b");
+    replaceByDirectory("d/zz_c");
+    replaceByFifo("d/zz_d");
+    append("d/zz_e", "-grown");
+    const ToolResult result = tool.finish();
+
+    EXPECT_EQ(result.exitStatus, 0);
+    const std::string tail = result.output.substr(result.output.find("Checking to see if the name D/ZZ_A"));
+    EXPECT_EQ(tail,
+              "Checking to see if the name D/ZZ_A is already in use.\n"
+              "Stored d/zz_a as D/ZZ_A.\n"
+              "Warning: The file d/zz_b doesn't exist.\n"
+              "Checking to see if the name D/ZZ_C is already in use.\n"
+              "Warning: Could not read the file d/zz_c; it was not stored.\n"
+              "Checking to see if the name D/ZZ_D is already in use.\n"
+              "Warning: Could not read the file d/zz_d; it was not stored.\n"
+              "Checking to see if the name D/ZZ_E is already in use.\n"
+              "Stored d/zz_e as D/ZZ_E.\n");
+    for (const char* name : {"D/ZZ_A", "D/ZZ_E"}) expected.push_back(name);
+    const ResFile file = resFile();
+    EXPECT_EQ(entryNames(file), expected);
+    ASSERT_EQ(file.entries.size(), 1002u);
+    EXPECT_EQ(file.entries.back().data, "zz_e-grown");
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// Hostile trees only POSIX can build: every byte value in a name, names that widen
+// to the ordinal marker, very long paths, deep and wide trees, link cycles, FIFOs,
+// sockets and devices, and a standard output on a full disk.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/name_order.h"
+#include "platform/text.h"
+#include "tests/hostile/hostile.h"
+#include "tests/hostile/streaming_run_posix.h"
+
+namespace {
+
+std::string upperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+void createEmptyFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ::close(fd);
+}
+
+std::vector<std::string> sortedInNameOrder(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return precedesInNameOrder(a, b); });
+    return names;
+}
+
+TEST_F(Hostile, StoresNamesMadeOfEveryByteValue) {
+    std::string everyByte;  // one name of 254 bytes: all but NUL and '/'
+    std::vector<std::string> names;
+    for (int value = 1; value <= 0xFF; ++value) {
+        if (value == '/') continue;
+        everyByte += static_cast<char>(value);
+        if (value >= 'a' && value <= 'z') continue;  // the same resource name as its capital
+        names.push_back(std::string(1, static_cast<char>(value)) + "_");
+        dir.writeFile("bytes/" + names.back(), names.back());
+    }
+    names.push_back(everyByte);
+    dir.writeFile("bytes/" + everyByte, "all");
+
+    // The name holds '*' and '?', so as a spec it is a pattern that matches itself.
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "bytes", "bytes/" + everyByte});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Warning:  Ignoring file bytes/" + everyByte + " because the name BYTES/" +
+                                 upperAscii(everyByte) + " is already in use.\n");
+    const ResFile file = resFile();
+    const std::vector<std::string> ordered = sortedInNameOrder(names);
+    ASSERT_EQ(file.entries.size(), ordered.size());
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        // Single bytes from 0x80 on are not UTF-8, so these names widen byte by byte.
+        EXPECT_EQ(file.entries[i].name.text, widenBytes("BYTES/" + upperAscii(ordered[i]))) << i;
+        EXPECT_EQ(file.entries[i].data, ordered[i] == everyByte ? "all" : ordered[i]) << i;
+    }
+}
+
+// A first UTF-16 unit of 0xFFFF marks an ordinal, so a name that starts with U+FFFF
+// must not be written as UTF-16: readers would take it for a number.
+TEST_F(Hostile, KeepsNamesThatWouldWidenToTheOrdinalMarkerReadableAsNames) {
+    const std::string marker = "\xEF\xBF\xBF";  // U+FFFF in UTF-8
+    dir.writeFile(marker + "ab", "first");
+    dir.writeFile("a" + marker, "second");
+    dir.writeFile("\xC3\xA9t\xC3\xA9", "third");  // "été"
+    const ToolResult result = run({"-q", "-f", "out.res", marker + "ab", "a" + marker, "\xC3\xA9t\xC3\xA9"});
+    EXPECT_EQ(result.exitStatus, 0);
+    const ResFile file = resFile();
+    ASSERT_EQ(file.entries.size(), 3u);
+    EXPECT_FALSE(file.entries[0].name.isOrdinal);
+    EXPECT_EQ(file.entries[0].name.text, widenBytes(marker + "AB"));
+    EXPECT_EQ(file.entries[0].data, "first");
+    EXPECT_EQ(file.entries[1].name.text, u"A\uFFFF");  // not first: plain UTF-16
+    EXPECT_EQ(file.entries[2].name.text, u"\u00E9T\u00E9");
+}
+
+TEST_F(Hostile, StoresAPathOf4000Characters) {
+    std::string path = "long";
+    for (char letter = 'a'; path.size() + 1 + 250 + 1 + 100 <= 4000; ++letter) path += "/" + std::string(250, letter);
+    const std::string directory = path;
+    path += "/" + std::string(4000 - path.size() - 1, 'z');
+    ASSERT_EQ(path.size(), 4000u);
+    dir.writeFile(path, "far");
+
+    const ToolResult direct = run({"-f", "out.res", path});
+    EXPECT_EQ(direct.exitStatus, 0);
+    EXPECT_EQ(direct.output, "Stored " + path + " as " + upperAscii(path) + ".\n");
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{upperAscii(path)});
+
+    const ToolResult walked = run({"-q", "-r", "-f", "walk.res", "long", directory + "/z*"});
+    EXPECT_EQ(walked.exitStatus, 0);
+    EXPECT_EQ(walked.output, "Warning:  Ignoring file " + path + " because the name " + upperAscii(path) +
+                                 " is already in use.\n");
+    const ResFile file = resFile("walk.res");
+    ASSERT_EQ(entryNames(file), std::vector<std::string>{upperAscii(path)});
+    EXPECT_EQ(file.entries[0].data, "far");
+}
+
+TEST_F(Hostile, WalksATree200LevelsDeepDeepestFirst) {
+    std::vector<std::string> expected;
+    std::string level = "deep";
+    for (int depth = 0; depth < 200; ++depth) {
+        level += "/d";
+        dir.writeFile(level + "/f.txt", std::to_string(depth));
+        expected.insert(expected.begin(), upperAscii(level) + "/F.TXT");
+    }
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "deep"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "");
+    const ResFile file = resFile();
+    EXPECT_EQ(entryNames(file), expected);
+    ASSERT_EQ(file.entries.size(), 200u);
+    EXPECT_EQ(file.entries.front().data, "199");
+}
+
+TEST_F(Hostile, WalksADirectoryOf100000Entries) {
+    constexpr int COUNT = 100000;
+    dir.makeDirectory("wide");
+    // Hard links to two files: far cheaper to make than 100,000 files, and as
+    // many directory entries (one file takes at most 65,000 links on ext4).
+    const std::string targets[2] = {dir.path() + "/even", dir.path() + "/odd"};
+    for (const std::string& target : targets) createEmptyFile(target);
+    std::vector<std::string> expected;
+    for (int i = 0; i < COUNT; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%06d", COUNT - 1 - i);  // made in reverse order
+        ASSERT_EQ(::link(targets[i % 2].c_str(), (dir.path() + "/wide/" + name).c_str()), 0) << name;
+        expected.push_back(std::string("WIDE/") + name);
+    }
+    std::reverse(expected.begin(), expected.end());
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "wide", "wide/00000?"});
+    EXPECT_EQ(result.exitStatus, 0);
+    // The pattern meets ten names already stored.
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 10);
+    EXPECT_EQ(entryNames(resFile()), expected);
+    std::filesystem::remove_all(dir.path() + "/wide");  // sooner than the scratch directory's own cleanup
+}
+
+TEST_F(Hostile, WalksLinkCyclesOnceAndLeavesBrokenLinksOut) {
+    dir.writeFile("t/a.txt", "a");
+    dir.writeFile("t/sub/b.txt", "b");
+    dir.makeDirectory("t/sub/deeper");
+    const std::string t = dir.path() + "/t";
+    ASSERT_EQ(::symlink("..", (t + "/sub/up").c_str()), 0);
+    ASSERT_EQ(::symlink(".", (t + "/self").c_str()), 0);
+    ASSERT_EQ(::symlink("../../sub", (t + "/sub/deeper/loop").c_str()), 0);
+    ASSERT_EQ(::symlink("y", (t + "/x").c_str()), 0);  // x and y point at each other
+    ASSERT_EQ(::symlink("x", (t + "/y").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (t + "/dangling").c_str()), 0);
+    ASSERT_EQ(::symlink("a.txt", (t + "/alias.txt").c_str()), 0);
+
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "t"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "");
+    // A link to a file is a file; links that lead back up the walk are not followed.
+    EXPECT_EQ(entryNames(resFile()), (std::vector<std::string>{"T/SUB/B.TXT", "T/A.TXT", "T/ALIAS.TXT"}));
+}
+
+TEST_F(Hostile, LeavesFifosSocketsAndDevicesOutOfWalksAndRefusesThemByName) {
+    dir.writeFile("w/a.txt", "a");
+    dir.writeFile("w/sub/b.txt", "b");
+    const std::string w = dir.path() + "/w";
+    ASSERT_EQ(::mkfifo((w + "/fifo").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((w + "/sub/fifo").c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = w + "/sock";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+
+    // Reading any of these could block forever or never end.
+    const ToolResult result = run({"-r", "-f", "out.res", "w", "w/fifo", "w/sock", "/dev/zero", "/dev/null"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output,
+              "Stored w/sub/b.txt as W/SUB/B.TXT.\n"
+              "Stored w/a.txt as W/A.TXT.\n"
+              "Warning: Could not read the file w/fifo; it was not stored.\n"
+              "Warning: Could not read the file w/sock; it was not stored.\n"
+              "Warning: Could not read the file /dev/zero; it was not stored.\n"
+              "Warning: Could not read the file /dev/null; it was not stored.\n");
+    EXPECT_EQ(entryNames(resFile()), (std::vector<std::string>{"W/SUB/B.TXT", "W/A.TXT"}));
+}
+
+TEST_F(Hostile, FailsOnlyWhenTheResourceFileCannotGetOutOfAFullStandardOutput) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+    dir.writeFile("a.gif", "x");
+    const ToolResult toStdout = runToolWritingTo({"a.gif"}, dir.path(), "/dev/full");
+    EXPECT_EQ(toStdout.exitStatus, 1);
+    EXPECT_EQ(toStdout.errors, "Error:  Could not write to standard output; the run is abandoned.\n");
+
+    // Only the messages are lost to the full disk: they move to standard error.
+    const ToolResult toFile = runToolWritingTo({"-f", "out.res", "a.gif"}, dir.path(), "/dev/full");
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_EQ(toFile.errors, "Stored a.gif as A.GIF.\n");
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"A.GIF"});
+}
+
+TEST_F(Hostile, ReportsADirectoryItCannotRead) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+    dir.writeFile("r/a.txt", "a");
+    dir.writeFile("r/locked/b.txt", "b");
+    ASSERT_EQ(::chmod((dir.path() + "/r/locked").c_str(), 0), 0);
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "r"});
+    ::chmod((dir.path() + "/r/locked").c_str(), 0755);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Warning: Could not read the directory r/locked; files in it were not stored.\n");
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"R/A.TXT"});
+}
+
+}  // namespace
