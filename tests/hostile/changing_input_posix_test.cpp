@@ -84,8 +84,8 @@ TEST_F(ChangingInput, AFileThatShrinksOrGrowsWhileCopiedToAPipeKeepsTheFileReada
             EXPECT_EQ(data.compare(0, firstZero, big, 0, firstZero), 0);
             EXPECT_EQ(data.find_first_not_of('\0', firstZero), std::string::npos);
         } else {
-            std::size_t d = 0; while (d < data.size() && data[d] == big[d]) ++d;
-            EXPECT_TRUE(data == big) << "the data differs from the file as it was at " << d << " " << int(data[d]) << " " << result.errors;
+            // Every byte the file had when opened was read before the growth was seen.
+            EXPECT_TRUE(data == big) << "the entry differs from the file as it was opened";
         }
         EXPECT_EQ(file.entries[1].data, "eee-grown");
         std::filesystem::remove_all(std::filesystem::path(dir.path()) / "d");
