@@ -48,8 +48,8 @@ bool RADUza::enterDirectory(const std::string& dir) {
 
 bool RADUza::walkSubdirectories(const std::string& dir, const std::string& pattern) {
     std::vector<std::string> subdirectories;
-    const bool listed = fs_.enumerate(dir, "*.*", [&](const DirEntry& entry) {
-        if (entry.isDirectory && entry.name != "." && entry.name != "..") subdirectories.push_back(entry.name);
+    const bool listed = fs_.enumerateSubdirectories(dir, [&](const DirEntry& entry) {
+        subdirectories.push_back(entry.name);
         return true;
     });
     if (!listed) return false;

@@ -76,6 +76,14 @@ public:
     // order; `*.*` visits every entry, "." and ".." included. Returns false when
     // the directory could not be read (an empty match is not a failure).
     virtual bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) = 0;
+    // Visits the directories among the entries of `dir`, "." and ".." left out, as
+    // enumerate(dir, "*.*") would. A platform that can tell directories apart while
+    // listing skips the files there, so a large directory is not sorted for nothing.
+    virtual bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) {
+        return enumerate(dir, "*.*", [&](const DirEntry& entry) {
+            return !entry.isDirectory || entry.name == "." || entry.name == ".." || visit(entry);
+        });
+    }
     // Names of the plain files (not directories, hidden or system files) matching
     // `spec`, a pattern resolved against the current directory.
     virtual std::vector<std::string> findPlainFiles(const std::string& spec) = 0;

@@ -123,7 +123,14 @@ public:
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         SortedEntries entries;
-        if (!readMatching(dir, pattern, entries)) return false;
+        if (!readMatching(dir, pattern, false, entries)) return false;
+        entries.visitInOrder(visit);
+        return true;
+    }
+
+    bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override {
+        SortedEntries entries;
+        if (!readMatching(dir, "*.*", true, entries)) return false;
         entries.visitInOrder(visit);
         return true;
     }
@@ -167,8 +174,10 @@ public:
 private:
     // Collects the matching entries that are directories or regular files after
     // following links; FIFOs, sockets, devices and dangling links are left out,
-    // since reading them could block forever or fail.
-    static bool readMatching(const std::string& dir, const std::string& pattern, SortedEntries& entries) {
+    // since reading them could block forever or fail. With `directoriesOnly`, only
+    // the directories other than "." and "..".
+    static bool readMatching(const std::string& dir, const std::string& pattern, bool directoriesOnly,
+                             SortedEntries& entries) {
         DIR* stream = ::opendir(dir.c_str());
         if (!stream) return false;
         std::string path = dir + '/';
@@ -176,16 +185,28 @@ private:
         while (const dirent* found = ::readdir(stream)) {
             if (!wildcardMatch(pattern, found->d_name)) continue;
             if (isDotOrDotDot(found->d_name)) {
-                entries.add(found->d_name, true, false, false);
+                if (!directoriesOnly) entries.add(found->d_name, true, false, false);
                 continue;
             }
+            if (directoriesOnly && isPlainFile(found)) continue;
             path.resize(dirLength);
             path += found->d_name;
             bool isDirectory = false;
-            if (classify(found, path, isDirectory)) entries.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
+            if (!classify(found, path, isDirectory) || (directoriesOnly && !isDirectory)) continue;
+            entries.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
         }
         ::closedir(stream);
         return true;
+    }
+
+    // True when the entry is known to be a regular file without a stat().
+    static bool isPlainFile(const dirent* found) {
+#ifdef _DIRENT_HAVE_D_TYPE
+        return found->d_type == DT_REG;
+#else
+        (void)found;
+        return false;
+#endif
     }
 
     static bool classify(const dirent* found, const std::string& path, bool& isDirectory) {

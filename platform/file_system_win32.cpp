@@ -102,14 +102,21 @@ public:
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         SortedEntries entries;
-        if (!search(dir + '\\' + pattern, entries)) return false;
+        if (!search(dir + '\\' + pattern, false, entries)) return false;
+        entries.visitInOrder(visit);
+        return true;
+    }
+
+    bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override {
+        SortedEntries entries;
+        if (!search(dir + "\\*.*", true, entries)) return false;
         entries.visitInOrder(visit);
         return true;
     }
 
     std::vector<std::string> findPlainFiles(const std::string& spec) override {
         SortedEntries entries;
-        search(spec, entries);
+        search(spec, false, entries);
         std::vector<std::string> names;
         entries.visitInOrder([&](const DirEntry& entry) {
             if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
@@ -146,7 +153,8 @@ public:
 
 private:
     // Runs one directory search. A search that matches nothing is not a failure.
-    static bool search(const std::string& query, SortedEntries& entries) {
+    // With `directoriesOnly`, only the directories other than "." and "..".
+    static bool search(const std::string& query, bool directoriesOnly, SortedEntries& entries) {
         WIN32_FIND_DATAA found;
         const HANDLE handle = FindFirstFileA(query.c_str(), &found);
         if (handle == INVALID_HANDLE_VALUE) {
@@ -154,9 +162,10 @@ private:
             return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
         }
         do {
-            entries.add(found.cFileName,
-                        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || isDotOrDotDot(found.cFileName),
-                        (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0,
+            const bool dots = isDotOrDotDot(found.cFileName);
+            const bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || dots;
+            if (directoriesOnly && (!isDirectory || dots)) continue;
+            entries.add(found.cFileName, isDirectory, (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0,
                         (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0);
         } while (FindNextFileA(handle, &found));
         FindClose(handle);
