@@ -85,6 +85,28 @@ TEST_F(EndToEnd, WalksATreeSubdirectoriesFirstInNameOrder) {
     EXPECT_EQ(file.entries[2].data, std::string(1000, '\0'));
 }
 
+// Files larger than the output buffer leave in several writes, into a file or down
+// a pipe: the bytes are the same.
+TEST_F(EndToEnd, StoresFilesLargerThanItsBufferTheSameInAFileAsOnStandardOutput) {
+    std::string big(3 * 1024 * 1024 + 5, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+    dir.writeFile(platformPath({"d", "a.txt"}), "alpha");
+    dir.writeFile(platformPath({"d", "big.bin"}), big);
+    dir.writeFile(platformPath({"d", "big2.bin"}), big.substr(1));
+    dir.writeFile(platformPath({"d", "z.txt"}), "zulu");
+    const ToolResult toFile = run({"-q", "-r", "-f", "out.res", "d"});
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_EQ(toFile.output, "");
+    const ToolResult toStdout = run({"-q", "-r", "d"});
+    EXPECT_EQ(toStdout.exitStatus, 0);
+    EXPECT_TRUE(dir.readFile("out.res") == toStdout.output) << "the two resource files differ";
+    const ResFile file = resFile();
+    ASSERT_EQ(entryNames(file), (std::vector<std::string>{"D/A.TXT", "D/BIG.BIN", "D/BIG2.BIN", "D/Z.TXT"}));
+    EXPECT_TRUE(file.entries[1].data == big);
+    EXPECT_TRUE(file.entries[2].data == big.substr(1));
+    EXPECT_EQ(file.entries[3].data, "zulu");
+}
+
 TEST_F(EndToEnd, ExpandsPatternsItself) {
     dir.writeFile("one.gif", "1");
     dir.writeFile("TWO.GIF", "2");
