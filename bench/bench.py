@@ -3,9 +3,10 @@
 request, windres) given the equivalent resource script.
 
 The corpora are generated deterministically under a scratch directory. Each
-tool runs several times, the tools taking turns; the table shows the median
-wall time, the peak resident memory and raduza's ratio to each peer. raduza's
-output is compared byte for byte with llvm-rc's. This program prints figures:
+tool runs once untimed, to warm the caches, then several times, the tools
+taking turns; the table shows the median wall time, the peak resident memory
+and raduza's ratio to each peer. raduza's output is compared byte for byte
+with llvm-rc's. This program prints figures:
 nothing in it fails on timing. It exits non-zero only when a tool fails or the
 outputs differ.
 
@@ -231,8 +232,10 @@ def make_tools(args):
 # ---------------------------------------------------------------- the benchmark
 
 def measure(corpus, tools, data_dir, runs):
+    """One untimed round, which warms the caches and gives the outputs to compare,
+    then `runs` timed ones."""
     results = {tool.key: Result() for tool in tools}
-    for round_number in range(runs):
+    for round_number in range(runs + 1):
         # The tools take turns; the order rotates so none always runs first.
         shift = round_number % len(tools)
         for tool in tools[shift:] + tools[:shift]:
@@ -243,12 +246,14 @@ def measure(corpus, tools, data_dir, runs):
             if figures is None:
                 result.capped = True
                 continue
-            result.seconds.append(figures[0])
-            result.peak_kib.append(figures[1])
-            result.cpu_seconds.append(figures[2])
+            if round_number > 0:
+                result.seconds.append(figures[0])
+                result.peak_kib.append(figures[1])
+                result.cpu_seconds.append(figures[2])
         if round_number == 0:
             check_identical(corpus, tools, data_dir)
-        print("  round %d of %d done" % (round_number + 1, runs), flush=True)
+        else:
+            print("  round %d of %d done" % (round_number, runs), flush=True)
     for tool in tools:
         path = os.path.join(data_dir, tool.output)
         if os.path.exists(path):
