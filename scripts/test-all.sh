@@ -12,7 +12,8 @@ sh scripts/install-test-deps.sh
 export RADUZA_WINEPREFIX="$root/build/wine-prefix"
 export CTEST_OUTPUT_ON_FAILURE=1
 
-step() { printf '\n==== %s\n' "$*"; }
+started=$(date +%s)
+step() { printf '\n==== %s (at %ss)\n' "$*" "$(( $(date +%s) - started ))"; }
 
 step "Win32 build (i686, the shipped raduza.exe)"
 cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
