@@ -13,6 +13,9 @@ constexpr std::size_t MIN_READ_SPACE = 64 * 1024;
 
 std::uint32_t fieldBytes(const NameOrId& cell) { return static_cast<std::uint32_t>(encodeNameOrId(cell).size()); }
 
+// The type is the same for every entry, so its field is measured once.
+const std::uint32_t TYPE_FIELD_BYTES = fieldBytes(TYPE_CELL);
+
 }  // namespace
 
 void RADUza::storeFile(const std::string& path, InputFile* input) {
@@ -37,7 +40,7 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
     hdr.Type = &TYPE_CELL;
     hdr.Name = &nameCell;
     hdr.DataSize = static_cast<std::uint32_t>(input->size());
-    const std::uint32_t unpadded = RES_FIXED_HEADER_BYTES + fieldBytes(TYPE_CELL) + fieldBytes(nameCell);
+    const std::uint32_t unpadded = RES_FIXED_HEADER_BYTES + TYPE_FIELD_BYTES + fieldBytes(nameCell);
     headerPad = static_cast<std::int8_t>(paddingFor(unpadded));
     hdr.HeaderSize = unpadded + static_cast<std::uint32_t>(headerPad);
 

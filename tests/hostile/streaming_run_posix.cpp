@@ -1,44 +1,18 @@
 #include "tests/hostile/streaming_run_posix.h"
 
+#include "tests/support/process_posix.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-std::string drain(int fd) {
-    std::string bytes;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(got));
-    ::close(fd);
-    return bytes;
-}
-
-// Starts the tool in `workDir` with the given standard output and error; the parent's
-// ends of any pipes are the caller's to close.
 pid_t startTool(const std::vector<std::string>& arguments, const std::string& workDir, int stdoutFd, int stderrFd,
                 const std::vector<int>& closeInChild) {
-    const std::string tool = toolPath();
-    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::chdir(workDir.c_str()) != 0) ::_exit(127);
-        ::dup2(stdoutFd, STDOUT_FILENO);
-        ::dup2(stderrFd, STDERR_FILENO);
-        for (int fd : closeInChild) ::close(fd);
-        ::execv(tool.c_str(), argv.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-int waitFor(pid_t child) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::vector<std::string> commandLine{toolPath()};
+    commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+    return startProcess(commandLine, workDir, stdoutFd, stderrFd, closeInChild);
 }
 
 }  // namespace
@@ -80,9 +54,9 @@ bool StreamingRun::readAtLeast(std::size_t count) {
 ToolResult StreamingRun::finish() {
     ToolResult result;
     if (child_ <= 0) return result;
-    result.output = output_ + drain(out_);
-    result.errors = drain(err_);
-    result.exitStatus = waitFor(child_);
+    result.output = output_ + drainDescriptor(out_);
+    result.errors = drainDescriptor(err_);
+    result.exitStatus = waitForExit(child_);
     child_ = -1;
     return result;
 }
@@ -96,7 +70,7 @@ ToolResult runToolWritingTo(const std::vector<std::string>& arguments, const std
     const pid_t child = startTool(arguments, workDir, target, err[1], {target, err[0], err[1]});
     ::close(target);
     ::close(err[1]);
-    result.errors = drain(err[0]);
-    result.exitStatus = waitFor(child);
+    result.errors = drainDescriptor(err[0]);
+    result.exitStatus = waitForExit(child);
     return result;
 }
