@@ -1,38 +1,54 @@
-// The message catalogue and the two help texts.
+// The texts of the catalogue and of the two help texts, and the printing of them.
+#include "driver/messages.h"
+
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "driver/raduza.h"
 
 namespace {
 
-const char* const CATALOGUE[MSG_COUNT] = {
-    "padding header\n",
-    "Checking to see if the name %s is already in use.\n",
-    "padding data\n",
-    "Stored %s as %s.\n",
-    "Warning:  Ignoring file %s because the name %s is already in use.\n",
-    "Warning: The file %s doesn't exist.\n",
-    "Descending into %s\n",
-    "Looking for %s in dir %s.\n",
-    "Warning: Could not find match for %s.\n",
-    "Invalid option: %c\n",
-    "Error:  %s is not writable.\n",
-    "RADUza::run - %s\n",
-    "Error:  Nothing to do!\n",
-    "Error:  -f must be followed by the resource file name.\n",
-    "Error:  Could not create %s.\n",
-    "Error:  Could not write to %s; the run is abandoned.\n",
-    "Warning: Could not read the file %s; it was not stored.\n",
-    "Warning: Ignoring file %s because it is 4 GiB or larger.\n",
-    "Warning: The file %s changed while it was read; it was not stored.\n",
-    "Warning: The file %s changed or could not be read while it was stored; its resource may not match it.\n",
-    "Warning: Could not read the directory %s; files in it were not stored.\n",
+struct CatalogueEntry {
+    MessageId id;
+    const char* format;
 };
 
-const char USAGE_TEXT[] =
+// Each text beside its id; the compiler checks below that none is missing or out of place.
+constexpr CatalogueEntry CATALOGUE[] = {
+    {MSG_PAD_HEADER, "padding header\n"},
+    {MSG_CHECKING, "Checking to see if the name %s is already in use.\n"},
+    {MSG_PAD_DATA, "padding data\n"},
+    {MSG_STORED, "Stored %s as %s.\n"},
+    {MSG_NAME_IN_USE, "Warning:  Ignoring file %s because the name %s is already in use.\n"},
+    {MSG_NO_FILE, "Warning: The file %s doesn't exist.\n"},
+    {MSG_DESCENDING, "Descending into %s\n"},
+    {MSG_LOOKING, "Looking for %s in dir %s.\n"},
+    {MSG_NO_MATCH, "Warning: Could not find match for %s.\n"},
+    {MSG_BAD_OPTION, "Invalid option: %c\n"},
+    {MSG_NOT_WRITABLE, "Error:  %s is not writable.\n"},
+    {MSG_SPEC, "RADUza::run - %s\n"},
+    {MSG_NOTHING_TO_DO, "Error:  Nothing to do!\n"},
+    {MSG_MISSING_FILE_NAME, "Error:  -f must be followed by the resource file name.\n"},
+    {MSG_CANNOT_CREATE, "Error:  Could not create %s: %s.\n"},
+    {MSG_WRITE_FAILED, "Error:  Could not write to %s: %s; the run is abandoned.\n"},
+    {MSG_CANNOT_READ, "Warning: Could not read the file %s; it was not stored.\n"},
+    {MSG_TOO_LARGE, "Warning: Ignoring file %s because it is 4 GiB or larger.\n"},
+    {MSG_FILE_CHANGED, "Warning: The file %s changed while it was read; it was not stored.\n"},
+    {MSG_FILE_DAMAGED, "Warning: The file %s changed or could not be read while it was stored; its resource may not match it.\n"},
+    {MSG_CANNOT_READ_DIR, "Warning: Could not read the directory %s; files in it were not stored.\n"},
+};
+
+constexpr bool catalogueMatchesIds() {
+    if (std::size(CATALOGUE) != MSG_COUNT) return false;
+    for (std::size_t i = 0; i < std::size(CATALOGUE); ++i)
+        if (CATALOGUE[i].id != static_cast<int>(i)) return false;
+    return true;
+}
+static_assert(catalogueMatchesIds(), "every message id has its text, in id order");
+
+constexpr char USAGE_TEXT[] =
     "Raduza Resource Tool.\n"
     "Bundles your resources into a res file which can then be given to raduzac.\n"
     "Usage: raduza [ options ] file1 file2 ...\n"
@@ -46,33 +62,39 @@ const char USAGE_TEXT[] =
     "-v           to turn on verbose operation.\n"
     "-r           to recurse down directories.\n";
 
-const char MORE_USAGE_TEXT[] =
+constexpr char MORE_USAGE_TEXT[] =
     "-show_padding   report writes of pad bytes.\n"
     "-show_allspecs  show all file specs.\n"
     "-show_recurs    report dirs as they are recursed into.\n";
 
 }  // namespace
 
+const char* messageFormat(int id) { return id >= 0 && id < MSG_COUNT ? CATALOGUE[id].format : nullptr; }
+
+std::string_view usageText() { return {USAGE_TEXT, sizeof USAGE_TEXT - 1}; }
+std::string_view moreUsageText() { return {MORE_USAGE_TEXT, sizeof MORE_USAGE_TEXT - 1}; }
+
 void RADUza::msg(int id, ...) {
-    if (id < 0 || id >= MSG_COUNT) return;
+    const char* format = messageFormat(id);
+    if (!format) return;
     va_list args;
     va_start(args, id);
     va_list measure;
     va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, CATALOGUE[id], measure);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
     va_end(measure);
     if (length > 0) {
         // The length from vsnprintf, not strlen: "%c" with a NUL character writes that NUL.
         std::string text(static_cast<std::size_t>(length) + 1, '\0');
-        std::vsnprintf(&text[0], text.size(), CATALOGUE[id], args);
+        std::vsnprintf(&text[0], text.size(), format, args);
         printText(text.data(), static_cast<std::size_t>(length));
     }
     va_end(args);
 }
 
-void RADUza::usage() { printText(USAGE_TEXT, sizeof USAGE_TEXT - 1); }
+void RADUza::usage() { printText(usageText().data(), usageText().size()); }
 
-void RADUza::moreUsage() { printText(MORE_USAGE_TEXT, sizeof MORE_USAGE_TEXT - 1); }
+void RADUza::moreUsage() { printText(moreUsageText().data(), moreUsageText().size()); }
 
 // Every text goes through the console buffer, which is also the resource output
 // when that is standard output, so messages and entries keep their order. When

@@ -1,6 +1,7 @@
 // The tool object: one run of raduza, from the command line to the finished
-// resource file. Its methods live with their subsystem: driver/ (run, messages),
-// resfile/ (headers, storing), filespec/ (naming, specs, walks).
+// resource file. It holds the tool's policy (which message, which option flag)
+// over the layers below: resfile/ writes entries, filespec/ selects and names
+// files, platform/ talks to the operating system.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "driver/messages.h"
+#include "filespec/directory_walk.h"
 #include "platform/file_system.h"
 #include "platform/path_rules.h"
+#include "resfile/entry_copy.h"
 #include "resfile/name_tree.h"
 #include "resfile/output_buffer.h"
 #include "resfile/res_format.h"
@@ -27,37 +30,10 @@ enum OptionFlag : std::uint32_t {
     OPT_VERBOSE = 0x80,
 };
 
-// Catalogue ids; the texts are in driver/messages.cpp. Ids 0 to 12 are the
-// original catalogue; later ids report failures of the output and of inputs.
-enum MessageId : int {
-    MSG_PAD_HEADER = 0,
-    MSG_CHECKING,
-    MSG_PAD_DATA,
-    MSG_STORED,
-    MSG_NAME_IN_USE,
-    MSG_NO_FILE,
-    MSG_DESCENDING,
-    MSG_LOOKING,
-    MSG_NO_MATCH,
-    MSG_BAD_OPTION,
-    MSG_NOT_WRITABLE,
-    MSG_SPEC,
-    MSG_NOTHING_TO_DO,
-    MSG_MISSING_FILE_NAME,
-    MSG_CANNOT_CREATE,
-    MSG_WRITE_FAILED,
-    MSG_CANNOT_READ,
-    MSG_TOO_LARGE,
-    MSG_FILE_CHANGED,
-    MSG_FILE_DAMAGED,
-    MSG_CANNOT_READ_DIR,
-    MSG_COUNT
-};
-
 inline constexpr int EXIT_STATUS_OK = 0;
 inline constexpr int EXIT_STATUS_FAILED = 1;
 
-class RADUza {
+class RADUza : private WalkObserver {
 public:
     explicit RADUza(FileSystem& fileSystem = realFileSystem(), PathRules rules = PLATFORM_PATH_RULES);
     RADUza(const RADUza&) = delete;
@@ -66,22 +42,54 @@ public:
     // The whole run; returns the process exit status.
     int run(int argc, char** argv);
 
-    // Reporting (driver/messages.cpp). Formats catalogue entry `id` to standard output.
+    // Reporting. Formats catalogue entry `id` to standard output.
     void msg(int id, ...);
     void usage();
     void moreUsage();
 
-    // Resource file (resfile/).
+    // Resource file.
     void initHeader();
     void writeHeader();
     // `input` is the file at `path` opened for reading, or null when it exists but
     // could not be opened.
     void storeFile(const std::string& path, InputFile* input);
 
-    // File selection (filespec/).
+    // File selection.
     void addFile(const std::string& path);
     void doSpec(const std::string& spec);
     void doDir(const std::string& dir, const std::string& pattern);
+
+private:
+    // Where the run goes after a stage: on, or out with an exit status.
+    struct Next {
+        bool proceed;
+        int exitStatus;
+    };
+    static constexpr Next PROCEED{true, EXIT_STATUS_OK};
+    static Next exitWith(int status) { return Next{false, status}; }
+
+    Next optionPass(int argc, char** argv);
+    Next rejectOption(char option);
+    Next openOutput();
+    int endRun();
+    void printText(const char* text, std::size_t size);
+    bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
+
+    bool isOwnOutput(const InputFile& input) const { return outputId_ && input.id() == *outputId_; }
+    void storeAs(const std::string& path, InputFile* input, std::string_view name);
+    void takeBack(const std::string& path, CopyOutcome outcome, std::uint64_t entryStart);
+    void padData();
+    void recordStored(const std::string& path);
+    // Flushes the output; on failure reports it once and halts the run.
+    bool checkOutput();
+    const char* outputName() const { return resFile ? resFile->c_str() : "standard output"; }
+
+    // What the directory walk finds.
+    void fileFound(const std::string& path) override { addFile(path); }
+    void enteringDirectory(const std::string& path) override;
+    void unreadableDirectory(const std::string& path) override;
+    void cycleRefused(const std::string&) override {}  // a cycle is walked once, silently
+    bool stopped() const override { return halted_; }
 
     ResHeader hdr;
     std::int8_t headerPad = 0;
@@ -92,32 +100,12 @@ public:
     std::string_view curName;
     NameTree names;
 
-private:
-    bool optionPass(int argc, char** argv, int& exitStatus);
-    bool rejectOption(char option, int& exitStatus);
-    bool openOutput(int& exitStatus);
-    int endRun();
-    void printText(const char* text, std::size_t size);
-    bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
-
-    // Storing (resfile/store_file.cpp).
-    enum class CopyOutcome { COMPLETE, READ_FAILED, SIZE_CHANGED, OUTPUT_FAILED };
-    CopyOutcome copyData(InputFile& input);
-    void takeBackEntry(const std::string& path, CopyOutcome outcome, std::uint64_t entryStart, std::uint64_t written);
-    bool checkOutput();
-
-    // Walking (filespec/do_spec.cpp).
-    bool enterDirectory(const std::string& dir);
-    // False when `dir` could not be read.
-    bool walkSubdirectories(const std::string& dir, const std::string& pattern);
-    bool storeMatchingFiles(const std::string& dir, const std::string& pattern);
-
     FileSystem& fs_;
     PathRules rules_;
+    DirectoryWalk walk_;
     OutputBuffer console_;
     std::unique_ptr<OutputFile> resourceFile_;
     std::unique_ptr<OutputBuffer> resourceBuffer_;
     std::optional<FileId> outputId_;
-    std::vector<FileId> walkPath_;  // directories on the current walk, to refuse cycles
-    bool halted_ = false;          // the output failed: the run stops with status 1
+    bool halted_ = false;  // the output failed: the run stops with status 1
 };

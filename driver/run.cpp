@@ -15,21 +15,21 @@ bool startsOption(const char* argument, const PathRules& rules) {
 }  // namespace
 
 RADUza::RADUza(FileSystem& fileSystem, PathRules rules)
-    : fs_(fileSystem), rules_(rules), console_(fileSystem.standardOutput(), CONSOLE_CAPACITY) {}
+    : fs_(fileSystem), rules_(rules), walk_(fileSystem, rules_, *this),
+      console_(fileSystem.standardOutput(), CONSOLE_CAPACITY) {}
 
 int RADUza::run(int argc, char** argv) {
-    int exitStatus = EXIT_STATUS_OK;
     if (argc <= 1) {
         usage();
         return endRun();
     }
-    if (!optionPass(argc, argv, exitStatus)) return exitStatus;
+    if (const Next next = optionPass(argc, argv); !next.proceed) return next.exitStatus;
     if (isSet(OPT_OPTIONS_ONLY)) return endRun();
 
     initHeader();
     hdr.MemoryFlags = 0;
     hdr.LanguageId = 0;
-    if (!openOutput(exitStatus)) return exitStatus;
+    if (const Next next = openOutput(); !next.proceed) return next.exitStatus;
     writeHeader();
     (void)checkOutput();
 
@@ -42,8 +42,8 @@ int RADUza::run(int argc, char** argv) {
 }
 
 // Sets the option flags and takes the resource file name, clearing the slots of
-// every recognised option. False when the run must end at once with `exitStatus`.
-bool RADUza::optionPass(int argc, char** argv, int& exitStatus) {
+// every recognised option.
+RADUza::Next RADUza::optionPass(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         char* argument = argv[i];
         if (!startsOption(argument, rules_)) continue;
@@ -53,8 +53,7 @@ bool RADUza::optionPass(int argc, char** argv, int& exitStatus) {
             if (i + 1 >= argc) {
                 msg(MSG_MISSING_FILE_NAME);
                 usage();
-                exitStatus = EXIT_STATUS_FAILED;
-                return false;
+                return exitWith(EXIT_STATUS_FAILED);
             }
             resFile = argv[i + 1];
             argv[i] = nullptr;
@@ -68,52 +67,49 @@ bool RADUza::optionPass(int argc, char** argv, int& exitStatus) {
         case 'h':
             if (dashed && std::strcmp(argument, "-help-undocumented") == 0) {
                 moreUsage();
-                exitStatus = EXIT_STATUS_OK;
-                return false;
+                return exitWith(EXIT_STATUS_OK);
             }
             [[fallthrough]];
         case 's':
             if (dashed && std::strcmp(argument, "-show_padding") == 0) options |= OPT_SHOW_PADDING;
             else if (dashed && std::strcmp(argument, "-show_recurs") == 0) options |= OPT_SHOW_RECURS;
             else if (dashed && std::strcmp(argument, "-show_allspecs") == 0) options |= OPT_SHOW_ALLSPECS;
-            else return rejectOption(argument[1], exitStatus);
+            else return rejectOption(argument[1]);
             break;
-        default: return rejectOption(argument[1], exitStatus);
+        default: return rejectOption(argument[1]);
         }
         argv[i] = nullptr;
     }
-    return true;
+    return PROCEED;
 }
 
-bool RADUza::rejectOption(char option, int& exitStatus) {
+RADUza::Next RADUza::rejectOption(char option) {
     msg(MSG_BAD_OPTION, option);
     usage();
-    exitStatus = EXIT_STATUS_FAILED;
-    return false;
+    return exitWith(EXIT_STATUS_FAILED);
 }
 
-// Makes `out` the resource file or standard output. False when the run must end.
-bool RADUza::openOutput(int& exitStatus) {
+// Makes `out` the resource file or standard output.
+RADUza::Next RADUza::openOutput() {
     if (!resFile) {
         out = &console_;
-        return true;
+        return PROCEED;
     }
     const std::optional<PathStatus> status = fs_.queryPath(*resFile);
     if (status && status->readOnly) {
         msg(MSG_NOT_WRITABLE, resFile->c_str());
-        exitStatus = EXIT_STATUS_FAILED;
-        return false;
+        return exitWith(EXIT_STATUS_FAILED);
     }
-    resourceFile_ = fs_.createOutput(*resFile);
-    if (!resourceFile_) {
-        msg(MSG_CANNOT_CREATE, resFile->c_str());
-        exitStatus = EXIT_STATUS_FAILED;
-        return false;
+    CreatedOutput created = fs_.createOutput(*resFile);
+    if (!created.file) {
+        msg(MSG_CANNOT_CREATE, resFile->c_str(), created.error.c_str());
+        return exitWith(EXIT_STATUS_FAILED);
     }
+    resourceFile_ = std::move(created.file);
     outputId_ = resourceFile_->id();
     resourceBuffer_ = std::make_unique<OutputBuffer>(*resourceFile_);
     out = resourceBuffer_.get();
-    return true;
+    return PROCEED;
 }
 
 // After a failed output, the partial file this run created is removed so that no
@@ -132,11 +128,10 @@ int RADUza::endRun() {
     return EXIT_STATUS_OK;
 }
 
-// Flushes the output; on failure reports it once and halts the run.
 bool RADUza::checkOutput() {
     if (halted_) return false;
     if (out->flush()) return true;
     halted_ = true;
-    msg(MSG_WRITE_FAILED, resFile ? resFile->c_str() : "standard output");
+    msg(MSG_WRITE_FAILED, outputName(), out->errorText().c_str());
     return false;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/ascii.h"
+
 namespace {
 
 // Where the name starts once a drive ("C:\") or server ("\\server") prefix is dropped.
@@ -22,8 +24,7 @@ std::size_t prefixLength(std::string_view path, const PathRules& rules) {
 
 std::string deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules) {
     std::string name(path.substr(prefixLength(path, rules)));
-    for (char& c : name)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    makeAsciiUpper(name);
 
     if (junkPaths) {
         const std::size_t last = name.rfind(rules.separator);

@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/raduza.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/text.h"
-#include "tests/support/fake_file_system.h"
+#include "tests/support/fake_run.h"
 #include "tests/support/res_reader.h"
 
 namespace {
@@ -33,29 +32,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     FakeFileSystem fs;
-    RADUza tool(fs, POSIX_PATH_RULES);
-    tool.options = OPT_QUIET;
-    const std::unique_ptr<OutputFile> file = fs.createOutput("out.res");
-    OutputBuffer buffer(*file);
-    tool.out = &buffer;
-    tool.initHeader();
-    tool.hdr.MemoryFlags = 0;
-    tool.hdr.LanguageId = 0;
-    tool.writeHeader();
-
+    std::vector<std::string> arguments{"-q", "-f", "out.res"};
     std::vector<std::pair<std::string, std::string>> expected;
     std::set<std::string> taken;
     for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
         std::string path = parts[i];
-        if (path.empty() || path == "." || path == ".." || path == "out.res") continue;
+        // One plain file name each: no options, patterns or directories.
+        if (path.empty() || path == "." || path == ".." || path == "out.res" || path[0] == '-' ||
+            path.find_first_of("*?") != std::string::npos)
+            continue;
         for (char& c : path)
-            if (c == '/') c = '\\';  // one file name, no directories
+            if (c == '/') c = '\\';
+        if (fs.exists(path)) continue;
         fs.addFile(path, parts[i + 1]);
-        tool.addFile(path);
+        arguments.push_back(path);
         const std::string name = foldAscii(path);
         if (taken.insert(name).second) expected.emplace_back(name, parts[i + 1]);
     }
-    FUZZ_CHECK(buffer.flush(), "the in-memory output takes every byte");
+    const int status = runOnFake(fs, arguments).exitStatus;
+    FUZZ_CHECK(status == EXIT_STATUS_OK, "the run succeeds");
+    if (expected.empty()) {
+        FUZZ_CHECK(!fs.exists("out.res"), "nothing stored, no resource file");
+        return 0;
+    }
 
     const ResFile read = readResFile(fs.contentOf("out.res"));
     FUZZ_CHECK(read.valid, read.error.c_str());

@@ -1,5 +1,6 @@
 // The operating-system services the tool needs, behind one interface so the tool's
-// logic runs unchanged against the real file system or an in-memory fake.
+// logic runs unchanged against the real file system or an in-memory fake. Only
+// operations of the system live here; the tool's rules on top of them do not.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +9,17 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 // What a path query reports about an existing file or directory.
 struct PathStatus {
     bool isDirectory = false;
     bool readOnly = false;
+    bool isSpecial = false;  // neither a regular file nor a directory: a device, FIFO or socket
 };
+
+// Whether a path names something. UNREACHABLE: something may be there, but the
+// system would not say (no search permission, a path too long, a link loop).
+enum class Existence { EXISTS, MISSING, UNREACHABLE };
 
 // One entry of a directory enumeration; `name` has no directory part.
 struct DirEntry {
@@ -55,8 +60,16 @@ public:
     // Cuts the file back to `size` bytes and continues writing there; false when
     // the output cannot do that (a pipe, a console) or the OS refused.
     [[nodiscard]] virtual bool truncate(std::uint64_t size) = 0;
-    // Identity of the file behind the output, when it is one.
+    // Identity of the file behind the output, when it is a regular file.
     virtual std::optional<FileId> id() const = 0;
+    // The system's words for why the last failed write or truncate failed.
+    virtual std::string errorText() const = 0;
+};
+
+// An output the file system made, or the system's words for why it could not.
+struct CreatedOutput {
+    std::unique_ptr<OutputFile> file;
+    std::string error;
 };
 
 // Receives enumerated entries one at a time; returning false stops the enumeration.
@@ -66,15 +79,17 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // Fails for paths containing `*` or `?` and for paths that name nothing.
+    // Nothing for a path that names nothing (or cannot be reached).
     virtual std::optional<PathStatus> queryPath(const std::string& path) = 0;
-    virtual bool pathExists(const std::string& path) = 0;
+    virtual Existence pathExists(const std::string& path) = 0;
     // Identity of an existing file or directory (following links).
     virtual std::optional<FileId> fileId(const std::string& path) = 0;
 
     // Visits the entries of `dir` whose names match `pattern`, in the platform's
-    // order; `*.*` visits every entry, "." and ".." included. Returns false when
-    // the directory could not be read (an empty match is not a failure).
+    // order; `*.*` visits every entry, "." and ".." included. An empty `dir` runs the
+    // search `pattern` as given, against the current directory (on Win32 it may then
+    // carry a drive or a directory part). Returns false when the directory could not
+    // be read (an empty match is not a failure).
     virtual bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) = 0;
     // Visits the directories among the entries of `dir`, "." and ".." left out, as
     // enumerate(dir, "*.*") would. A platform that can tell directories apart while
@@ -84,14 +99,11 @@ public:
             return !entry.isDirectory || entry.name == "." || entry.name == ".." || visit(entry);
         });
     }
-    // Names of the plain files (not directories, hidden or system files) matching
-    // `spec`, a pattern resolved against the current directory.
-    virtual std::vector<std::string> findPlainFiles(const std::string& spec) = 0;
 
-    // Nothing when the file cannot be opened.
+    // Nothing when the file cannot be opened (also when it is not a regular file).
     virtual std::unique_ptr<InputFile> openInput(const std::string& path) = 0;
-    // Creates or truncates `path`; nothing when it cannot be created.
-    virtual std::unique_ptr<OutputFile> createOutput(const std::string& path) = 0;
+    // Creates or truncates `path`.
+    virtual CreatedOutput createOutput(const std::string& path) = 0;
     // Standard output and standard error in binary mode; owned by the file system.
     virtual OutputFile& standardOutput() = 0;
     virtual OutputFile& standardError() = 0;

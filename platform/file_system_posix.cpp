@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
@@ -71,7 +72,7 @@ public:
             const ssize_t put = ::write(fd_, data, size);
             if (put < 0) {
                 if (errno == EINTR) continue;
-                return false;
+                return failed();
             }
             data += put;
             size -= static_cast<std::size_t>(put);
@@ -81,17 +82,24 @@ public:
     bool truncate(std::uint64_t size) override {
         if (!owned_) return false;  // never cut back a stream the caller handed us
         const auto offset = static_cast<off_t>(size);
-        return ::ftruncate(fd_, offset) == 0 && ::lseek(fd_, offset, SEEK_SET) == offset;
+        return (::ftruncate(fd_, offset) == 0 && ::lseek(fd_, offset, SEEK_SET) == offset) || failed();
     }
     std::optional<FileId> id() const override {
         struct stat st;
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return idOf(st);
     }
+    std::string errorText() const override { return error_; }
 
 private:
+    bool failed() {
+        error_ = std::strerror(errno);
+        return false;
+    }
+
     int fd_;
     bool owned_;
+    std::string error_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -105,14 +113,16 @@ public:
 
     std::optional<PathStatus> queryPath(const std::string& path) override {
         struct stat st;
-        if (hasWildcard(path) || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+        if (::stat(path.c_str(), &st) != 0) return std::nullopt;
         // Root may write anywhere, so read-only is the owner's write bit, not access().
-        return PathStatus{S_ISDIR(st.st_mode), (st.st_mode & S_IWUSR) == 0};
+        return PathStatus{S_ISDIR(st.st_mode), (st.st_mode & S_IWUSR) == 0,
+                          !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)};
     }
 
-    bool pathExists(const std::string& path) override {
+    Existence pathExists(const std::string& path) override {
         struct stat st;
-        return ::stat(path.c_str(), &st) == 0;
+        if (::stat(path.c_str(), &st) == 0) return Existence::EXISTS;
+        return errno == ENOENT || errno == ENOTDIR ? Existence::MISSING : Existence::UNREACHABLE;
     }
 
     std::optional<FileId> fileId(const std::string& path) override {
@@ -123,7 +133,7 @@ public:
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         SortedEntries entries;
-        if (!readMatching(dir, pattern, false, entries)) return false;
+        if (!readMatching(dir.empty() ? "." : dir, pattern, false, entries)) return false;
         entries.visitInOrder(visit);
         return true;
     }
@@ -133,15 +143,6 @@ public:
         if (!readMatching(dir, "*.*", true, entries)) return false;
         entries.visitInOrder(visit);
         return true;
-    }
-
-    std::vector<std::string> findPlainFiles(const std::string& spec) override {
-        std::vector<std::string> names;
-        enumerate(".", spec, [&](const DirEntry& entry) {
-            if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
-            return true;
-        });
-        return names;
     }
 
     std::unique_ptr<InputFile> openInput(const std::string& path) override {
@@ -160,10 +161,10 @@ public:
         return std::make_unique<PosixInput>(fd, st);
     }
 
-    std::unique_ptr<OutputFile> createOutput(const std::string& path) override {
+    CreatedOutput createOutput(const std::string& path) override {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd < 0) return nullptr;
-        return std::make_unique<PosixOutput>(fd, true);
+        if (fd < 0) return {nullptr, std::strerror(errno)};
+        return {std::make_unique<PosixOutput>(fd, true), {}};
     }
 
     OutputFile& standardOutput() override { return stdout_; }

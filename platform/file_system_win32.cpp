@@ -4,13 +4,25 @@
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
-#include "platform/wildcard.h"
 
 namespace {
 
 FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber,
                   (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+// The system's words for an error code, without the line break Windows ends them with.
+std::string describeError(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string described = length ? std::string(text, length) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.'))
+        described.pop_back();
+    return described;
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -45,11 +57,12 @@ public:
     bool write(const char* data, std::size_t size) override {
         // WriteFile on the raw handle: no C runtime text mode can turn a 0x0A byte
         // of the resource file into 0x0D 0x0A.
-        if (handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return false;
+        if (handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return failed(ERROR_INVALID_HANDLE);
         while (size > 0) {
             const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
             DWORD put = 0;
-            if (!WriteFile(handle_, data, chunk, &put, nullptr) || put == 0) return false;
+            if (!WriteFile(handle_, data, chunk, &put, nullptr)) return failed(GetLastError());
+            if (put == 0) return failed(ERROR_WRITE_FAULT);
             data += put;
             size -= put;
         }
@@ -59,17 +72,25 @@ public:
         if (!owned_) return false;
         LARGE_INTEGER offset;
         offset.QuadPart = static_cast<LONGLONG>(size);
-        return SetFilePointerEx(handle_, offset, nullptr, FILE_BEGIN) && SetEndOfFile(handle_);
+        return (SetFilePointerEx(handle_, offset, nullptr, FILE_BEGIN) && SetEndOfFile(handle_)) ||
+               failed(GetLastError());
     }
     std::optional<FileId> id() const override {
         BY_HANDLE_FILE_INFORMATION info;
         if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
         return idOf(info);
     }
+    std::string errorText() const override { return error_; }
 
 private:
+    bool failed(DWORD code) {
+        error_ = describeError(code);
+        return false;
+    }
+
     HANDLE handle_;
     bool owned_;
+    std::string error_;
 };
 
 class Win32FileSystem final : public FileSystem {
@@ -78,14 +99,19 @@ public:
         : stdout_(GetStdHandle(STD_OUTPUT_HANDLE), false), stderr_(GetStdHandle(STD_ERROR_HANDLE), false) {}
 
     std::optional<PathStatus> queryPath(const std::string& path) override {
-        if (hasWildcard(path)) return std::nullopt;
         const DWORD attributes = GetFileAttributesA(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-        return PathStatus{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0};
+        return PathStatus{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0,
+                          false};
     }
 
-    bool pathExists(const std::string& path) override {
-        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    Existence pathExists(const std::string& path) override {
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Existence::EXISTS;
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+                       error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE
+                   ? Existence::MISSING
+                   : Existence::UNREACHABLE;
     }
 
     std::optional<FileId> fileId(const std::string& path) override {
@@ -102,7 +128,7 @@ public:
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         SortedEntries entries;
-        if (!search(dir + '\\' + pattern, false, entries)) return false;
+        if (!search(dir.empty() ? pattern : dir + '\\' + pattern, false, entries)) return false;
         entries.visitInOrder(visit);
         return true;
     }
@@ -112,17 +138,6 @@ public:
         if (!search(dir + "\\*.*", true, entries)) return false;
         entries.visitInOrder(visit);
         return true;
-    }
-
-    std::vector<std::string> findPlainFiles(const std::string& spec) override {
-        SortedEntries entries;
-        search(spec, false, entries);
-        std::vector<std::string> names;
-        entries.visitInOrder([&](const DirEntry& entry) {
-            if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
-            return true;
-        });
-        return names;
     }
 
     std::unique_ptr<InputFile> openInput(const std::string& path) override {
@@ -139,11 +154,11 @@ public:
         return std::make_unique<Win32Input>(handle, size, idOf(info));
     }
 
-    std::unique_ptr<OutputFile> createOutput(const std::string& path) override {
+    CreatedOutput createOutput(const std::string& path) override {
         const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        return std::make_unique<Win32Output>(handle, true);
+        if (handle == INVALID_HANDLE_VALUE) return {nullptr, describeError(GetLastError())};
+        return {std::make_unique<Win32Output>(handle, true), {}};
     }
 
     OutputFile& standardOutput() override { return stdout_; }

@@ -3,20 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "util/ascii.h"
+
 namespace {
 
 enum EntryFlag : unsigned char { ENTRY_DIRECTORY = 1, ENTRY_HIDDEN = 2, ENTRY_SYSTEM = 4 };
-
-unsigned char foldedByte(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
-}
 
 }  // namespace
 
 bool precedesInNameOrder(const char* a, const char* b) {
     for (std::size_t i = 0;; ++i) {
-        const unsigned char x = foldedByte(a[i]), y = foldedByte(b[i]);
+        const auto x = static_cast<unsigned char>(asciiUpper(a[i]));
+        const auto y = static_cast<unsigned char>(asciiUpper(b[i]));
         if (x != y) return x < y;  // a name that ends first has its NUL here, and goes first
         if (x == 0) break;
     }
@@ -34,7 +32,7 @@ void sortInNameOrder(std::vector<DirEntry>& entries) {
 
 void SortedEntries::add(const char* name, bool isDirectory, bool isHidden, bool isSystem) {
     const std::size_t length = std::strlen(name);
-    char* record = allocate(length + 2);
+    char* record = records_.at(records_.allocate(length + 2));
     record[0] = static_cast<char>((isDirectory ? ENTRY_DIRECTORY : 0) | (isHidden ? ENTRY_HIDDEN : 0) |
                                   (isSystem ? ENTRY_SYSTEM : 0));
     std::memcpy(record + 1, name, length + 1);
@@ -53,20 +51,4 @@ void SortedEntries::visitInOrder(const EntryVisitor& visit) {
         entry.isSystem = (flags & ENTRY_SYSTEM) != 0;
         if (!visit(entry)) break;
     }
-}
-
-char* SortedEntries::allocate(std::size_t size) {
-    if (size > BLOCK_SIZE / 4) {
-        // A long record gets a block of its own, so the shared blocks stay densely used.
-        blocks_.emplace_back(new char[size]);
-        return blocks_.back().get();
-    }
-    if (currentBlock_ == nullptr || BLOCK_SIZE - blockUsed_ < size) {
-        blocks_.emplace_back(new char[BLOCK_SIZE]);
-        currentBlock_ = blocks_.back().get();
-        blockUsed_ = 0;
-    }
-    char* record = currentBlock_ + blockUsed_;
-    blockUsed_ += size;
-    return record;
 }

@@ -4,11 +4,11 @@
 
 #include <cstddef>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "util/arena.h"
 
 // Names with ASCII letters upper-cased, compared byte by byte; ties broken by the plain bytes.
 bool precedesInNameOrder(const char* a, const char* b);
@@ -32,13 +32,7 @@ public:
     std::size_t size() const { return entries_.size(); }
 
 private:
-    static constexpr std::size_t BLOCK_SIZE = 64 * 1024;
-
-    char* allocate(std::size_t size);
-
-    std::vector<std::unique_ptr<char[]>> blocks_;  // records never move
-    char* currentBlock_ = nullptr;
-    std::size_t blockUsed_ = 0;
+    Arena records_;
     // Each points at a record: one flag byte, then the name and its NUL. A deque
     // grows without copying what it holds, so its peak stays its size.
     std::deque<const char*> entries_;

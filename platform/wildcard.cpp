@@ -2,13 +2,7 @@
 // exponential, whatever the pattern.
 #include "platform/wildcard.h"
 
-namespace {
-
-char foldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-}  // namespace
-
-bool hasWildcard(std::string_view path) { return path.find_first_of("*?") != std::string_view::npos; }
+#include "util/ascii.h"
 
 bool wildcardMatch(std::string_view pattern, std::string_view name) {
     if (pattern == "*.*") return true;
@@ -18,7 +12,7 @@ bool wildcardMatch(std::string_view pattern, std::string_view name) {
         if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || foldCase(pattern[p]) == foldCase(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == '?' || asciiUpper(pattern[p]) == asciiUpper(name[n]))) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {

@@ -7,5 +7,3 @@
 // character, ASCII letters compare case-insensitively, and `*.*` matches every name,
 // names without a dot included.
 bool wildcardMatch(std::string_view pattern, std::string_view name);
-
-bool hasWildcard(std::string_view path);

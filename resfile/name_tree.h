@@ -4,11 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
-// An open-addressing hash set over blocks of name records: constant time per name
+#include "util/arena.h"
+
+// An open-addressing hash set over name records in an arena: constant time per name
 // whatever the order names arrive in, and about eight bytes beyond the name itself.
 class NameTree {
 public:
@@ -22,24 +23,14 @@ public:
     std::size_t size() const { return count_; }
 
 private:
-    // Where a record lies: its block, and its offset there in units of RECORD_ALIGNMENT.
-    using NameRef = std::uint32_t;
-    static constexpr unsigned OFFSET_BITS = 14;
-    static constexpr std::size_t RECORD_ALIGNMENT = 4;
-    static constexpr std::size_t BLOCK_SIZE = RECORD_ALIGNMENT << OFFSET_BITS;  // 64 KiB
-    static constexpr std::size_t MAX_BLOCKS = (std::size_t{1} << (32 - OFFSET_BITS)) - 1;
-    static constexpr NameRef EMPTY_SLOT = 0xFFFFFFFFu;  // beyond the last block
-
     // Index into slots_ where `key` is, or the free slot where it belongs.
     std::size_t findSlot(std::string_view key, std::size_t hash) const;
     // A record is the name's length (4 bytes) followed by its bytes.
-    std::string_view nameAt(NameRef ref) const;
-    NameRef copyName(std::string_view key);
+    std::string_view nameAt(Arena::Ref ref) const;
+    Arena::Ref copyName(std::string_view key);
     void grow();
 
-    std::vector<std::unique_ptr<char[]>> blocks_;  // records never move
-    std::size_t currentBlock_ = 0;                 // the shared block being filled
-    std::size_t blockUsed_ = BLOCK_SIZE;
-    std::vector<NameRef> slots_;                   // EMPTY_SLOT where free
+    Arena records_;
+    std::vector<Arena::Ref> slots_;  // Arena::NO_REF where free
     std::size_t count_ = 0;
 };

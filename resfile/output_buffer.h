@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/file_system.h"
 
@@ -20,6 +21,8 @@ public:
     // after a failure, later bytes are dropped.
     [[nodiscard]] bool flush();
     bool failed() const { return failed_; }
+    // The system's words for why the output failed.
+    std::string errorText() const { return sink_.errorText(); }
 
     // Bytes accepted so far, buffered ones included: the offset of the next byte.
     std::uint64_t position() const { return handedOver_ + used_; }

@@ -28,3 +28,29 @@ std::string encodeNameOrId(const NameOrId& cell) {
     appendLittleEndian16(bytes, 0);
     return bytes;
 }
+
+std::uint32_t fieldBytes(const NameOrId& cell) { return static_cast<std::uint32_t>(encodeNameOrId(cell).size()); }
+
+HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldBytes) {
+    const std::uint32_t unpadded = RES_FIXED_HEADER_BYTES + typeFieldBytes + nameFieldBytes;
+    return HeaderLayout{unpadded + paddingFor(unpadded), paddingFor(unpadded)};
+}
+
+std::string encodeHeaderStart(const ResHeader& header) {
+    std::string bytes;
+    appendLittleEndian32(bytes, header.DataSize);
+    appendLittleEndian32(bytes, header.HeaderSize);
+    bytes += encodeNameOrId(*header.Type);
+    bytes += encodeNameOrId(*header.Name);
+    return bytes;
+}
+
+std::string encodeHeaderEnd(const ResHeader& header) {
+    std::string bytes;
+    appendLittleEndian32(bytes, header.DataVersion);
+    appendLittleEndian16(bytes, header.MemoryFlags);
+    appendLittleEndian16(bytes, header.LanguageId);
+    appendLittleEndian32(bytes, header.Version);
+    appendLittleEndian32(bytes, header.Characteristics);
+    return bytes;
+}

@@ -52,3 +52,16 @@ void appendLittleEndian32(std::string& bytes, std::uint32_t value);
 
 // The type or name field as written: the ordinal form, or UTF-16LE text and a zero unit.
 std::string encodeNameOrId(const NameOrId& cell);
+std::uint32_t fieldBytes(const NameOrId& cell);
+
+// HeaderSize and the zero bytes after the name that bring it to a multiple of RES_ALIGNMENT.
+struct HeaderLayout {
+    std::uint32_t headerSize = RES_LEADING_ENTRY_SIZE;
+    std::uint32_t padding = 0;
+};
+HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldBytes);
+
+// The header's bytes before the padding (DataSize, HeaderSize, type, name) and after
+// it (DataVersion to Characteristics); the padding itself is the writer's to add.
+std::string encodeHeaderStart(const ResHeader& header);
+std::string encodeHeaderEnd(const ResHeader& header);

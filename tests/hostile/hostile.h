@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/path_rules.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/res_reader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"

@@ -198,7 +198,9 @@ TEST_F(Hostile, FailsOnlyWhenTheResourceFileCannotGetOutOfAFullStandardOutput) {
     dir.writeFile("a.gif", "x");
     const ToolResult toStdout = runToolWritingTo({"a.gif"}, dir.path(), "/dev/full");
     EXPECT_EQ(toStdout.exitStatus, 1);
-    EXPECT_EQ(toStdout.errors, "Error:  Could not write to standard output; the run is abandoned.\n");
+    EXPECT_TRUE(fixtures::withSystemReason(toStdout.errors, "Error:  Could not write to standard output: ",
+                                           "; the run is abandoned.\n"))
+        << toStdout.errors;
 
     // Only the messages are lost to the full disk: they move to standard error.
     const ToolResult toFile = runToolWritingTo({"-f", "out.res", "a.gif"}, dir.path(), "/dev/full");

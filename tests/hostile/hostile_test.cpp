@@ -42,7 +42,8 @@ TEST_F(Hostile, RefusesResourceFilePathsThatAreDirectories) {
     for (const std::string& target : {std::string("."), std::string("sub"), "sub" + sep()}) {
         const ToolResult result = run({"-r", "-f", target, "sub"});
         EXPECT_EQ(result.exitStatus, 1) << target;
-        EXPECT_EQ(result.output, "Error:  Could not create " + target + ".\n");
+        EXPECT_TRUE(fixtures::withSystemReason(result.output, "Error:  Could not create " + target + ": ", ".\n"))
+            << result.output;
         EXPECT_EQ(dir.readFile(platformPath({"sub", "a.gif"})), "x");
     }
 }

@@ -36,7 +36,7 @@ for option in $options -t -help-undocumented; do
 done
 
 # Every catalogue text, with %s and %c standing for anything.
-messages=$(sed -n '/CATALOGUE\[MSG_COUNT\] = {/,/^};/p' "$catalogue" | sed -n 's/^ *"\(.*\)\\n",$/\1/p')
+messages=$(sed -n '/CATALOGUE\[\] = {/,/^};/p' "$catalogue" | sed -n 's/^ *{MSG_[A-Z_]*, "\(.*\)\\n"},$/\1/p')
 [ "$(printf '%s\n' "$messages" | wc -l)" -ge 13 ] || fail "could not read the message catalogue from $catalogue"
 printf '%s\n' "$messages" | {
   missing=0

@@ -2,6 +2,7 @@
 // kind of damage a writer can do.
 #include <gtest/gtest.h>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/res_reader.h"
 
 namespace {
@@ -9,9 +10,8 @@ namespace {
 // The leading entry, then AB (even length: 2 bytes of header padding) with 5 data
 // bytes (3 bytes of data padding). Entry at 32, padding at 66, data at 84, end 92.
 const std::string INTACT =
-    std::string("\0\0\0\0\x20\0\0\0\xff\xff\0\0\xff\xff\0\0", 16) + std::string(16, '\0') +
-    std::string("\x05\0\0\0\x34\0\0\0", 8) + std::string("R\0T\0_\0R\0A\0D\0U\0Z\0A\0\0\0", 20) +
-    std::string("A\0B\0\0\0", 6) + std::string(2, '\0') + std::string("\0\0\0\0\x30\0\x09\x04\0\0\0\0\0\0\0\0", 16) +
+    fixtures::LEADING_ENTRY + std::string("\x05\0\0\0\x34\0\0\0", 8) + fixtures::TYPE_FIELD +
+    std::string("A\0B\0\0\0", 6) + std::string(2, '\0') + fixtures::STORED_HEADER_TAIL +
     std::string("12345\0\0\0", 8);
 
 std::string patched(std::size_t offset, const std::string& bytes) {

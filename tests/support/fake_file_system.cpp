@@ -14,46 +14,43 @@ std::string joinPath(const std::vector<std::string>& parts, std::size_t count) {
     return joined;
 }
 
+constexpr const char* CLOSED_ERROR = "Bad file descriptor";
+
 class StringOutput : public OutputFile {
 public:
-    StringOutput(FakeFileSystem& fs, std::string& target, const char* writeName, const bool* closed = nullptr)
-        : fs_(fs), target_(target), writeName_(writeName), closed_(closed) {}
+    explicit StringOutput(std::string& target, const bool* closed = nullptr) : target_(target), closed_(closed) {}
     bool write(const char* data, std::size_t size) override {
-        if ((closed_ && *closed_) || fs_.shouldFail(writeName_)) return false;
+        if (closed_ && *closed_) return false;
         target_.append(data, size);
         return true;
     }
     bool truncate(std::uint64_t) override { return false; }
     std::optional<FileId> id() const override { return std::nullopt; }
+    std::string errorText() const override { return CLOSED_ERROR; }
 
 private:
-    FakeFileSystem& fs_;
     std::string& target_;
-    const char* writeName_;
     const bool* closed_;
 };
 
 class FakeOutputFile : public OutputFile {
 public:
-    FakeOutputFile(FakeFileSystem& fs, std::shared_ptr<std::string> content, FileId id)
-        : fs_(fs), content_(std::move(content)), id_(id) {}
+    FakeOutputFile(std::shared_ptr<std::string> content, FileId id) : content_(std::move(content)), id_(id) {}
     bool write(const char* data, std::size_t size) override {
-        if (fs_.shouldFail("write")) return false;
         content_->resize(position_);
         content_->append(data, size);
         position_ += size;
         return true;
     }
     bool truncate(std::uint64_t size) override {
-        if (fs_.shouldFail("truncate")) return false;
         content_->resize(static_cast<std::size_t>(size));
         position_ = static_cast<std::size_t>(size);
         return true;
     }
     std::optional<FileId> id() const override { return id_; }
+    std::string errorText() const override { return {}; }
 
 private:
-    FakeFileSystem& fs_;
     std::shared_ptr<std::string> content_;
     FileId id_;
     std::size_t position_ = 0;
@@ -67,9 +64,7 @@ public:
     std::uint64_t size() const override { return size_; }
     FileId id() const override { return id_; }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
-        if (fs_.shouldFail("read")) return std::nullopt;
-        std::size_t count = std::min(capacity, content_->size() - std::min(content_->size(), position_));
-        if (fs_.maxReadChunk) count = std::min(count, fs_.maxReadChunk);
+        const std::size_t count = std::min(capacity, content_->size() - std::min(content_->size(), position_));
         std::copy_n(content_->data() + position_, count, buffer);
         position_ += count;
         if (fs_.afterRead) fs_.afterRead(path_, position_);
@@ -88,20 +83,10 @@ private:
 }  // namespace
 
 FakeFileSystem::FakeFileSystem()
-    : stdout_(std::make_unique<StringOutput>(*this, stdoutBytes, "stdout write", &stdoutClosed)),
-      stderr_(std::make_unique<StringOutput>(*this, stderrBytes, "stderr write")) {
+    : stdout_(std::make_unique<StringOutput>(stdoutBytes, &stdoutClosed)),
+      stderr_(std::make_unique<StringOutput>(stderrBytes)) {
     nodes_[""].kind = Kind::DIRECTORY;
     nodes_[""].index = nextIndex_++;
-}
-
-bool FakeFileSystem::shouldFail(const char* operation) {
-    ++operations;
-    const bool console = std::string(operation) == "stdout write" || std::string(operation) == "stderr write";
-    const bool fails = failAt != 0 && (operations == failAt || (keepFailing && operations > failAt && !console));
-    if (!fails) return false;
-    if (failedOperations.empty()) failedOperation = operation;
-    failedOperations.push_back(operation);
-    return true;
 }
 
 // Splits a path into components, dropping empty and "." ones and folding "..".
@@ -186,27 +171,24 @@ std::string FakeFileSystem::contentOf(const std::string& path) {
 }
 
 std::optional<PathStatus> FakeFileSystem::queryPath(const std::string& path) {
-    if (shouldFail("queryPath") || hasWildcard(path) || path.empty()) return std::nullopt;
+    if (path.empty()) return std::nullopt;
     Node* node = resolve(path);
     if (!node) return std::nullopt;
-    return PathStatus{node->kind == Kind::DIRECTORY, node->readOnly};
+    return PathStatus{node->kind == Kind::DIRECTORY, node->readOnly, node->kind == Kind::FIFO};
 }
 
-bool FakeFileSystem::pathExists(const std::string& path) {
-    if (shouldFail("pathExists") || path.empty()) return false;
-    return resolve(path) != nullptr;
+Existence FakeFileSystem::pathExists(const std::string& path) {
+    return !path.empty() && resolve(path) ? Existence::EXISTS : Existence::MISSING;
 }
 
 std::optional<FileId> FakeFileSystem::fileId(const std::string& path) {
-    if (shouldFail("fileId")) return std::nullopt;
     Node* node = resolve(path);
     if (!node) return std::nullopt;
     return FileId{1, node->index};
 }
 
 bool FakeFileSystem::enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) {
-    if (shouldFail("enumerate")) return false;
-    Node* directory = resolve(dir);
+    Node* directory = resolve(dir.empty() ? "." : dir);
     if (!directory || directory->kind != Kind::DIRECTORY || directory->unreadable) return false;
     std::string key;
     for (const auto& [name, node] : nodes_)
@@ -229,43 +211,30 @@ bool FakeFileSystem::enumerate(const std::string& dir, const std::string& patter
     return true;
 }
 
-std::vector<std::string> FakeFileSystem::findPlainFiles(const std::string& spec) {
-    std::vector<std::string> names;
-    enumerate(".", spec, [&](const DirEntry& entry) {
-        if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
-        return true;
-    });
-    return names;
-}
-
 std::unique_ptr<InputFile> FakeFileSystem::openInput(const std::string& path) {
-    if (shouldFail("openInput")) return nullptr;
     Node* node = resolve(path);
     if (!node || node->kind != Kind::FILE || node->unreadable) return nullptr;
-    if (shouldFail("fileSize")) return nullptr;  // the size query of the open file
     const std::uint64_t size = node->reportedSize ? node->reportedSize : node->content->size();
     auto input = std::make_unique<FakeInputFile>(*this, path, node->content, size, FileId{1, node->index});
     if (afterOpen) afterOpen(path);
     return input;
 }
 
-std::unique_ptr<OutputFile> FakeFileSystem::createOutput(const std::string& path) {
-    if (shouldFail("createOutput")) return nullptr;
+CreatedOutput FakeFileSystem::createOutput(const std::string& path) {
     Node* existing = resolve(path);
-    if (existing && existing->kind != Kind::FILE) return nullptr;
+    if (existing && existing->kind != Kind::FILE) return {nullptr, "Is a directory"};
     if (!existing) {
         const std::vector<std::string> parts = split(path);
         const std::string parent = joinPath(parts, parts.empty() ? 0 : parts.size() - 1);
         Node* dir = resolve(parent);
-        if (!dir || dir->kind != Kind::DIRECTORY) return nullptr;
+        if (!dir || dir->kind != Kind::DIRECTORY) return {nullptr, "No such file or directory"};
         existing = &create(path, Kind::FILE);
     }
     existing->content->clear();
-    return std::make_unique<FakeOutputFile>(*this, existing->content, FileId{1, existing->index});
+    return {std::make_unique<FakeOutputFile>(existing->content, FileId{1, existing->index}), {}};
 }
 
 bool FakeFileSystem::removeFile(const std::string& path) {
-    if (shouldFail("removeFile")) return false;
     Node* node = find(path);
     if (!node || node->kind == Kind::DIRECTORY) return false;
     remove(path);

@@ -1,5 +1,6 @@
 // An in-memory file system for logic tests: POSIX-style paths, links that can make
-// cycles, FIFOs, and a switch that fails the Nth operation (or shortens reads).
+// cycles, FIFOs, unreadable files and directories. Faults are injected by wrapping
+// it in a FaultyFileSystem.
 #pragma once
 
 #include <functional>
@@ -39,31 +40,19 @@ public:
     std::string stdoutBytes;
     std::string stderrBytes;
 
-    // Fault injection: operation number `failAt` (1-based) fails; 0 fails nothing.
-    // With `keepFailing`, every later file operation fails too, as when a disk goes
-    // away; writes to standard output and standard error then still work.
-    std::uint64_t failAt = 0;
-    bool keepFailing = false;
-    std::uint64_t operations = 0;
-    std::string failedOperation;               // the name of the first operation that was failed
-    std::vector<std::string> failedOperations;  // every one, in order
-    std::size_t maxReadChunk = 0;  // when non-zero, reads deliver at most this much
-    bool stdoutClosed = false;
+    bool stdoutClosed = false;  // writes to standard output fail, as on a closed descriptor
 
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
     // Called after each read of a file, with the bytes delivered so far.
     std::function<void(const std::string& path, std::uint64_t delivered)> afterRead;
 
-    bool shouldFail(const char* operation);
-
     std::optional<PathStatus> queryPath(const std::string& path) override;
-    bool pathExists(const std::string& path) override;
+    Existence pathExists(const std::string& path) override;
     std::optional<FileId> fileId(const std::string& path) override;
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
-    std::vector<std::string> findPlainFiles(const std::string& spec) override;
     std::unique_ptr<InputFile> openInput(const std::string& path) override;
-    std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
+    CreatedOutput createOutput(const std::string& path) override;
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
     bool removeFile(const std::string& path) override;

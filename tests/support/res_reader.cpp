@@ -1,5 +1,7 @@
 #include "tests/support/res_reader.h"
 
+#include "tests/support/fixtures.h"
+
 namespace {
 
 class Cursor {
@@ -106,9 +108,8 @@ std::string ResNameOrId::utf8() const {
 }
 
 ResFile readResFile(const std::string& bytes) {
-    static const std::string LEADING_ENTRY("\0\0\0\0\x20\0\0\0\xff\xff\0\0\xff\xff\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32);
     ResFile file;
-    if (bytes.compare(0, 32, LEADING_ENTRY) != 0) {
+    if (bytes.compare(0, 32, fixtures::LEADING_ENTRY) != 0) {
         fail(file, 0, "missing the 32-byte leading entry");
         return file;
     }

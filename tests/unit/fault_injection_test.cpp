@@ -1,16 +1,21 @@
 // Fault injection: a representative run repeated with each of its file-system
 // operations failing in turn, and again with every operation failing from that
-// one on. Every run must end with a message, the status promised for the failure,
-// and a resource file that is absent or whole, its entries exactly their inputs.
+// one on, over the in-memory file system and over the real one. Every run must end
+// with a message, the status promised for the failure, and a resource file that is
+// absent or whole, its entries exactly their inputs.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
+#include <filesystem>
+
 #include "filespec/resource_name.h"
 #include "tests/support/console_split.h"
 #include "tests/support/fake_run.h"
+#include "tests/support/faulty_file_system.h"
 #include "tests/support/res_reader.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -87,15 +92,54 @@ struct Outcome {
     std::vector<std::string> failed;
 };
 
-Outcome runScenario(const Scenario& scenario, std::uint64_t failAt) {
-    FakeFileSystem fs;
+// The file system a scenario runs on, with the inputs in place.
+class World {
+public:
+    virtual ~World() = default;
+    virtual FileSystem& fileSystem() = 0;
+    virtual void addFile(const std::string& path, const std::string& content) = 0;
+    virtual std::optional<std::string> resourceFile() = 0;  // out.res, when it exists
+};
+
+class FakeWorld : public World {
+public:
+    FileSystem& fileSystem() override { return fs_; }
+    void addFile(const std::string& path, const std::string& content) override { fs_.addFile(path, content); }
+    std::optional<std::string> resourceFile() override {
+        if (!fs_.exists("out.res")) return std::nullopt;
+        return fs_.contentOf("out.res");
+    }
+
+private:
+    FakeFileSystem fs_;
+};
+
+// The real file system in a scratch directory that is the current one for the run.
+class RealWorld : public World {
+public:
+    RealWorld() : previous_(std::filesystem::current_path()) { std::filesystem::current_path(dir_.path()); }
+    ~RealWorld() override { std::filesystem::current_path(previous_); }
+    FileSystem& fileSystem() override { return realFileSystem(); }
+    void addFile(const std::string& path, const std::string& content) override { dir_.writeFile(path, content); }
+    std::optional<std::string> resourceFile() override {
+        if (!dir_.exists("out.res")) return std::nullopt;
+        return dir_.readFile("out.res");
+    }
+
+private:
+    TempDir dir_;
+    std::filesystem::path previous_;
+};
+
+Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt) {
     for (const auto& [path, content] : inputs())
-        if (scenario.withBigFile || content.size() < BIG_SIZE) fs.addFile(path, content);
+        if (scenario.withBigFile || content.size() < BIG_SIZE) world.addFile(path, content);
+    FaultyFileSystem fs(world.fileSystem(), true);
     fs.maxReadChunk = READ_CHUNK;
     fs.failAt = failAt;
     fs.keepFailing = scenario.keepFailing;
     Outcome outcome;
-    outcome.exitStatus = runOnFake(fs, scenario.arguments).exitStatus;
+    outcome.exitStatus = runOn(fs, scenario.arguments);
     outcome.failed = fs.failedOperations;
     if (scenario.toStandardOutput) {
         ConsoleSplit split = splitConsole(fs.stdoutBytes);
@@ -103,10 +147,16 @@ Outcome runScenario(const Scenario& scenario, std::uint64_t failAt) {
         outcome.resource = std::move(split.resource);
     } else {
         outcome.messages = fs.stdoutBytes;
-        if (fs.exists("out.res")) outcome.resource = fs.contentOf("out.res");
+        outcome.resource = world.resourceFile();
     }
     outcome.messages += fs.stderrBytes;
     return outcome;
+}
+
+template <class WorldType>
+Outcome runScenarioIn(const Scenario& scenario, std::uint64_t failAt) {
+    WorldType world;
+    return runScenario(world, scenario, failAt);
 }
 
 // Checks one run against the promises; `stored` is what the run without failures stored.
@@ -125,8 +175,10 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
 
     if (outputFailed) {
         EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_FAILED);
-        EXPECT_EQ(messageLines.back(), notCreated ? "Error:  Could not create out.res."
-                                                  : "Error:  Could not write to " + outputName + "; the run is abandoned.");
+        const std::string reason = FaultyFileSystem::INJECTED_ERROR;
+        EXPECT_EQ(messageLines.back(), notCreated ? "Error:  Could not create out.res: " + reason + "."
+                                                  : "Error:  Could not write to " + outputName + ": " + reason +
+                                                        "; the run is abandoned.");
         // Only a file the OS refused to delete may stay behind after a failed run.
         if (!scenario.toStandardOutput && !failed.count("removeFile")) {
             EXPECT_FALSE(outcome.resource.has_value());
@@ -175,37 +227,59 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
     }
 }
 
-TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
-    const std::vector<Scenario> scenarios{
+const std::vector<Scenario>& scenarios() {
+    static const std::vector<Scenario> all{
         {"to a file", withOutputFile(SPECS), false, false},
         {"to standard output", SPECS, true, false},
         {"to a file, disk gone", withOutputFile(SPECS), false, true},
         {"to standard output, disk gone", SPECS, true, true, false},
         {"nothing to store", withOutputFile({"-r", "missing.gif", "dir/none*.x", "dir/sub/none"}), false, false, false},
     };
-    std::set<std::string> everyFailed;
-    std::uint64_t injected = 0;
-    for (const Scenario& scenario : scenarios) {
-        const Outcome baseline = runScenario(scenario, 0);
+    return all;
+}
+
+// Runs every scenario with each operation failing in turn; gathers the names of
+// the operations that were made to fail, and counts the runs in `injected`.
+template <class WorldType>
+void sweep(std::set<std::string>& everyFailed, std::uint64_t& injected) {
+    for (const Scenario& scenario : scenarios()) {
+        const Outcome baseline = runScenarioIn<WorldType>(scenario, 0);
         ASSERT_EQ(baseline.exitStatus, EXIT_STATUS_OK) << scenario.what;
         std::set<std::string> stored;
         for (const std::string& line : lines(baseline.messages))
             if (line.find("Stored ") == 0) stored.insert(line.substr(7, line.rfind(" as ") - 7));
         for (std::uint64_t n = 1;; ++n) {
-            const Outcome outcome = runScenario(scenario, n);
+            const Outcome outcome = runScenarioIn<WorldType>(scenario, n);
             if (outcome.failed.empty()) break;  // past the run's last operation
             ++injected;
             everyFailed.insert(outcome.failed.begin(), outcome.failed.end());
             SCOPED_TRACE(std::string(scenario.what) + ", operation " + std::to_string(n) + " (" + outcome.failed[0] + ")");
             checkOutcome(scenario, outcome, stored);
-            if (HasFatalFailure()) return;
+            if (::testing::Test::HasFatalFailure()) return;
         }
     }
-    // Each kind of operation was made to fail somewhere.
-    for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "fileSize", "read",
+}
+
+void expectEveryKindFailed(const std::set<std::string>& everyFailed) {
+    for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "read",
                                   "createOutput", "write", "truncate", "removeFile", "stdout write"})
         EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
-    EXPECT_GT(injected, 250u);  // some fifty operations a scenario
+}
+
+TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
+    std::set<std::string> everyFailed;
+    std::uint64_t injected = 0;
+    sweep<FakeWorld>(everyFailed, injected);
+    expectEveryKindFailed(everyFailed);
+    EXPECT_GT(injected, 240u);  // some fifty operations a scenario
+}
+
+TEST(Faults, EveryFailingOperationOfTheRealFileSystemEndsTheRunCleanly) {
+    std::set<std::string> everyFailed;
+    std::uint64_t injected = 0;
+    sweep<RealWorld>(everyFailed, injected);
+    expectEveryKindFailed(everyFailed);
+    EXPECT_GT(injected, 240u);
 }
 
 TEST(Faults, ShortReadsChangeNothing) {
@@ -213,9 +287,9 @@ TEST(Faults, ShortReadsChangeNothing) {
         FakeFileSystem fs;
         fs.addFile("a.gif", "alpha");
         fs.addFile("dir/b.bin", std::string(10000, 'b'));
-        fs.maxReadChunk = chunk;
-        const FakeRun run = runOnFake(fs, {"-q", "-r", "-f", "out.res", "a.gif", "dir"});
-        EXPECT_EQ(run.exitStatus, EXIT_STATUS_OK);
+        FaultyFileSystem shortReads(fs);
+        shortReads.maxReadChunk = chunk;
+        EXPECT_EQ(runOn(shortReads, {"-q", "-r", "-f", "out.res", "a.gif", "dir"}), EXIT_STATUS_OK);
         const ResFile file = readResFile(fs.contentOf("out.res"));
         ASSERT_TRUE(file.valid) << file.error;
         ASSERT_EQ(file.entries.size(), 2u);

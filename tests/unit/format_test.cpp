@@ -3,47 +3,49 @@
 
 #include "platform/text.h"
 #include "tests/support/fake_run.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/res_reader.h"
 
 namespace {
 
-const std::string LEADING_ENTRY("\0\0\0\0\x20\0\0\0\xff\xff\0\0\xff\xff\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32);
+using fixtures::LEADING_ENTRY;
 
-// Writes the tool's header to a file of its own, so messages stay apart from it.
-std::string headerBytesOf(RADUza& tool, FakeFileSystem& fs) {
-    const std::unique_ptr<OutputFile> file = fs.createOutput("header.bin");
-    OutputBuffer buffer(*file);
-    tool.out = &buffer;
-    tool.writeHeader();
-    EXPECT_TRUE(buffer.flush());
-    return fs.contentOf("header.bin");
+const NameOrId NULL_ID = NameOrId::ofOrdinal(0);
+
+// A header's bytes with `padding` zero bytes between the name and DataVersion.
+std::string headerBytes(const ResHeader& header, std::uint32_t padding) {
+    return encodeHeaderStart(header) + std::string(padding, '\0') + encodeHeaderEnd(header);
 }
 
 TEST(HeaderWriter, WritesTheLeadingEntry) {
-    FakeFileSystem fs;
-    RADUza tool(fs, POSIX_PATH_RULES);
-    tool.initHeader();
-    tool.hdr.MemoryFlags = 0;
-    tool.hdr.LanguageId = 0;
-    EXPECT_EQ(headerBytesOf(tool, fs), LEADING_ENTRY);
+    ResHeader header;
+    header.Type = &NULL_ID;
+    header.Name = &NULL_ID;
+    header.MemoryFlags = 0;
+    header.LanguageId = 0;
+    EXPECT_EQ(headerBytes(header, 0), LEADING_ENTRY);
 }
 
-TEST(HeaderWriter, WritesTheWorkedExampleHeaderWithPaddingWhereTheCallerSaysSo) {
-    FakeFileSystem fs;
-    RADUza tool(fs, POSIX_PATH_RULES);
+TEST(HeaderWriter, WritesTheWorkedExampleHeaderWithPaddingWhereTheLayoutSaysSo) {
     const NameOrId type = NameOrId::ofText("RT_RADUZA");
     const NameOrId name = NameOrId::ofText("AB");
-    tool.initHeader();
-    tool.hdr.Type = &type;
-    tool.hdr.Name = &name;
-    tool.hdr.DataSize = 7;
-    tool.hdr.HeaderSize = 52;
-    tool.headerPad = 2;
-    tool.options = OPT_SHOW_PADDING;
-    const std::string expected = std::string("\x07\0\0\0\x34\0\0\0", 8) +
-                                 std::string("R\0T\0_\0R\0A\0D\0U\0Z\0A\0\0\0", 20) + std::string("A\0B\0\0\0", 6) +
-                                 std::string("\0\0", 2) + std::string("\0\0\0\0\x30\0\x09\x04\0\0\0\0\0\0\0\0", 16);
-    EXPECT_EQ(headerBytesOf(tool, fs), expected);
+    const HeaderLayout layout = layoutHeader(fieldBytes(type), fieldBytes(name));
+    EXPECT_EQ(layout.headerSize, 52u);
+    EXPECT_EQ(layout.padding, 2u);
+    ResHeader header;
+    header.Type = &type;
+    header.Name = &name;
+    header.DataSize = 7;
+    header.HeaderSize = layout.headerSize;
+    const std::string expected = std::string("\x07\0\0\0\x34\0\0\0", 8) + fixtures::TYPE_FIELD +
+                                 std::string("A\0B\0\0\0", 6) + std::string("\0\0", 2) + fixtures::STORED_HEADER_TAIL;
+    EXPECT_EQ(headerBytes(header, layout.padding), expected);
+}
+
+TEST(HeaderWriter, ReportsEachHeaderPaddingByteOfARun) {
+    FakeFileSystem fs;
+    fs.addFile("ab", "1234");
+    ASSERT_EQ(runOnFake(fs, {"-q", "-show_padding", "-f", "out.res", "ab"}).exitStatus, 0);
     EXPECT_EQ(fs.stdoutBytes, "padding header\npadding header\n");
 }
 
@@ -53,11 +55,7 @@ TEST(ResourceFile, StoresTheWorkedExampleAsExactly96Bytes) {
     const FakeRun run = runOnFake(fs, {"-f", "out.res", "a.gif"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.output, "Stored a.gif as A.GIF.\n");
-    const std::string expected =
-        LEADING_ENTRY + std::string("\x05\0\0\0\x38\0\0\0", 8) + std::string("R\0T\0_\0R\0A\0D\0U\0Z\0A\0\0\0", 20) +
-        std::string("A\0.\0G\0I\0F\0\0\0", 12) + std::string("\0\0\0\0\x30\0\x09\x04\0\0\0\0\0\0\0\0", 16) +
-        std::string("\x01\x02\x03\x04\x05\0\0\0", 8);
-    EXPECT_EQ(fs.contentOf("out.res"), expected);
+    EXPECT_EQ(fs.contentOf("out.res"), fixtures::WORKED_EXAMPLE);
 }
 
 TEST(ResourceFile, PadsHeadersByNameLengthAndDataBySize) {

@@ -2,23 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_run.h"
+#include "tests/support/faulty_file_system.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/res_reader.h"
 
 namespace {
 
-const std::string USAGE =
-    "Raduza Resource Tool.\n"
-    "Bundles your resources into a res file which can then be given to raduzac.\n"
-    "Usage: raduza [ options ] file1 file2 ...\n"
-    "\n"
-    "By default each file is stored as a resource with the same name as the file.\n"
-    "e.g. raduza -f my.res foo\\bar.gif creates my.res containing a resource with \n"
-    "the name foo\\bar.gif.  Use\n"
-    "-q           to eliminate messages.\n"
-    "-f file.res  to specify the resource file name.\n"
-    "-j           to junk paths.\n"
-    "-v           to turn on verbose operation.\n"
-    "-r           to recurse down directories.\n";
+using fixtures::USAGE;
 
 TEST(Run, WithoutArgumentsPrintsUsageThenNothingToDo) {
     FakeFileSystem fs;
@@ -28,12 +18,15 @@ TEST(Run, WithoutArgumentsPrintsUsageThenNothingToDo) {
 }
 
 TEST(Run, RejectsAnInvalidOptionAnywhereBeforeCreatingAnything) {
-    FakeFileSystem fs;
-    fs.addFile("a.gif", "x");
-    const FakeRun run = runOnFake(fs, {"-q", "-f", "out.res", "a.gif", "-x"});
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.output, "Invalid option: x\n" + USAGE);
-    EXPECT_FALSE(fs.exists("out.res"));
+    // Option letters are lower case only: -J is not -j.
+    for (const std::string option : {"x", "J"}) {
+        FakeFileSystem fs;
+        fs.addFile("a.gif", "x");
+        const FakeRun run = runOnFake(fs, {"-q", "-f", "out.res", "a.gif", "-" + option});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.output, "Invalid option: " + option + "\n" + USAGE);
+        EXPECT_FALSE(fs.exists("out.res"));
+    }
 }
 
 TEST(Run, ReportsTheNulOfABareDashAsTheInvalidOption) {
@@ -111,7 +104,7 @@ TEST(Run, DeletesTheResourceFileWhenNothingWasStored) {
 TEST(Run, WritesTheLeadingEntryToStandardOutputEvenWhenNothingIsStored) {
     FakeFileSystem fs;
     const FakeRun run = runOnFake(fs, {"missing"});
-    EXPECT_EQ(run.output.substr(0, 32), std::string("\0\0\0\0\x20\0\0\0\xff\xff\0\0\xff\xff\0\0", 16) + std::string(16, '\0'));
+    EXPECT_EQ(run.output.substr(0, 32), fixtures::LEADING_ENTRY);
     EXPECT_EQ(run.output.substr(32),
               "Warning: Could not find match for missing.\nError:  Nothing to do!\n");
 }
@@ -121,7 +114,7 @@ TEST(Run, FailsWhenTheResourceFileCannotBeCreated) {
     fs.addFile("a.gif", "x");
     const FakeRun run = runOnFake(fs, {"-f", "no/such/dir/out.res", "a.gif"});
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.output, "Error:  Could not create no/such/dir/out.res.\n");
+    EXPECT_EQ(run.output, "Error:  Could not create no/such/dir/out.res: No such file or directory.\n");
 }
 
 TEST(Run, FailsAndRemovesTheResourceFileWhenAnyWriteFails) {
@@ -130,13 +123,15 @@ TEST(Run, FailsAndRemovesTheResourceFileWhenAnyWriteFails) {
         FakeFileSystem fs;
         fs.addFile("a.gif", "x");
         fs.addFile("b.gif", "y");
-        fs.failAt = n;
-        const FakeRun run = runOnFake(fs, {"-f", "out.res", "a.gif", "b.gif"});
-        if (fs.failedOperation.empty()) break;  // past the run's last operation
-        if (fs.failedOperation != "write") continue;
+        FaultyFileSystem faulty(fs);
+        faulty.mask = operationBit(FsOperation::WRITE);
+        faulty.failAt = n;
+        const int status = runOn(faulty, {"-f", "out.res", "a.gif", "b.gif"});
+        if (faulty.failedOperations.empty()) break;  // past the run's last write
         ++failedWrites;
-        EXPECT_EQ(run.exitStatus, 1);
-        EXPECT_NE(run.output.find("Error:  Could not write to out.res; the run is abandoned.\n"), std::string::npos);
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(fs.stdoutBytes.find("Error:  Could not write to out.res: Injected failure; the run is abandoned.\n"),
+                  std::string::npos);
         EXPECT_FALSE(fs.exists("out.res"));
     }
     EXPECT_EQ(failedWrites, 3);  // the leading entry, then one write per entry
@@ -148,7 +143,7 @@ TEST(Run, FailsWhenStandardOutputCarriesTheResourceFileAndIsClosed) {
     fs.stdoutClosed = true;
     const FakeRun run = runOnFake(fs, {"a.gif"});
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(fs.stderrBytes, "Error:  Could not write to standard output; the run is abandoned.\n");
+    EXPECT_EQ(fs.stderrBytes, "Error:  Could not write to standard output: Bad file descriptor; the run is abandoned.\n");
 }
 
 TEST(Run, ShowsEverySpecWhenAsked) {

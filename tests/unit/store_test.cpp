@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_run.h"
+#include "tests/support/faulty_file_system.h"
 #include "tests/support/res_reader.h"
 
 namespace {
@@ -52,22 +53,23 @@ TEST(Store, SkipsAFileThatCannotBeOpenedAndGoesOn) {
 TEST(Store, TakesBackAnEntryWhoseFileShrinksGrowsOrFailsWhileRead) {
     struct Case {
         const char* what;
-        std::function<void(FakeFileSystem&)> sabotage;
+        std::function<void(FakeFileSystem&, FaultyFileSystem&)> sabotage;
         const char* warning;
     };
     const std::vector<Case> cases{
         {"shrinks",
-         [](FakeFileSystem& fs) { fs.afterOpen = [&fs](const std::string& p) { if (p == "big") fs.find("big")->content->resize(10); }; },
+         [](FakeFileSystem& fs, FaultyFileSystem&) { fs.afterOpen = [&fs](const std::string& p) { if (p == "big") fs.find("big")->content->resize(10); }; },
          "Warning: The file big changed while it was read; it was not stored.\n"},
         {"grows",
-         [](FakeFileSystem& fs) { fs.afterOpen = [&fs](const std::string& p) { if (p == "big") *fs.find("big")->content += "more"; }; },
+         [](FakeFileSystem& fs, FaultyFileSystem&) { fs.afterOpen = [&fs](const std::string& p) { if (p == "big") *fs.find("big")->content += "more"; }; },
          "Warning: The file big changed while it was read; it was not stored.\n"},
         {"fails",
-         [](FakeFileSystem& fs) {
-             fs.afterRead = [&fs](const std::string& p, std::uint64_t delivered) {
-                 if (p == "big" && delivered >= 4096) fs.failAt = fs.operations + 1;
+         [](FakeFileSystem& fs, FaultyFileSystem& faulty) {
+             faulty.mask = operationBit(FsOperation::READ);
+             fs.afterRead = [&faulty](const std::string& p, std::uint64_t delivered) {
+                 if (p == "big" && delivered >= 4096) faulty.failAt = faulty.operations + 1;
              };
-             fs.maxReadChunk = 4096;
+             faulty.maxReadChunk = 4096;
          },
          "Warning: Could not read the file big; it was not stored.\n"},
     };
@@ -76,8 +78,10 @@ TEST(Store, TakesBackAnEntryWhoseFileShrinksGrowsOrFailsWhileRead) {
         fs.addFile("a", "before");
         fs.addFile("big", std::string(100000, 'b'));
         fs.addFile("z", "after");
-        c.sabotage(fs);
-        const FakeRun run = runOnFake(fs, {"-f", "out.res", "a", "big", "z"});
+        FaultyFileSystem faulty(fs);
+        faulty.mask = 0;
+        c.sabotage(fs, faulty);
+        const FakeRun run{runOn(faulty, {"-f", "out.res", "a", "big", "z"}), fs.stdoutBytes};
         EXPECT_EQ(run.exitStatus, 0) << c.what;
         EXPECT_EQ(run.output, std::string("Stored a as A.\n") + c.warning + "Stored z as Z.\n") << c.what;
         const ResFile file = storedFile(fs);

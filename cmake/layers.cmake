@@ -1,0 +1,37 @@
+# One library per folder, layered one way: driver -> resfile, filespec -> platform -> util.
+# raduza_layer() links a folder's library to the layers it names and fails the
+# configuration when a file of the folder includes a header from any other folder,
+# so a dependency that runs upward, or one the folder does not declare, never builds.
+
+# The warnings the project's own code is held to; third-party code keeps its own.
+set(RADUZA_WARNINGS -Wall -Wextra -Werror)
+
+# raduza_check_includes(<folder> <allowed folder>...): every `#include "x/..."` in the
+# folder's files names the folder itself or one of the allowed ones.
+function(raduza_check_includes folder)
+  set(allowed ${folder} ${ARGN})
+  file(GLOB files ${PROJECT_SOURCE_DIR}/${folder}/*.h ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  foreach(file ${files})
+    file(STRINGS ${file} includes REGEX "^#include \"[^/\"]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^#include \"([^/\"]+)/.*" "\\1" included "${line}")
+      if(NOT included IN_LIST allowed)
+        message(FATAL_ERROR "${file}: includes from ${included}/, but ${folder}/ may use only: ${allowed}")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# raduza_layer(<folder> SOURCES <file>... [LAYERS <folder>...] [TYPE STATIC|INTERFACE])
+# makes the library raduza_<folder>.
+function(raduza_layer folder)
+  cmake_parse_arguments(LAYER "" "" "SOURCES;LAYERS" ${ARGN})
+  raduza_check_includes(${folder} ${LAYER_LAYERS})
+  set(target raduza_${folder})
+  add_library(${target} STATIC ${LAYER_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${RADUZA_WARNINGS})
+  foreach(layer ${LAYER_LAYERS})
+    target_link_libraries(${target} PUBLIC raduza_${layer})
+  endforeach()
+endfunction()

@@ -1,0 +1,97 @@
+// Writing the resource file: the header of an entry, and one file stored as one
+// entry. The bytes come from resfile/; here is which message goes where.
+#include "driver/raduza.h"
+#include "resfile/entry_copy.h"
+
+namespace {
+
+const NameOrId NULL_ID_CELL = NameOrId::ofOrdinal(0);
+const NameOrId TYPE_CELL = NameOrId::ofText(RES_TYPE_NAME);
+
+// The type is the same for every entry, so its field is measured once.
+const std::uint32_t TYPE_FIELD_BYTES = fieldBytes(TYPE_CELL);
+
+}  // namespace
+
+void RADUza::initHeader() {
+    hdr = ResHeader{};
+    hdr.Type = &NULL_ID_CELL;
+    hdr.Name = &NULL_ID_CELL;
+    headerPad = 0;
+}
+
+// Writes the header as the caller set it; HeaderSize and headerPad are the
+// caller's to keep consistent with the fields. The caller flushes.
+void RADUza::writeHeader() {
+    const std::string start = encodeHeaderStart(hdr);
+    out->put(start.data(), start.size());
+    for (int i = 0; i < headerPad; ++i) {
+        if (isSet(OPT_SHOW_PADDING)) msg(MSG_PAD_HEADER);
+        out->putZeros(1);
+    }
+    const std::string end = encodeHeaderEnd(hdr);
+    out->put(end.data(), end.size());
+}
+
+void RADUza::storeFile(const std::string& path, InputFile* input) {
+    if (input && isOwnOutput(*input)) return;  // never read our own output
+
+    if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
+    if (names.contains(curName)) {
+        msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
+    } else if (!input) {
+        msg(MSG_CANNOT_READ, path.c_str());
+    } else if (input->size() > RES_MAX_DATA_SIZE) {
+        msg(MSG_TOO_LARGE, path.c_str());
+    } else {
+        storeAs(path, input, curName);
+    }
+}
+
+void RADUza::storeAs(const std::string& path, InputFile* input, std::string_view name) {
+    const NameOrId nameCell = NameOrId::ofText(name);
+    initHeader();
+    hdr.Type = &TYPE_CELL;
+    hdr.Name = &nameCell;
+    hdr.DataSize = static_cast<std::uint32_t>(input->size());
+    const HeaderLayout layout = layoutHeader(TYPE_FIELD_BYTES, fieldBytes(nameCell));
+    hdr.HeaderSize = layout.headerSize;
+    headerPad = static_cast<std::int8_t>(layout.padding);
+
+    const std::uint64_t entryStart = out->position();
+    writeHeader();
+    const CopyOutcome outcome = copyExactly(*input, *out, hdr.DataSize);
+    if (outcome == CopyOutcome::COMPLETE) {
+        padData();
+        // Flush so the file is complete after every entry.
+        if (checkOutput()) recordStored(path);
+        return;
+    }
+    if (outcome != CopyOutcome::OUTPUT_FAILED) takeBack(path, outcome, entryStart);
+    (void)checkOutput();
+}
+
+void RADUza::padData() {
+    for (std::uint32_t i = 0; i < paddingFor(hdr.DataSize); ++i) {
+        if (isSet(OPT_SHOW_PADDING)) msg(MSG_PAD_DATA);
+        out->putZeros(1);
+    }
+}
+
+void RADUza::recordStored(const std::string& path) {
+    names.insert(curName);
+    stored |= 1;
+    if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
+}
+
+// An entry whose input failed is taken back, or completed where it cannot be.
+void RADUza::takeBack(const std::string& path, CopyOutcome outcome, std::uint64_t entryStart) {
+    const std::uint64_t written = out->position() - entryStart - hdr.HeaderSize;
+    if (takeBackEntry(*out, entryStart, hdr.DataSize, written) == TakeBack::REMOVED) {
+        msg(outcome == CopyOutcome::READ_FAILED ? MSG_CANNOT_READ : MSG_FILE_CHANGED, path.c_str());
+        return;
+    }
+    names.insert(curName);
+    stored |= 1;
+    msg(MSG_FILE_DAMAGED, path.c_str());
+}

@@ -1,0 +1,53 @@
+// Selecting files: what each spec names, the walk of directories, and the name
+// each selected file is stored under. The rules are filespec/'s; here is which
+// option applies and which message goes where.
+#include "driver/raduza.h"
+#include "filespec/file_spec.h"
+#include "filespec/resource_name.h"
+
+void RADUza::addFile(const std::string& path) {
+    if (halted_) return;
+    // Open first: the size and identity then describe exactly the bytes copied. A
+    // file that opens exists, so only a failed open costs the question whether it does.
+    const std::unique_ptr<InputFile> input = fs_.openInput(path);
+    if (!input && fs_.pathExists(path) != Existence::EXISTS) {
+        if (!isSet(OPT_QUIET)) msg(MSG_NO_FILE, path.c_str());
+        return;
+    }
+    const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
+    curName = name;
+    storeFile(path, input.get());
+    curName = {};
+}
+
+void RADUza::doSpec(const std::string& spec) {
+    if (halted_) return;
+    const SpecTarget target = classifySpec(fs_, rules_, spec);
+    switch (target.kind) {
+    case SpecTarget::FILE:
+    case SpecTarget::SPECIAL_FILE: addFile(spec); return;
+    case SpecTarget::DIRECTORY:
+        if (isSet(OPT_RECURSE)) doDir(spec, "*.*");
+        return;  // a directory without -r is passed over silently
+    case SpecTarget::PATTERN_IN_DIRECTORY:
+    case SpecTarget::MISSING_DIRECTORY:
+    case SpecTarget::BELOW_A_FILE:
+        if (isSet(OPT_VERBOSE)) msg(MSG_LOOKING, target.pattern.c_str(), target.dir.c_str());
+        if (target.kind == SpecTarget::PATTERN_IN_DIRECTORY) doDir(target.dir, target.pattern);
+        else if (target.kind == SpecTarget::MISSING_DIRECTORY) msg(MSG_NO_MATCH, spec.c_str());
+        else addFile(spec);  // nothing can lie below a file: reported as missing
+        return;
+    case SpecTarget::SEARCH: break;
+    }
+    const std::vector<std::string> found = findPlainFiles(fs_, spec);
+    if (found.empty()) msg(MSG_NO_MATCH, spec.c_str());
+    for (const std::string& name : found) addFile(name);
+}
+
+void RADUza::doDir(const std::string& dir, const std::string& pattern) { walk_.walk(dir, pattern, isSet(OPT_RECURSE)); }
+
+void RADUza::enteringDirectory(const std::string& path) {
+    if (isSet(OPT_SHOW_RECURS)) msg(MSG_DESCENDING, path.c_str());
+}
+
+void RADUza::unreadableDirectory(const std::string& path) { msg(MSG_CANNOT_READ_DIR, path.c_str()); }

@@ -1,0 +1,33 @@
+#include "filespec/file_spec.h"
+
+bool hasWildcard(std::string_view spec) { return spec.find_first_of("*?") != std::string_view::npos; }
+
+SpecTarget classifySpec(FileSystem& fs, const PathRules& rules, const std::string& spec) {
+    SpecTarget target;
+    if (!hasWildcard(spec) && !spec.empty()) {
+        if (const std::optional<PathStatus> status = fs.queryPath(spec)) {
+            target.kind = status->isDirectory ? SpecTarget::DIRECTORY
+                          : status->isSpecial ? SpecTarget::SPECIAL_FILE
+                                              : SpecTarget::FILE;
+            return target;
+        }
+    }
+    const std::size_t split = spec.rfind(rules.separator);
+    if (split == std::string::npos) return target;  // SEARCH
+    target.dir = spec.substr(0, split);
+    target.pattern = spec.substr(split + 1);
+    const std::optional<PathStatus> dirStatus = hasWildcard(target.dir) ? std::nullopt : fs.queryPath(target.dir);
+    target.kind = !dirStatus                ? SpecTarget::MISSING_DIRECTORY
+                  : dirStatus->isDirectory ? SpecTarget::PATTERN_IN_DIRECTORY
+                                           : SpecTarget::BELOW_A_FILE;
+    return target;
+}
+
+std::vector<std::string> findPlainFiles(FileSystem& fs, const std::string& spec) {
+    std::vector<std::string> names;
+    (void)fs.enumerate("", spec, [&](const DirEntry& entry) {
+        if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
+        return true;
+    });
+    return names;
+}

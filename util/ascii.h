@@ -1,0 +1,32 @@
+// ASCII case folding: the only letters the tool folds, as Windows does for resource
+// names and file-name patterns. Bytes above 0x7F are never changed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+inline void makeAsciiUpper(std::string& text) {
+    for (char& c : text) c = asciiUpper(c);
+}
+
+inline bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
+    return true;
+}
+
+// Upper-cased comparison, byte by byte as unsigned; ties broken by the plain bytes.
+// Negative, zero or positive as for strcmp.
+inline int compareIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(asciiUpper(a[i]));
+        const auto y = static_cast<unsigned char>(asciiUpper(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    return 0;
+}
