@@ -37,7 +37,7 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
     if (input && isOwnOutput(*input)) return;  // never read our own output
 
     if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
-    if (names.contains(curName)) {
+    if (names.contains(nameAsWritten(curName))) {
         msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
     } else if (!input) {
         msg(MSG_CANNOT_READ, path.c_str());
@@ -78,8 +78,13 @@ void RADUza::padData() {
     }
 }
 
+bool RADUza::isOwnOutput(const InputFile& input) const {
+    if (resourceOutput_) return resourceOutput_->isOwn(input.id());
+    return standardOutputId_ && input.id() == *standardOutputId_;
+}
+
 void RADUza::recordStored(const std::string& path) {
-    names.insert(curName);
+    names.insert(nameAsWritten(curName));
     stored |= 1;
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
 }
@@ -91,7 +96,7 @@ void RADUza::takeBack(const std::string& path, CopyOutcome outcome, std::uint64_
         msg(outcome == CopyOutcome::READ_FAILED ? MSG_CANNOT_READ : MSG_FILE_CHANGED, path.c_str());
         return;
     }
-    names.insert(curName);
+    names.insert(nameAsWritten(curName));
     stored |= 1;
     msg(MSG_FILE_DAMAGED, path.c_str());
 }

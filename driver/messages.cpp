@@ -38,6 +38,7 @@ constexpr CatalogueEntry CATALOGUE[] = {
     {MSG_FILE_CHANGED, "Warning: The file %s changed while it was read; it was not stored.\n"},
     {MSG_FILE_DAMAGED, "Warning: The file %s changed or could not be read while it was stored; its resource may not match it.\n"},
     {MSG_CANNOT_READ_DIR, "Warning: Could not read the directory %s; files in it were not stored.\n"},
+    {MSG_LEFT_EMPTY, "Error:  %s was written in place, so it is left empty.\n"},
 };
 
 constexpr bool catalogueMatchesIds() {
@@ -96,11 +97,11 @@ void RADUza::usage() { printText(usageText().data(), usageText().size()); }
 
 void RADUza::moreUsage() { printText(moreUsageText().data(), moreUsageText().size()); }
 
-// Every text goes through the console buffer, which is also the resource output
-// when that is standard output, so messages and entries keep their order. When
-// standard output is gone, the text goes to standard error rather than nowhere.
+// Messages go to standard output, unless it carries the resource file: then to
+// standard error, so no message ever lands among the resource bytes. When standard
+// output is gone, the text goes to standard error rather than nowhere.
 void RADUza::printText(const char* text, std::size_t size) {
-    if (!console_.failed()) {
+    if (out != &console_ && !console_.failed()) {
         console_.put(text, size);
         if (console_.flush()) return;
     }

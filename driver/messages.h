@@ -27,6 +27,7 @@ enum MessageId : int {
     MSG_FILE_CHANGED,
     MSG_FILE_DAMAGED,
     MSG_CANNOT_READ_DIR,
+    MSG_LEFT_EMPTY,
     MSG_COUNT
 };
 

@@ -18,6 +18,7 @@
 #include "resfile/name_tree.h"
 #include "resfile/output_buffer.h"
 #include "resfile/res_format.h"
+#include "resfile/resource_output.h"
 
 enum OptionFlag : std::uint32_t {
     OPT_QUIET = 0x01,
@@ -75,17 +76,22 @@ private:
     void printText(const char* text, std::size_t size);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
-    bool isOwnOutput(const InputFile& input) const { return outputId_ && input.id() == *outputId_; }
+    // True for the file being written, and for the one it replaces: never stored.
+    bool isOwnOutput(const InputFile& input) const;
+    // Stores a file that is never opened (a device, a FIFO): its name is checked and it is refused.
+    void addUnopened(const std::string& path);
     void storeAs(const std::string& path, InputFile* input, std::string_view name);
     void takeBack(const std::string& path, CopyOutcome outcome, std::uint64_t entryStart);
     void padData();
     void recordStored(const std::string& path);
     // Flushes the output; on failure reports it once and halts the run.
     bool checkOutput();
+    int failRun();
+    void outputFailed(const std::string& reason);
     const char* outputName() const { return resFile ? resFile->c_str() : "standard output"; }
 
     // What the directory walk finds.
-    void fileFound(const std::string& path) override { addFile(path); }
+    void fileFound(const std::string& path, const std::string& name) override;
     void enteringDirectory(const std::string& path) override;
     void unreadableDirectory(const std::string& path) override;
     void cycleRefused(const std::string&) override {}  // a cycle is walked once, silently
@@ -104,8 +110,8 @@ private:
     PathRules rules_;
     DirectoryWalk walk_;
     OutputBuffer console_;
-    std::unique_ptr<OutputFile> resourceFile_;
+    std::unique_ptr<ResourceOutput> resourceOutput_;
     std::unique_ptr<OutputBuffer> resourceBuffer_;
-    std::optional<FileId> outputId_;
+    std::optional<FileId> standardOutputId_;  // standard output carrying the resource file, when a regular file
     bool halted_ = false;  // the output failed: the run stops with status 1
 };

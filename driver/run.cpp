@@ -93,6 +93,8 @@ RADUza::Next RADUza::rejectOption(char option) {
 RADUza::Next RADUza::openOutput() {
     if (!resFile) {
         out = &console_;
+        // Standard output redirected into a walked tree must not store itself.
+        standardOutputId_ = fs_.standardOutput().id();
         return PROCEED;
     }
     const std::optional<PathStatus> status = fs_.queryPath(*resFile);
@@ -100,38 +102,52 @@ RADUza::Next RADUza::openOutput() {
         msg(MSG_NOT_WRITABLE, resFile->c_str());
         return exitWith(EXIT_STATUS_FAILED);
     }
-    CreatedOutput created = fs_.createOutput(*resFile);
-    if (!created.file) {
-        msg(MSG_CANNOT_CREATE, resFile->c_str(), created.error.c_str());
+    ResourceOutput::Opened opened = ResourceOutput::open(fs_, rules_, *resFile);
+    if (!opened.output) {
+        msg(MSG_CANNOT_CREATE, resFile->c_str(), opened.error.c_str());
         return exitWith(EXIT_STATUS_FAILED);
     }
-    resourceFile_ = std::move(created.file);
-    outputId_ = resourceFile_->id();
-    resourceBuffer_ = std::make_unique<OutputBuffer>(*resourceFile_);
+    resourceOutput_ = std::move(opened.output);
+    resourceBuffer_ = std::make_unique<OutputBuffer>(resourceOutput_->file());
     out = resourceBuffer_.get();
     return PROCEED;
 }
 
-// After a failed output, the partial file this run created is removed so that no
-// build picks up a truncated resource file. Only a regular file is removed: a
-// device such as /dev/null named with -f is never deleted.
+// A run ends with one of three outcomes: the complete new resource file; no
+// resource file, when nothing was stored; or, after a failure, the previous
+// resource file as it was, with a message and status 1.
 int RADUza::endRun() {
-    const bool failed = halted_;
-    if ((failed || (stored & 1) == 0) && resourceFile_) {
+    if (halted_) return failRun();
+    const bool anyStored = (stored & 1) != 0;
+    if (resourceOutput_) {
         resourceBuffer_.reset();
-        resourceFile_.reset();
         out = nullptr;
-        if (outputId_) (void)fs_.removeFile(*resFile);
+        if (!anyStored) {
+            resourceOutput_->discard();
+        } else if (const SystemResult committed = resourceOutput_->commit(); !committed.ok) {
+            outputFailed(committed.error);
+            return failRun();
+        }
     }
-    if (failed) return EXIT_STATUS_FAILED;
-    if ((stored & 1) == 0 && !isSet(OPT_QUIET)) msg(MSG_NOTHING_TO_DO);
+    if (!anyStored && !isSet(OPT_QUIET)) msg(MSG_NOTHING_TO_DO);
     return EXIT_STATUS_OK;
+}
+
+int RADUza::failRun() {
+    resourceBuffer_.reset();
+    out = nullptr;
+    if (resourceOutput_ && resourceOutput_->abandon()) msg(MSG_LEFT_EMPTY, resFile->c_str());
+    return EXIT_STATUS_FAILED;
 }
 
 bool RADUza::checkOutput() {
     if (halted_) return false;
     if (out->flush()) return true;
-    halted_ = true;
-    msg(MSG_WRITE_FAILED, outputName(), out->errorText().c_str());
+    outputFailed(out->errorText());
     return false;
+}
+
+void RADUza::outputFailed(const std::string& reason) {
+    halted_ = true;
+    msg(MSG_WRITE_FAILED, outputName(), reason.c_str());
 }

@@ -10,13 +10,22 @@ void RADUza::addFile(const std::string& path) {
     // Open first: the size and identity then describe exactly the bytes copied. A
     // file that opens exists, so only a failed open costs the question whether it does.
     const std::unique_ptr<InputFile> input = fs_.openInput(path);
-    if (!input && fs_.pathExists(path) != Existence::EXISTS) {
+    if (!input && fs_.pathExists(path) == Existence::MISSING) {
         if (!isSet(OPT_QUIET)) msg(MSG_NO_FILE, path.c_str());
         return;
     }
+    // A file that exists but could not be opened or reached is refused by storeFile.
     const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
     curName = name;
     storeFile(path, input.get());
+    curName = {};
+}
+
+void RADUza::addUnopened(const std::string& path) {
+    if (halted_) return;
+    const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
+    curName = name;
+    storeFile(path, nullptr);
     curName = {};
 }
 
@@ -25,7 +34,8 @@ void RADUza::doSpec(const std::string& spec) {
     const SpecTarget target = classifySpec(fs_, rules_, spec);
     switch (target.kind) {
     case SpecTarget::FILE:
-    case SpecTarget::SPECIAL_FILE: addFile(spec); return;
+    case SpecTarget::UNREACHABLE: addFile(spec); return;
+    case SpecTarget::SPECIAL_FILE: addUnopened(spec); return;  // opening a device can block or change it
     case SpecTarget::DIRECTORY:
         if (isSet(OPT_RECURSE)) doDir(spec, "*.*");
         return;  // a directory without -r is passed over silently
@@ -45,6 +55,11 @@ void RADUza::doSpec(const std::string& spec) {
 }
 
 void RADUza::doDir(const std::string& dir, const std::string& pattern) { walk_.walk(dir, pattern, isSet(OPT_RECURSE)); }
+
+void RADUza::fileFound(const std::string& path, const std::string& name) {
+    // What a killed run left beside its resource file is never a resource.
+    if (!isUnfinishedResourceFileName(name)) addFile(path);
+}
 
 void RADUza::enteringDirectory(const std::string& path) {
     if (isSet(OPT_SHOW_RECURS)) msg(MSG_DESCENDING, path.c_str());

@@ -48,7 +48,7 @@ bool DirectoryWalk::reportMatchingFiles(const std::string& dir, const std::strin
         if (!entry.isDirectory) {
             path.resize(dirLength);
             path += entry.name;
-            observer_.fileFound(path);
+            observer_.fileFound(path, entry.name);
         }
         return !observer_.stopped();
     });

@@ -12,8 +12,8 @@
 class WalkObserver {
 public:
     virtual ~WalkObserver() = default;
-    // A file (not a directory) whose name matches the pattern.
-    virtual void fileFound(const std::string& path) = 0;
+    // A file (not a directory) whose name matches the pattern; `name` is its last component.
+    virtual void fileFound(const std::string& path, const std::string& name) = 0;
     // About to descend into a subdirectory.
     virtual void enteringDirectory(const std::string& path) = 0;
     // A directory whose entries could not be listed; files in it were not seen.

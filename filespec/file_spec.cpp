@@ -11,6 +11,11 @@ SpecTarget classifySpec(FileSystem& fs, const PathRules& rules, const std::strin
                                               : SpecTarget::FILE;
             return target;
         }
+        // Only a path that truly does not exist may be searched for as a pattern.
+        if (fs.pathExists(spec) == Existence::UNREACHABLE) {
+            target.kind = SpecTarget::UNREACHABLE;
+            return target;
+        }
     }
     const std::size_t split = spec.rfind(rules.separator);
     if (split == std::string::npos) return target;  // SEARCH

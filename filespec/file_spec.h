@@ -20,6 +20,7 @@ struct SpecTarget {
         PATTERN_IN_DIRECTORY,  // `pattern` in the existing directory `dir`
         MISSING_DIRECTORY,  // the directory part names nothing
         BELOW_A_FILE,       // the directory part names a file, so nothing lies below it
+        UNREACHABLE,        // something may be there, but the system would not say: the spec itself
         SEARCH,             // no directory part: a search of the current directory
     };
     Kind kind = SEARCH;

@@ -72,6 +72,19 @@ struct CreatedOutput {
     std::string error;
 };
 
+// A new file made under a name no other file has, or the system's words for why not.
+struct CreatedTemporary {
+    std::unique_ptr<OutputFile> file;
+    std::string path;
+    std::string error;
+};
+
+// The outcome of an operation that either works or fails with the system's reason.
+struct SystemResult {
+    bool ok = false;
+    std::string error;
+};
+
 // Receives enumerated entries one at a time; returning false stops the enumeration.
 using EntryVisitor = std::function<bool(const DirEntry&)>;
 
@@ -104,6 +117,18 @@ public:
     virtual std::unique_ptr<InputFile> openInput(const std::string& path) = 0;
     // Creates or truncates `path`.
     virtual CreatedOutput createOutput(const std::string& path) = 0;
+    // Creates a new file named `prefix` and six characters more, under a name that
+    // no file has yet. With `permissionsOf` naming an existing file, the new file
+    // takes its permission bits; otherwise the default for a new file.
+    virtual CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) = 0;
+    // Moves `from` to `to` in one step, replacing what `to` named.
+    virtual SystemResult renameFile(const std::string& from, const std::string& to) = 0;
+    // The path that a chain of symbolic links at `path` leads to; `path` itself when
+    // it is no link (or the system has none).
+    virtual std::string resolveLinks(const std::string& path) = 0;
+    // Names the file to remove should the process be interrupted (Ctrl-C, a
+    // termination request) before it ends; an empty path names none.
+    virtual void removeOnInterrupt(const std::string& path) = 0;
     // Standard output and standard error in binary mode; owned by the file system.
     virtual OutputFile& standardOutput() = 0;
     virtual OutputFile& standardError() = 0;

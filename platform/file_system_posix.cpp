@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/file_system.h"
@@ -39,6 +41,54 @@ void holdClosedStandardDescriptors() {
             ::close(held);
         }
     }
+}
+
+// The unfinished file to remove when a signal ends the process. The handler may run
+// at any moment, so it only reads a pointer that is swapped atomically.
+std::atomic<char*> pendingRemoval{nullptr};
+static_assert(std::atomic<char*>::is_always_lock_free, "the signal handler reads it");
+
+extern "C" void removePendingFileAndEnd(int signal) {
+    if (const char* path = pendingRemoval.load()) ::unlink(path);
+    // Die of the same signal, so the parent sees the conventional status.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void installSignalHandling() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous;
+        // A run started with the signal ignored (nohup) keeps ignoring it.
+        if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+        struct sigaction action = {};
+        action.sa_handler = removePendingFileAndEnd;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+    // A reader that goes away, or a file-size limit reached, must turn into a failed
+    // write the tool reports, not a signal that kills it silently.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Six characters for a new file's name, different on every call and in every process.
+std::string uniqueSuffix() {
+    static std::uint64_t state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t mixed = (state ^ (state >> 30)) * 0xBF58476D1CE4E5B9ull;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+    mixed ^= mixed >> 31;
+    std::string suffix;
+    for (int i = 0; i < 6; ++i, mixed /= 62) suffix += ALPHABET[mixed % 62];
+    return suffix;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
 }
 
 class PosixInput final : public InputFile {
@@ -106,9 +156,7 @@ class PosixFileSystem final : public FileSystem {
 public:
     PosixFileSystem() : stdout_(STDOUT_FILENO, false), stderr_(STDERR_FILENO, false) {
         holdClosedStandardDescriptors();
-        // A reader that goes away must turn into a failed write the tool reports,
-        // not a signal that kills it silently.
-        ::signal(SIGPIPE, SIG_IGN);
+        installSignalHandling();
     }
 
     std::optional<PathStatus> queryPath(const std::string& path) override {
@@ -165,6 +213,49 @@ public:
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0) return {nullptr, std::strerror(errno)};
         return {std::make_unique<PosixOutput>(fd, true), {}};
+    }
+
+    CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string path = prefix + uniqueSuffix();
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            if (fd < 0) {
+                if (errno == EEXIST) continue;
+                return {nullptr, {}, std::strerror(errno)};
+            }
+            struct stat old;
+            if (!permissionsOf.empty() && ::stat(permissionsOf.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+            return {std::make_unique<PosixOutput>(fd, true), std::move(path), {}};
+        }
+        return {nullptr, {}, std::strerror(EEXIST)};
+    }
+
+    SystemResult renameFile(const std::string& from, const std::string& to) override {
+        if (::rename(from.c_str(), to.c_str()) == 0) return {true, {}};
+        return {false, std::strerror(errno)};
+    }
+
+    std::string resolveLinks(const std::string& path) override {
+        std::string current = path;
+        for (int hops = 0; hops < 40; ++hops) {
+            struct stat st;
+            if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+            std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+            const ssize_t length = ::readlink(current.c_str(), &target[0], target.size());
+            if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return current;
+            target.resize(static_cast<std::size_t>(length));
+            current = target[0] == '/' ? target : parentOf(current) + target;
+        }
+        return path;  // a loop: every use of it fails, as the system will say
+    }
+
+    void removeOnInterrupt(const std::string& path) override {
+        char* copy = nullptr;
+        if (!path.empty()) {
+            copy = new char[path.size() + 1];
+            std::memcpy(copy, path.c_str(), path.size() + 1);
+        }
+        delete[] pendingRemoval.exchange(copy);
     }
 
     OutputFile& standardOutput() override { return stdout_; }

@@ -2,6 +2,9 @@
 // here as on POSIX, so the order does not depend on the volume's file system.
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
+
 #include "platform/file_system.h"
 #include "platform/name_order.h"
 
@@ -23,6 +26,31 @@ std::string describeError(DWORD code) {
     while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.'))
         described.pop_back();
     return described;
+}
+
+// The unfinished file to remove when Ctrl-C or Ctrl-Break ends the process. The
+// handler runs on a thread of its own, so it reads a pointer swapped atomically.
+std::atomic<char*> pendingRemoval{nullptr};
+
+BOOL WINAPI removePendingFile(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        // The file was opened for sharing deletion, so it goes when the process ends.
+        if (const char* path = pendingRemoval.load()) DeleteFileA(path);
+    }
+    return FALSE;  // the default handler then ends the process
+}
+
+// Six characters for a new file's name, different on every call and in every process.
+std::string uniqueSuffix() {
+    static std::uint64_t state = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
+    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t mixed = (state ^ (state >> 30)) * 0xBF58476D1CE4E5B9ull;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+    mixed ^= mixed >> 31;
+    std::string suffix;
+    for (int i = 0; i < 6; ++i, mixed /= 62) suffix += ALPHABET[mixed % 62];
+    return suffix;
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -96,7 +124,9 @@ private:
 class Win32FileSystem final : public FileSystem {
 public:
     Win32FileSystem()
-        : stdout_(GetStdHandle(STD_OUTPUT_HANDLE), false), stderr_(GetStdHandle(STD_ERROR_HANDLE), false) {}
+        : stdout_(GetStdHandle(STD_OUTPUT_HANDLE), false), stderr_(GetStdHandle(STD_ERROR_HANDLE), false) {
+        SetConsoleCtrlHandler(removePendingFile, TRUE);
+    }
 
     std::optional<PathStatus> queryPath(const std::string& path) override {
         const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -159,6 +189,34 @@ public:
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return {nullptr, describeError(GetLastError())};
         return {std::make_unique<Win32Output>(handle, true), {}};
+    }
+
+    CreatedTemporary createTemporary(const std::string& prefix, const std::string&) override {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string path = prefix + uniqueSuffix();
+            const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle != INVALID_HANDLE_VALUE) return {std::make_unique<Win32Output>(handle, true), std::move(path), {}};
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {nullptr, {}, describeError(error)};
+        }
+        return {nullptr, {}, describeError(ERROR_FILE_EXISTS)};
+    }
+
+    SystemResult renameFile(const std::string& from, const std::string& to) override {
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {true, {}};
+        return {false, describeError(GetLastError())};
+    }
+
+    std::string resolveLinks(const std::string& path) override { return path; }
+
+    void removeOnInterrupt(const std::string& path) override {
+        char* copy = nullptr;
+        if (!path.empty()) {
+            copy = new char[path.size() + 1];
+            std::memcpy(copy, path.c_str(), path.size() + 1);
+        }
+        delete[] pendingRemoval.exchange(copy);
     }
 
     OutputFile& standardOutput() override { return stdout_; }

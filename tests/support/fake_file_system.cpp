@@ -234,6 +234,38 @@ CreatedOutput FakeFileSystem::createOutput(const std::string& path) {
     return {std::make_unique<FakeOutputFile>(existing->content, FileId{1, existing->index}), {}};
 }
 
+std::string FakeFileSystem::key(const std::string& path) { return joinPath(split(path), split(path).size()); }
+
+CreatedTemporary FakeFileSystem::createTemporary(const std::string& prefix, const std::string& permissionsOf) {
+    if (temporariesRefused) return {nullptr, {}, "Permission denied"};
+    const std::string path = prefix + std::to_string(100000 + nextTemporary_++);
+    Node* parent = resolve(joinPath(split(path), split(path).size() - 1));
+    if (!parent || parent->kind != Kind::DIRECTORY) return {nullptr, {}, "No such file or directory"};
+    Node& node = create(path, Kind::FILE);
+    if (Node* old = permissionsOf.empty() ? nullptr : resolve(permissionsOf)) node.readOnly = old->readOnly;
+    return {std::make_unique<FakeOutputFile>(node.content, FileId{1, node.index}), path, {}};
+}
+
+SystemResult FakeFileSystem::renameFile(const std::string& from, const std::string& to) {
+    const auto source = nodes_.find(key(from));
+    Node* parent = resolve(joinPath(split(to), split(to).size() - 1));
+    if (source == nodes_.end() || !parent || parent->kind != Kind::DIRECTORY) return {false, "No such file or directory"};
+    Node moved = source->second;
+    nodes_.erase(source);
+    nodes_[key(to)] = moved;
+    return {true, {}};
+}
+
+std::string FakeFileSystem::resolveLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        const Node* node = find(current);
+        if (!node || node->kind != Kind::LINK) return current;
+        current = node->linkTarget;
+    }
+    return path;
+}
+
 bool FakeFileSystem::removeFile(const std::string& path) {
     Node* node = find(path);
     if (!node || node->kind == Kind::DIRECTORY) return false;

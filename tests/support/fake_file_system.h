@@ -40,7 +40,9 @@ public:
     std::string stdoutBytes;
     std::string stderrBytes;
 
-    bool stdoutClosed = false;  // writes to standard output fail, as on a closed descriptor
+    bool stdoutClosed = false;
+    std::string removedOnInterrupt;  // the file an interrupt would remove now
+    bool temporariesRefused = false;  // no new file can be made (a directory that allows none)  // writes to standard output fail, as on a closed descriptor
 
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
@@ -53,6 +55,10 @@ public:
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
     std::unique_ptr<InputFile> openInput(const std::string& path) override;
     CreatedOutput createOutput(const std::string& path) override;
+    CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override;
+    SystemResult renameFile(const std::string& from, const std::string& to) override;
+    std::string resolveLinks(const std::string& path) override;
+    void removeOnInterrupt(const std::string& path) override { removedOnInterrupt = path; }
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
     bool removeFile(const std::string& path) override;
@@ -61,6 +67,8 @@ private:
     static std::vector<std::string> split(const std::string& path);
     Node* resolve(const std::string& path, int depth = 0);
     Node& create(const std::string& path, Kind kind);
+    static std::string key(const std::string& path);
+    std::uint64_t nextTemporary_ = 0;
 
     std::map<std::string, Node> nodes_;  // keyed by normalised path; "" is the root
     std::uint64_t nextIndex_ = 1;

@@ -5,7 +5,7 @@
 namespace {
 
 constexpr const char* OPERATION_NAMES[] = {"queryPath", "pathExists", "fileId",  "enumerate",  "openInput",   "read",
-                                           "createOutput", "write",  "truncate", "removeFile", "stdout write",
+                                           "createOutput", "createTemporary", "renameFile", "write",  "truncate", "removeFile", "stdout write",
                                            "stderr write"};
 static_assert(std::size(OPERATION_NAMES) == static_cast<std::size_t>(FsOperation::COUNT));
 
@@ -123,6 +123,20 @@ CreatedOutput FaultyFileSystem::createOutput(const std::string& path) {
         created.file = std::make_unique<FaultyOutput>(*this, FsOperation::WRITE, std::move(created.file), nullptr,
                                                       nullptr);
     return created;
+}
+
+CreatedTemporary FaultyFileSystem::createTemporary(const std::string& prefix, const std::string& permissionsOf) {
+    if (shouldFail(FsOperation::CREATE_TEMPORARY)) return {nullptr, {}, INJECTED_ERROR};
+    CreatedTemporary created = inner_.createTemporary(prefix, permissionsOf);
+    if (created.file)
+        created.file = std::make_unique<FaultyOutput>(*this, FsOperation::WRITE, std::move(created.file), nullptr,
+                                                      nullptr);
+    return created;
+}
+
+SystemResult FaultyFileSystem::renameFile(const std::string& from, const std::string& to) {
+    if (shouldFail(FsOperation::RENAME_FILE)) return {false, INJECTED_ERROR};
+    return inner_.renameFile(from, to);
 }
 
 bool FaultyFileSystem::removeFile(const std::string& path) {

@@ -11,7 +11,6 @@
 #include <filesystem>
 
 #include "filespec/resource_name.h"
-#include "tests/support/console_split.h"
 #include "tests/support/fake_run.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/res_reader.h"
@@ -142,9 +141,7 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
     outcome.exitStatus = runOn(fs, scenario.arguments);
     outcome.failed = fs.failedOperations;
     if (scenario.toStandardOutput) {
-        ConsoleSplit split = splitConsole(fs.stdoutBytes);
-        outcome.messages = std::move(split.messages);
-        outcome.resource = std::move(split.resource);
+        outcome.resource = fs.stdoutBytes;  // the messages are on standard error
     } else {
         outcome.messages = fs.stdoutBytes;
         outcome.resource = world.resourceFile();
@@ -163,22 +160,34 @@ Outcome runScenarioIn(const Scenario& scenario, std::uint64_t failAt) {
 void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::set<std::string>& stored) {
     const std::set<std::string> failed(outcome.failed.begin(), outcome.failed.end());
     const std::string outputName = scenario.toStandardOutput ? "standard output" : "out.res";
+    // The resource file is made beside out.res and renamed over it; only where no
+    // new file can be made is out.res itself created and written in place.
     const bool notCreated = failed.count("createOutput") > 0;
-    // When standard output carries the resource file, a failed write of a message
-    // alone loses no resource bytes: the text goes to standard error and the run
-    // may succeed, its output then checked like any other.
-    const bool outputFailed = scenario.toStandardOutput
-                                  ? failed.count("stdout write") && outcome.exitStatus != EXIT_STATUS_OK
-                                  : failed.count("write") || notCreated;
+    const bool inPlace = failed.count("createTemporary") > 0;
+    // When standard output carries the resource file, the messages go to standard
+    // error: a failed write of a message loses no resource bytes, and the run succeeds.
+    const bool outputFailed = scenario.toStandardOutput ? failed.count("stdout write") > 0
+                                                        : failed.count("write") || failed.count("renameFile") || notCreated;
+    const bool messagesLost = failed.count("stderr write") > 0 || (!scenario.toStandardOutput && failed.count("stdout write"));
     const std::vector<std::string> messageLines = lines(outcome.messages);
     ASSERT_FALSE(messageLines.empty());
 
     if (outputFailed) {
         EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_FAILED);
         const std::string reason = FaultyFileSystem::INJECTED_ERROR;
-        EXPECT_EQ(messageLines.back(), notCreated ? "Error:  Could not create out.res: " + reason + "."
-                                                  : "Error:  Could not write to " + outputName + ": " + reason +
-                                                        "; the run is abandoned.");
+        const std::string writeFailed = "Error:  Could not write to " + outputName + ": " + reason + "; the run is abandoned.";
+        if (notCreated) {
+            EXPECT_EQ(messageLines.back(), "Error:  Could not create out.res: " + reason + ".");
+        } else if (inPlace && !failed.count("truncate")) {
+            // Written in place, a failed resource file is left empty, never partial.
+            ASSERT_GE(messageLines.size(), 2u);
+            EXPECT_EQ(messageLines[messageLines.size() - 2], writeFailed);
+            EXPECT_EQ(messageLines.back(), "Error:  out.res was written in place, so it is left empty.");
+            EXPECT_EQ(outcome.resource, std::string());
+            return;
+        } else {
+            EXPECT_EQ(messageLines.back(), writeFailed);
+        }
         // Only a file the OS refused to delete may stay behind after a failed run.
         if (!scenario.toStandardOutput && !failed.count("removeFile")) {
             EXPECT_FALSE(outcome.resource.has_value());
@@ -199,6 +208,17 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
         if (line.find("Stored ") == 0) announced.emplace_back(line.substr(7, line.rfind(" as ") - 7), true);
         if (auto path = reportedPath(line, "Warning: The file ", " changed or could not be read while it was stored; its resource may not match it."))
             announced.emplace_back(*path, false);
+    }
+    if (messagesLost) {
+        // Whatever the lost messages said, every entry is one input's, whole or completed.
+        for (const ResEntry& entry : file.entries) {
+            bool fromAnInput = false;
+            for (const auto& [path, content] : inputs())
+                fromAnInput = fromAnInput || (entry.name.utf8() == deriveResourceName(path, false, POSIX_PATH_RULES) &&
+                                              entry.data.size() == content.size());
+            EXPECT_TRUE(fromAnInput) << entry.name.utf8();
+        }
+        return;
     }
     ASSERT_EQ(announced.size(), file.entries.size());
     std::set<std::string> names;
@@ -262,7 +282,8 @@ void sweep(std::set<std::string>& everyFailed, std::uint64_t& injected) {
 
 void expectEveryKindFailed(const std::set<std::string>& everyFailed) {
     for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "read",
-                                  "createOutput", "write", "truncate", "removeFile", "stdout write"})
+                                  "createOutput", "createTemporary", "renameFile", "write", "truncate", "removeFile",
+                                  "stdout write", "stderr write"})
         EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
 }
 

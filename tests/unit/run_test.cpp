@@ -104,9 +104,8 @@ TEST(Run, DeletesTheResourceFileWhenNothingWasStored) {
 TEST(Run, WritesTheLeadingEntryToStandardOutputEvenWhenNothingIsStored) {
     FakeFileSystem fs;
     const FakeRun run = runOnFake(fs, {"missing"});
-    EXPECT_EQ(run.output.substr(0, 32), fixtures::LEADING_ENTRY);
-    EXPECT_EQ(run.output.substr(32),
-              "Warning: Could not find match for missing.\nError:  Nothing to do!\n");
+    EXPECT_EQ(run.output, fixtures::LEADING_ENTRY);
+    EXPECT_EQ(fs.stderrBytes, "Warning: Could not find match for missing.\nError:  Nothing to do!\n");
 }
 
 TEST(Run, FailsWhenTheResourceFileCannotBeCreated) {
