@@ -2,6 +2,7 @@
 // to the ordinal marker, very long paths, deep and wide trees, link cycles, FIFOs,
 // sockets and devices, and a standard output on a full disk.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -219,6 +220,121 @@ TEST_F(Hostile, ReportsADirectoryItCannotRead) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "Warning: Could not read the directory r/locked; files in it were not stored.\n");
     EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"R/A.TXT"});
+}
+
+
+// What a run may leave of a resource file: the files in `dir` that are leftovers
+// of an unfinished run (".out.res.raduza-XXXXXX").
+std::vector<std::string> leftovers(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(".out.res.raduza-", 0) == 0) found.push_back(name);
+    }
+    return found;
+}
+
+TEST_F(Hostile, AnInterruptedRunLeavesThePreviousResourceFileAsItWas) {
+    for (int i = 0; i < 3000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), "x");
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        const std::string previous = "an earlier resource file";
+        dir.writeFile("out.res", previous);
+        {
+            // The test stops reading the reports, so the tool is held mid-walk.
+            StreamingRun tool({"-r", "-f", "out.res", "d"}, dir.path());
+            ASSERT_TRUE(tool.readUntil("Stored d/f10100"));
+            tool.signal(signal);
+            const ToolResult result = tool.finish();
+            EXPECT_EQ(result.exitStatus, 128 + signal);
+        }
+        EXPECT_EQ(dir.readFile("out.res"), previous);
+        // Killed outright, it may leave its one unfinished file; otherwise nothing.
+        const std::vector<std::string> left = leftovers(dir.path());
+        EXPECT_LE(left.size(), signal == SIGKILL ? 1u : 0u);
+        // A later run never stores a leftover, and replaces the old file whole.
+        const ToolResult again = run({"-q", "-r", "-f", "out.res", "."});
+        EXPECT_EQ(again.exitStatus, 0);
+        const ResFile file = resFile();
+        EXPECT_EQ(file.entries.size(), 3000u);
+        for (const std::string& name : left) std::filesystem::remove(std::filesystem::path(dir.path()) / name);
+    }
+}
+
+TEST_F(Hostile, ConcurrentRunsWritingOneResourceFileEachLeaveAWholeOne) {
+    for (int i = 0; i < 2000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), std::string(100, 'x'));
+    const ToolResult result = runProgram(
+        {"sh", "-c", "\"$0\" -q -r -f out.res d & \"$0\" -q -r -f out.res d & \"$0\" -q -r -f out.res d & "
+                     "wait %1 && wait %2 && wait %3", toolPath()},
+        dir.path());
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(resFile().entries.size(), 2000u);
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+TEST_F(Hostile, AFileSizeLimitIsAWriteFailureThatKeepsThePreviousFile) {
+    dir.writeFile("big.bin", std::string(3 << 20, 'b'));
+    dir.writeFile("out.res", "previous");
+    const ToolResult result =
+        runProgram({"sh", "-c", "ulimit -f 1024 && exec \"$0\" -q -f out.res big.bin", toolPath()}, dir.path());
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(fixtures::withSystemReason(result.output, "Error:  Could not write to out.res: ",
+                                           "; the run is abandoned.\n"))
+        << result.output;
+    EXPECT_EQ(dir.readFile("out.res"), "previous");
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+TEST_F(Hostile, LinkedResourceFilesAreReplacedBehindTheLinkAndNeverThroughOtherNames) {
+    const std::filesystem::path root(dir.path());
+    dir.writeFile("a.gif", "1");
+    dir.writeFile("real/out.res", "old");
+    std::filesystem::create_symlink("real/out.res", root / "link.res");
+    dir.writeFile("hard.res", "shared");
+    std::filesystem::create_hard_link(root / "hard.res", root / "other-name.res");
+
+    EXPECT_EQ(run({"-q", "-f", "link.res", "a.gif"}).exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(root / "link.res"));
+    EXPECT_EQ(entryNames(resFile("real/out.res")), (std::vector<std::string>{"A.GIF"}));
+
+    EXPECT_EQ(run({"-q", "-f", "hard.res", "a.gif"}).exitStatus, 0);
+    EXPECT_EQ(entryNames(resFile("hard.res")), (std::vector<std::string>{"A.GIF"}));
+    EXPECT_EQ(dir.readFile("other-name.res"), "shared");
+
+    // Nothing stored: no resource file is left, and the link stays a link.
+    EXPECT_EQ(run({"-q", "-f", "link.res", "missing.gif"}).exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(root / "link.res"));
+    EXPECT_FALSE(dir.exists("real/out.res"));
+}
+
+TEST_F(Hostile, StandardOutputNamedWithFIsWrittenAndNeverRemoved) {
+    const ToolResult nothing = run({"-q", "-f", "/dev/stdout", "missing.gif"});
+    EXPECT_EQ(nothing.exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::exists("/dev/stdout"));
+    dir.writeFile("a.gif", "1");
+    const ToolResult stored = run({"-q", "-f", "/dev/stdout", "a.gif"});
+    EXPECT_EQ(stored.exitStatus, 0);
+    EXPECT_EQ(entryNames(readResFile(stored.output)), (std::vector<std::string>{"A.GIF"}));
+}
+
+TEST_F(Hostile, NamesThatDifferInBytesButNotOnceWrittenGiveOneResource) {
+    dir.writeFile("\xC3\xA9.b", "utf-8");
+    dir.writeFile("\xE9.b", "latin-1");
+    const ToolResult result = run({"-f", "out.res", "\xC3\xA9.b", "\xE9.b"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Stored \xC3\xA9.b as \xC3\xA9.B.\n"
+                             "Warning:  Ignoring file \xE9.b because the name \xE9.B is already in use.\n");
+    EXPECT_EQ(resFile().entries.size(), 1u);
+}
+
+TEST_F(Hostile, FilesThatExistButCannotBeReachedAreUnreadableNotMissing) {
+    std::filesystem::create_symlink("loop", std::filesystem::path(dir.path()) / "loop");
+    const std::string tooLong(5000, 'n');
+    const ToolResult result = run({"-q", "-f", "out.res", "loop", "./loop", tooLong});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "Warning: Could not read the file loop; it was not stored.\n"
+                             "Warning: Could not read the file ./loop; it was not stored.\n"
+                             "Warning: Could not read the file " + tooLong + "; it was not stored.\n");
 }
 
 }  // namespace

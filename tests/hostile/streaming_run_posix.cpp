@@ -3,6 +3,7 @@
 #include "tests/support/process_posix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,8 @@ bool StreamingRun::readAtLeast(std::size_t count) {
         if (!readSome()) return false;
     return true;
 }
+
+void StreamingRun::signal(int signal) { ::kill(child_, signal); }
 
 ToolResult StreamingRun::finish() {
     ToolResult result;

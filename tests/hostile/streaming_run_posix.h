@@ -23,6 +23,8 @@ public:
     bool readAtLeast(std::size_t count);
     // Reads the rest of both outputs and waits for the tool to end.
     ToolResult finish();
+    // Sends `signal` to the tool.
+    void signal(int signal);
 
 private:
     bool readSome();

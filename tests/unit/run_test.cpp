@@ -145,6 +145,16 @@ TEST(Run, FailsWhenStandardOutputCarriesTheResourceFileAndIsClosed) {
     EXPECT_EQ(fs.stderrBytes, "Error:  Could not write to standard output: Bad file descriptor; the run is abandoned.\n");
 }
 
+TEST(Run, RefusesASpecialFileNamedDirectlyWithoutOpeningIt) {
+    FakeFileSystem fs;
+    fs.addFifo("pipe");
+    FaultyFileSystem counted(fs);
+    counted.mask = operationBit(FsOperation::OPEN_INPUT);
+    EXPECT_EQ(runOn(counted, {"-f", "out.res", "pipe"}), 0);
+    EXPECT_EQ(counted.operations, 0u) << "the FIFO was opened";
+    EXPECT_EQ(fs.stdoutBytes, "Warning: Could not read the file pipe; it was not stored.\nError:  Nothing to do!\n");
+}
+
 TEST(Run, ShowsEverySpecWhenAsked) {
     FakeFileSystem fs;
     fs.addFile("a.gif", "x");
