@@ -2,6 +2,7 @@
 // exact output and exact bytes. The same tests prove the Win32 build under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/path_rules.h"
@@ -125,6 +126,11 @@ TEST_F(EndToEnd, NeverStoresTheResourceFileItIsWriting) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "Stored ." + std::string(1, PLATFORM_PATH_RULES.separator) + "a.gif as ./A.GIF.\n");
     EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"./A.GIF"});
+    // The old file was replaced by the new one in one step, and nothing else is left.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.gif", "out.res"}));
 }
 
 TEST_F(EndToEnd, RefusesAFileOfFourGibibytesAndGoesOn) {
