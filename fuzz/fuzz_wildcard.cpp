@@ -38,6 +38,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name = rest.substr(split);
     if (pattern.size() > MAX_LENGTH || name.size() > MAX_LENGTH) return 0;
     FUZZ_CHECK(wildcardMatch(pattern, name) == referenceMatch(pattern, name), "the matcher agrees with the reference");
-    FUZZ_CHECK(hasWildcard(pattern) == (pattern.find_first_of("*?") != std::string::npos), "wildcards are * and ?");
     return 0;
 }

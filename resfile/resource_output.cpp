@@ -23,9 +23,10 @@ bool isUnfinishedResourceFileName(std::string_view name) {
 
 ResourceOutput::Opened ResourceOutput::open(FileSystem& fs, const PathRules& rules, const std::string& path) {
     // A device, a FIFO or a terminal (also behind a link such as /dev/stdout) is
-    // written as it is; a directory fails there with the system's reason.
+    // written as it is; a directory, or no name at all, fails there with the
+    // system's reason.
     const std::optional<PathStatus> status = fs.queryPath(path);
-    if (status && (status->isSpecial || status->isDirectory)) {
+    if (path.empty() || (status && (status->isSpecial || status->isDirectory))) {
         CreatedOutput created = fs.createOutput(path);
         if (!created.file) return {nullptr, created.error};
         std::unique_ptr<ResourceOutput> output(new ResourceOutput(fs, Mode::DIRECT, path));

@@ -14,6 +14,12 @@ std::string joinPath(const std::vector<std::string>& parts, std::size_t count) {
     return joined;
 }
 
+// The directory that holds `path`: everything before its last slash.
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 constexpr const char* CLOSED_ERROR = "Bad file descriptor";
 
 class StringOutput : public OutputFile {
@@ -239,7 +245,7 @@ std::string FakeFileSystem::key(const std::string& path) { return joinPath(split
 CreatedTemporary FakeFileSystem::createTemporary(const std::string& prefix, const std::string& permissionsOf) {
     if (temporariesRefused) return {nullptr, {}, "Permission denied"};
     const std::string path = prefix + std::to_string(100000 + nextTemporary_++);
-    Node* parent = resolve(joinPath(split(path), split(path).size() - 1));
+    Node* parent = resolve(parentOf(path));
     if (!parent || parent->kind != Kind::DIRECTORY) return {nullptr, {}, "No such file or directory"};
     Node& node = create(path, Kind::FILE);
     if (Node* old = permissionsOf.empty() ? nullptr : resolve(permissionsOf)) node.readOnly = old->readOnly;
@@ -248,7 +254,7 @@ CreatedTemporary FakeFileSystem::createTemporary(const std::string& prefix, cons
 
 SystemResult FakeFileSystem::renameFile(const std::string& from, const std::string& to) {
     const auto source = nodes_.find(key(from));
-    Node* parent = resolve(joinPath(split(to), split(to).size() - 1));
+    Node* parent = to.empty() ? nullptr : resolve(parentOf(to));
     if (source == nodes_.end() || !parent || parent->kind != Kind::DIRECTORY) return {false, "No such file or directory"};
     Node moved = source->second;
     nodes_.erase(source);
