@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
+#include "platform/temporary_files.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -43,13 +43,8 @@ void holdClosedStandardDescriptors() {
     }
 }
 
-// The unfinished file to remove when a signal ends the process. The handler may run
-// at any moment, so it only reads a pointer that is swapped atomically.
-std::atomic<char*> pendingRemoval{nullptr};
-static_assert(std::atomic<char*>::is_always_lock_free, "the signal handler reads it");
-
 extern "C" void removePendingFileAndEnd(int signal) {
-    if (const char* path = pendingRemoval.load()) ::unlink(path);
+    if (const char* path = pendingRemoval()) ::unlink(path);
     // Die of the same signal, so the parent sees the conventional status.
     ::signal(signal, SIG_DFL);
     ::raise(signal);
@@ -71,18 +66,9 @@ void installSignalHandling() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Six characters for a new file's name, different on every call and in every process.
-std::string uniqueSuffix() {
-    static std::uint64_t state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
-                                 static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    state += 0x9E3779B97F4A7C15ull;
-    std::uint64_t mixed = (state ^ (state >> 30)) * 0xBF58476D1CE4E5B9ull;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
-    mixed ^= mixed >> 31;
-    std::string suffix;
-    for (int i = 0; i < 6; ++i, mixed /= 62) suffix += ALPHABET[mixed % 62];
-    return suffix;
+std::uint64_t processSeed() {
+    return static_cast<std::uint64_t>(::getpid()) << 32 ^
+           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 std::string parentOf(const std::string& path) {
@@ -217,7 +203,7 @@ public:
 
     CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + uniqueSuffix();
+            std::string path = prefix + uniqueNameSuffix(processSeed());
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
             if (fd < 0) {
                 if (errno == EEXIST) continue;
@@ -249,14 +235,9 @@ public:
         return path;  // a loop: every use of it fails, as the system will say
     }
 
-    void removeOnInterrupt(const std::string& path) override {
-        char* copy = nullptr;
-        if (!path.empty()) {
-            copy = new char[path.size() + 1];
-            std::memcpy(copy, path.c_str(), path.size() + 1);
-        }
-        delete[] pendingRemoval.exchange(copy);
-    }
+
+
+    void removeOnInterrupt(const std::string& path) override { setPendingRemoval(path); }
 
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }

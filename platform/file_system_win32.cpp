@@ -2,11 +2,10 @@
 // here as on POSIX, so the order does not depend on the volume's file system.
 #include <windows.h>
 
-#include <atomic>
-#include <cstring>
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
+#include "platform/temporary_files.h"
 
 namespace {
 
@@ -28,29 +27,14 @@ std::string describeError(DWORD code) {
     return described;
 }
 
-// The unfinished file to remove when Ctrl-C or Ctrl-Break ends the process. The
-// handler runs on a thread of its own, so it reads a pointer swapped atomically.
-std::atomic<char*> pendingRemoval{nullptr};
-
+// Ctrl-C and Ctrl-Break end the process from a thread of their own; the unfinished
+// file goes first.
 BOOL WINAPI removePendingFile(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
         // The file was opened for sharing deletion, so it goes when the process ends.
-        if (const char* path = pendingRemoval.load()) DeleteFileA(path);
+        if (const char* path = pendingRemoval()) DeleteFileA(path);
     }
     return FALSE;  // the default handler then ends the process
-}
-
-// Six characters for a new file's name, different on every call and in every process.
-std::string uniqueSuffix() {
-    static std::uint64_t state = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
-    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    state += 0x9E3779B97F4A7C15ull;
-    std::uint64_t mixed = (state ^ (state >> 30)) * 0xBF58476D1CE4E5B9ull;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
-    mixed ^= mixed >> 31;
-    std::string suffix;
-    for (int i = 0; i < 6; ++i, mixed /= 62) suffix += ALPHABET[mixed % 62];
-    return suffix;
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -193,7 +177,7 @@ public:
 
     CreatedTemporary createTemporary(const std::string& prefix, const std::string&) override {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + uniqueSuffix();
+            std::string path = prefix + uniqueNameSuffix((static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64());
             const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (handle != INVALID_HANDLE_VALUE) return {std::make_unique<Win32Output>(handle, true), std::move(path), {}};
@@ -210,14 +194,9 @@ public:
 
     std::string resolveLinks(const std::string& path) override { return path; }
 
-    void removeOnInterrupt(const std::string& path) override {
-        char* copy = nullptr;
-        if (!path.empty()) {
-            copy = new char[path.size() + 1];
-            std::memcpy(copy, path.c_str(), path.size() + 1);
-        }
-        delete[] pendingRemoval.exchange(copy);
-    }
+
+
+    void removeOnInterrupt(const std::string& path) override { setPendingRemoval(path); }
 
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }
