@@ -11,14 +11,14 @@
 #include "platform/text.h"
 #include "tests/support/fake_run.h"
 #include "tests/support/res_reader.h"
+#include "util/ascii.h"
 
 namespace {
 
 constexpr std::size_t MAX_INPUT = 1 << 16;
 
 std::string foldAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    makeAsciiUpper(text);
     return text;
 }
 

@@ -5,14 +5,14 @@
 
 #include "filespec/resource_name.h"
 #include "fuzz/fuzz_check.h"
+#include "util/ascii.h"
 
 namespace {
 
 constexpr std::size_t MAX_INPUT = 8192;
 
 std::string upperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    makeAsciiUpper(text);
     return text;
 }
 

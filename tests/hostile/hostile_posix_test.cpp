@@ -16,12 +16,12 @@
 #include "platform/text.h"
 #include "tests/hostile/hostile.h"
 #include "tests/hostile/streaming_run_posix.h"
+#include "util/ascii.h"
 
 namespace {
 
 std::string upperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    makeAsciiUpper(text);
     return text;
 }
 
