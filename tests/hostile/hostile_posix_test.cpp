@@ -261,6 +261,18 @@ TEST_F(Hostile, AnInterruptedRunLeavesThePreviousResourceFileAsItWas) {
     }
 }
 
+TEST_F(Hostile, TheNewResourceFileTakesThePermissionsOfTheOneItReplaces) {
+    dir.writeFile("a.gif", "1");
+    dir.writeFile("out.res", "old");
+    const std::string path = dir.path() + "/out.res";
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    EXPECT_EQ(run({"-q", "-f", "out.res", "a.gif"}).exitStatus, 0);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"A.GIF"});
+}
+
 TEST_F(Hostile, ConcurrentRunsWritingOneResourceFileEachLeaveAWholeOne) {
     for (int i = 0; i < 2000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), std::string(100, 'x'));
     const ToolResult result = runProgram(

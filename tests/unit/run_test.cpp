@@ -155,6 +155,22 @@ TEST(Run, RefusesASpecialFileNamedDirectlyWithoutOpeningIt) {
     EXPECT_EQ(fs.stdoutBytes, "Warning: Could not read the file pipe; it was not stored.\nError:  Nothing to do!\n");
 }
 
+TEST(Run, ReplacesTheResourceFileInOneStepOrInPlaceWhereNoNewFileCanBeMade) {
+    for (const bool refused : {false, true}) {
+        FakeFileSystem fs;
+        fs.addFile("a.gif", "x");
+        fs.addFile("out.res", "old");
+        fs.temporariesRefused = refused;
+        FakeFileSystem::Node* old = fs.find("out.res");
+        const std::uint64_t oldIndex = old->index;
+        EXPECT_EQ(runOnFake(fs, {"-q", "-f", "out.res", "a.gif"}).exitStatus, 0);
+        EXPECT_EQ(entryNames(readResFile(fs.contentOf("out.res"))), std::vector<std::string>{"A.GIF"});
+        // Replaced: a new file took the name; in place: the same file holds the new bytes.
+        EXPECT_EQ(fs.find("out.res")->index == oldIndex, refused);
+        EXPECT_TRUE(fs.removedOnInterrupt.empty());
+    }
+}
+
 TEST(Run, ShowsEverySpecWhenAsked) {
     FakeFileSystem fs;
     fs.addFile("a.gif", "x");
