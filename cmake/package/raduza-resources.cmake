@@ -14,7 +14,8 @@
 #
 # <directory> is taken relative to the current source directory. OUTPUT, relative
 # to the current binary directory, defaults to <target>-<name>.res (characters of
-# <name> other than letters, digits and ._+- become _). The resource file is made
+# <name> other than letters, digits and ._+- become _; -2, -3, ... are added when
+# one target bundles several directories of one name). The resource file is made
 # again when the tool or a file below the directory changes, and when files are
 # added or removed: the directory is globbed with CONFIGURE_DEPENDS, so every
 # build looks at it again.
@@ -68,7 +69,15 @@ function(raduza_add_resources target directory)
     # A build rule cannot name a file whose path holds ';' or a make wildcard.
     string(REGEX REPLACE "[^A-Za-z0-9._+-]" "_" output_stem "${name}")
     set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}-${output_stem}.res")
+    # Two directories of one name bundled for one target: -2, -3, ... for the later ones.
+    get_property(claimed GLOBAL PROPERTY _RADUZA_OUTPUTS)
+    set(count 1)
+    while(output IN_LIST claimed)
+      math(EXPR count "${count} + 1")
+      set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}-${output_stem}-${count}.res")
+    endwhile()
   endif()
+  set_property(GLOBAL APPEND PROPERTY _RADUZA_OUTPUTS "${output}")
   if(output MATCHES "[][;*?]")
     message(FATAL_ERROR "raduza_add_resources: OUTPUT ${output} holds one of ; [ ] * ?, "
       "which a build rule cannot name")
@@ -93,6 +102,9 @@ function(raduza_add_resources target directory)
     list(APPEND dependencies "${dependency}")
   endforeach()
   _raduza_write_if_changed("${manifest}" "${listing}")
+  if(NOT arg_NO_LINK)
+    _raduza_check_unique_names(${target} "${parent}" "${inputs}" "${arg_JUNK_PATHS}")
+  endif()
 
   set(junk "")
   if(arg_JUNK_PATHS)
@@ -117,7 +129,6 @@ function(raduza_add_resources target directory)
     message(FATAL_ERROR "raduza_add_resources: ${target} is a ${type}; resources are linked into "
       "executables and DLLs only (a static library would drop them)")
   endif()
-  _raduza_check_unique_names(${target} "${parent}" "${inputs}" "${arg_JUNK_PATHS}")
   if(NOT WIN32)
     _raduza_embed(${target} "${output}")
     return()
