@@ -34,7 +34,7 @@ bool isWindowsFileName(std::u16string_view component) {
 Refusal prefixRefusal(std::u16string_view name, const ExtractRules& rules) {
     if (name.size() >= 2 && isSeparator(name[0], rules) && isSeparator(name[1], rules)) return Refusal::SERVER_PREFIX;
     if (name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == u':') return Refusal::DRIVE_PREFIX;
-    if (!name.empty() && isSeparator(name[0], rules)) return Refusal::ABSOLUTE;
+    if (!name.empty() && isSeparator(name[0], rules)) return Refusal::ABSOLUTE_NAME;
     return Refusal::NONE;
 }
 
@@ -61,8 +61,8 @@ Refusal writeBytes(const fs::path& path, raduza::FileView bytes) {
 const char* describeRefusal(Refusal refusal) {
     switch (refusal) {
         case Refusal::NONE: return "extracted";
-        case Refusal::EMPTY: return "names no file";
-        case Refusal::ABSOLUTE: return "is an absolute path";
+        case Refusal::EMPTY_NAME: return "names no file";
+        case Refusal::ABSOLUTE_NAME: return "is an absolute path";
         case Refusal::DRIVE_PREFIX: return "carries a drive prefix";
         case Refusal::SERVER_PREFIX: return "carries a server prefix";
         case Refusal::PARENT_DIRECTORY: return "climbs out with '..'";
@@ -89,7 +89,7 @@ RelativePath relativePathOf(std::u16string_view name, const ExtractRules& rules)
         if (rules.windowsFileNames && !isWindowsFileName(component)) return {Refusal::NOT_A_FILE_NAME, {}};
         path.components.emplace_back(component);
     }
-    if (path.components.empty()) path.refusal = Refusal::EMPTY;
+    if (path.components.empty()) path.refusal = Refusal::EMPTY_NAME;
     return path;
 }
 

@@ -18,8 +18,8 @@ std::string listingLine(const raduza::ResourceEntry& entry);
 // Why a name cannot be extracted.
 enum class Refusal {
     NONE,
-    EMPTY,             // nothing but separators and '.'
-    ABSOLUTE,          // starts at the root
+    EMPTY_NAME,        // nothing but separators and '.'
+    ABSOLUTE_NAME,     // starts at the root
     DRIVE_PREFIX,      // "C:..."
     SERVER_PREFIX,     // "//server/..." or "\\server\..."
     PARENT_DIRECTORY,  // a ".." component would climb out

@@ -176,28 +176,31 @@ inline bool isLeadingEntry(const unsigned char* image, std::size_t size) {
     return true;
 }
 
-// Reads the entry at `offset`; returns the offset of the next one, or 0 with `error` set.
+// Reads the entry at `offset` into `entry`; the offset of the next entry, or 0 with `error` set.
 inline std::size_t readEntry(const unsigned char* image, std::size_t size, std::size_t offset, ResourceEntry& entry,
                              BundleError& error) {
+    const auto fail = [&error](BundleError why) {
+        error = why;
+        return std::size_t{0};
+    };
     const std::size_t left = size - offset;
-    if (left < RES_SIZES_BYTES) return error = BundleError::HEADER_CUT_SHORT, 0;
+    if (left < RES_SIZES_BYTES) return fail(BundleError::HEADER_CUT_SHORT);
     const std::uint32_t dataSize = readLe32(image + offset);
     const std::uint32_t headerSize = readLe32(image + offset + 4);
-    if (headerSize < RES_LEADING_ENTRY_SIZE || headerSize % RES_ALIGNMENT != 0)
-        return error = BundleError::BAD_HEADER_SIZE, 0;
-    if (headerSize > left) return error = BundleError::HEADER_CUT_SHORT, 0;
+    if (headerSize < RES_LEADING_ENTRY_SIZE || headerSize % RES_ALIGNMENT != 0) return fail(BundleError::BAD_HEADER_SIZE);
+    if (headerSize > left) return fail(BundleError::HEADER_CUT_SHORT);
     const std::size_t headerEnd = offset + headerSize;
     const std::size_t fieldsLimit = headerEnd - RES_TRAILER_BYTES;
     entry.offset = offset;
     std::size_t at = readField(image, offset + RES_SIZES_BYTES, fieldsLimit, entry.type);
     if (at != 0) at = readField(image, at, fieldsLimit, entry.name);
-    if (at == 0) return error = BundleError::UNTERMINATED_TEXT, 0;
-    if (at + paddingFor(at) + RES_TRAILER_BYTES != headerEnd) return error = BundleError::BAD_HEADER_SIZE, 0;
+    if (at == 0) return fail(BundleError::UNTERMINATED_TEXT);
+    if (at + paddingFor(at) + RES_TRAILER_BYTES != headerEnd) return fail(BundleError::BAD_HEADER_SIZE);
     entry.language = readLe16(image + headerEnd - RES_TRAILER_BYTES + RES_LANGUAGE_IN_TRAILER);
-    if (size - headerEnd < dataSize) return error = BundleError::DATA_CUT_SHORT, 0;
+    if (size - headerEnd < dataSize) return fail(BundleError::DATA_CUT_SHORT);
     entry.data = FileView(image + headerEnd, dataSize);
     const std::size_t dataEnd = headerEnd + dataSize;
-    if (size - dataEnd < paddingFor(dataEnd)) return error = BundleError::DATA_CUT_SHORT, 0;
+    if (size - dataEnd < paddingFor(dataEnd)) return fail(BundleError::DATA_CUT_SHORT);
     return dataEnd + paddingFor(dataEnd);
 }
 
@@ -236,14 +239,15 @@ namespace detail {
 inline long decodeUtf8(std::string_view text, std::size_t& pos) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(pos);
-    std::size_t extra = 0;
-    long value = 0;
-    if (lead < 0x80) return ++pos, lead;
-    if (lead >= 0xC2 && lead <= 0xDF) extra = 1, value = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, value = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, value = lead & 0x07;
-    else return -1;
-    if (text.size() - pos <= extra) return -1;
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    // The sequence's length and the lead byte's bits, by the lead byte's range.
+    const std::size_t extra = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+                            : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
+    if (extra == 0 || text.size() - pos <= extra) return -1;
+    long value = lead & (0x3F >> extra);
     for (std::size_t i = 1; i <= extra; ++i) {
         if ((byte(pos + i) & 0xC0) != 0x80) return -1;
         value = (value << 6) | (byte(pos + i) & 0x3F);
@@ -330,7 +334,7 @@ inline std::u16string lookupKey(std::u16string_view path) {
 
 // <0, 0 or >0 as the key of `name` compares with `key` (already a key).
 inline int compareKey(std::u16string_view name, std::u16string_view key) {
-    const std::size_t common = std::min(name.size(), key.size());
+    const std::size_t common = (std::min)(name.size(), key.size());
     for (std::size_t i = 0; i < common; ++i) {
         const char16_t unit = keyUnit(name[i]);
         if (unit != key[i]) return unit < key[i] ? -1 : 1;
@@ -344,7 +348,7 @@ inline bool keyStartsWith(std::u16string_view name, std::u16string_view prefix) 
 
 // raduza's order of names: ASCII letters upper-cased, compared unit by unit; ties broken by the plain units.
 inline bool precedesInNameOrder(std::u16string_view a, std::u16string_view b) {
-    const std::size_t common = std::min(a.size(), b.size());
+    const std::size_t common = (std::min)(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
         const char16_t x = upperAscii(a[i]), y = upperAscii(b[i]);
         if (x != y) return x < y;
@@ -499,7 +503,7 @@ private:
     }
 
     static int compareNames(std::u16string_view a, std::u16string_view b) {
-        const std::size_t common = std::min(a.size(), b.size());
+        const std::size_t common = (std::min)(a.size(), b.size());
         for (std::size_t i = 0; i < common; ++i) {
             const char16_t x = detail::keyUnit(a[i]), y = detail::keyUnit(b[i]);
             if (x != y) return x < y ? -1 : 1;
@@ -687,15 +691,15 @@ inline Bundle Bundle::ofProgram() { return ofModule(GetModuleHandleW(nullptr)); 
 // raduza_add_resources embeds a program's resource files. Weak: a program without
 // them links, and sees null. Hidden: each program or shared object sees its own.
 extern "C" {
-__attribute__((weak, visibility("hidden"))) extern const unsigned char __start_raduza_bundle[];
-__attribute__((weak, visibility("hidden"))) extern const unsigned char __stop_raduza_bundle[];
+__attribute__((weak, visibility("hidden"))) extern const unsigned char raduzaBundleStart[] __asm__("__start_raduza_bundle");
+__attribute__((weak, visibility("hidden"))) extern const unsigned char raduzaBundleStop[] __asm__("__stop_raduza_bundle");
 }
 
 namespace raduza {
 
 inline Bundle Bundle::ofProgram() {
-    const unsigned char* start = __start_raduza_bundle;
-    const unsigned char* stop = __stop_raduza_bundle;
+    const unsigned char* start = raduzaBundleStart;
+    const unsigned char* stop = raduzaBundleStop;
     if (start == nullptr || stop == nullptr || stop <= start) return Bundle();
     return fromImage(start, static_cast<std::size_t>(stop - start));
 }

@@ -23,9 +23,9 @@ std::string describe(const RelativePath& path) {
 }
 
 TEST(Extraction, PlacesANameBelowTheDirectoryOrSaysWhyNot) {
-    const std::string absolute = describeRefusal(Refusal::ABSOLUTE), drive = describeRefusal(Refusal::DRIVE_PREFIX),
+    const std::string absolute = describeRefusal(Refusal::ABSOLUTE_NAME), drive = describeRefusal(Refusal::DRIVE_PREFIX),
                       server = describeRefusal(Refusal::SERVER_PREFIX),
-                      parent = describeRefusal(Refusal::PARENT_DIRECTORY), empty = describeRefusal(Refusal::EMPTY),
+                      parent = describeRefusal(Refusal::PARENT_DIRECTORY), empty = describeRefusal(Refusal::EMPTY_NAME),
                       invalid = describeRefusal(Refusal::NOT_A_FILE_NAME);
     const struct {
         std::u16string name;
