@@ -125,7 +125,8 @@ struct ResourceEntry {
     std::uint16_t language = 0;
     FileView data;
 
-    bool isBundled() const { return type.is(BUNDLE_TYPE) && !name.isOrdinal(); }
+    // An RT_RADUZA resource with a name, which is what raduza writes; an empty name names no file.
+    bool isBundled() const { return type.is(BUNDLE_TYPE) && !name.isOrdinal() && name.length() > 0; }
 };
 
 struct WalkOutcome {

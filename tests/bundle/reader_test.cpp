@@ -100,20 +100,21 @@ TEST(BundleReader, NamesTheFaultAndWhereItLies) {
     }
 }
 
-TEST(BundleReader, PassesOverOtherTypesOrdinalNamesAndTheLeadingEntriesOfFilesLaidEndToEnd) {
+TEST(BundleReader, PassesOverOtherTypesOrdinalAndEmptyNamesAndTheLeadingEntriesOfFilesLaidEndToEnd) {
     const std::string first = ResBuilder()
                                   .add(std::uint16_t{3}, std::uint16_t{1}, "icon")
                                   .file(u"A.TXT", "a")
                                   .add(u"RT_RADUZA", std::uint16_t{7}, "ordinal name")
                                   .add(u"RT_RADUZAX", u"B.TXT", "other type")
                                   .add(u"rt_raduza", u"C.TXT", "type in another case")
+                                  .add(u"RT_RADUZA", u"", "an empty name names no file")
                                   .bytes();
     const std::string image = first + ResBuilder().file(u"D.TXT", "dd").bytes();
     std::size_t visited = 0;
     const raduza::WalkOutcome walk =
         raduza::walkResources(image.data(), image.size(), [&](const raduza::ResourceEntry&) { ++visited; });
     EXPECT_EQ(walk.error, BundleError::NONE);
-    EXPECT_EQ(visited, 6u);
+    EXPECT_EQ(visited, 7u);
     const Bundle bundle = Bundle::fromImage(image.data(), image.size());
     ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
     std::vector<std::string> names;
