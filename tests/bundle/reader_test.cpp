@@ -250,6 +250,15 @@ TEST(BundleReader, AnEmptyBundleHasNoFilesAndNoDirectories) {
     EXPECT_FALSE(Bundle().open("a").has_value());
 }
 
+#ifdef _WIN32
+// This test program links no resources: its bundle is empty, not an error.
+TEST(BundleReader, AProgramWithoutResourcesHasAnEmptyBundle) {
+    const Bundle bundle = Bundle::ofProgram();
+    EXPECT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+    EXPECT_EQ(bundle.size(), 0u);
+}
+#endif
+
 // The header must widen a program's paths exactly as the tool widened the names.
 TEST(BundleReader, WidensNarrowPathsExactlyAsTheToolDoes) {
     std::vector<std::string> samples{"", "plain", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xc0\xaf",
