@@ -375,6 +375,12 @@ struct DirEntry {
     std::size_t size = 0;   // of a file
 };
 
+#ifdef _WIN32
+namespace detail {
+struct ModuleReader;
+}
+#endif
+
 // The files of a bundle, indexed once by name; each lookup costs O(log n).
 // Movable, not copyable: its views point into its own storage.
 class Bundle {
@@ -405,7 +411,9 @@ public:
     static Bundle ofProgram();
 
 #ifdef _WIN32
-    // The RT_RADUZA resources of a loaded module (a DLL's handle, or nullptr for the .exe).
+    // The RT_RADUZA resources of a loaded module (a DLL's handle, or nullptr for
+    // the .exe). A module loaded as a data file (LOAD_LIBRARY_AS_DATAFILE) gives
+    // MODULE_UNREADABLE when it holds a name that the loader cannot look up.
     static Bundle ofModule(HMODULE module);
 #endif
 
@@ -568,7 +576,7 @@ private:
     std::size_t errorOffset_ = 0;
 
 #ifdef _WIN32
-    friend struct ModuleReader;
+    friend struct detail::ModuleReader;
 #endif
 };
 
@@ -579,6 +587,8 @@ private:
 // while raduza upper-cases ASCII letters only: a stored name such as CAFé.TXT is
 // listed but not found by FindResourceW, so such names are looked up in the
 // module's resource directory itself.
+namespace detail {
+
 struct ModuleReader {
     static BOOL CALLBACK collectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
         if (!IS_INTRESOURCE(name)) reinterpret_cast<std::vector<std::wstring>*>(names)->emplace_back(name);
@@ -643,13 +653,13 @@ struct ModuleReader {
         constexpr std::uint32_t HIGH_BIT = 0x80000000u;
         const unsigned char* root = image.base + image.resourcesAt;
         if (directory > image.resourcesSize || image.resourcesSize - directory < DIRECTORY_HEADER) return std::nullopt;
-        const std::size_t count = std::size_t{detail::readLe16(root + directory + 12)} + detail::readLe16(root + directory + 14);
+        const std::size_t count = std::size_t{readLe16(root + directory + 12)} + readLe16(root + directory + 14);
         if ((image.resourcesSize - directory - DIRECTORY_HEADER) / ENTRY < count) return std::nullopt;
         for (std::size_t i = 0; i < count; ++i) {
             const unsigned char* entry = root + directory + DIRECTORY_HEADER + i * ENTRY;
-            const std::uint32_t nameField = detail::readLe32(entry);
+            const std::uint32_t nameField = readLe32(entry);
             if (name.empty() || ((nameField & HIGH_BIT) != 0 && nameIs(image, nameField & ~HIGH_BIT, name)))
-                return detail::readLe32(entry + 4);
+                return readLe32(entry + 4);
         }
         return std::nullopt;
     }
@@ -657,10 +667,10 @@ struct ModuleReader {
     static bool nameIs(const Image& image, std::size_t at, std::wstring_view name) {
         if (at > image.resourcesSize || image.resourcesSize - at < 2) return false;
         const unsigned char* text = image.base + image.resourcesAt + at;
-        const std::size_t length = detail::readLe16(text);
+        const std::size_t length = readLe16(text);
         if (length != name.size() || (image.resourcesSize - at - 2) / 2 < length) return false;
         for (std::size_t i = 0; i < length; ++i)
-            if (detail::readLe16(text + 2 + 2 * i) != static_cast<std::uint16_t>(name[i])) return false;
+            if (readLe16(text + 2 + 2 * i) != static_cast<std::uint16_t>(name[i])) return false;
         return true;
     }
 
@@ -675,13 +685,15 @@ struct ModuleReader {
         if (!next || (*next & SUBDIRECTORY) || *next > image->resourcesSize || image->resourcesSize - *next < 8)
             return std::nullopt;
         const unsigned char* dataEntry = image->base + image->resourcesAt + *next;
-        const std::uint32_t rva = detail::readLe32(dataEntry), size = detail::readLe32(dataEntry + 4);
+        const std::uint32_t rva = readLe32(dataEntry), size = readLe32(dataEntry + 4);
         if (!image->holds(rva, size)) return std::nullopt;
         return FileView(image->base + rva, size);
     }
 };
 
-inline Bundle Bundle::ofModule(HMODULE module) { return ModuleReader::read(module); }
+}  // namespace detail
+
+inline Bundle Bundle::ofModule(HMODULE module) { return detail::ModuleReader::read(module); }
 inline Bundle Bundle::ofProgram() { return ofModule(GetModuleHandleW(nullptr)); }
 
 #elif defined(__ELF__)
