@@ -36,7 +36,8 @@ deb=$(ls "$work"/deb/raduza_*.deb) || fail "cpack made no .deb"
 dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$work/root"
 for installed in usr/bin/raduza usr/share/man/man1/raduza.1 usr/lib/cmake/raduza/raduza-config.cmake \
-    usr/lib/cmake/raduza/raduza-config-version.cmake usr/lib/cmake/raduza/raduza-resources.cmake; do
+    usr/lib/cmake/raduza/raduza-config-version.cmake usr/lib/cmake/raduza/raduza-resources.cmake \
+    usr/bin/raduza-list usr/share/man/man1/raduza-list.1 usr/include/raduza-1/raduza/bundle.h; do
   [ -f "$work/root/$installed" ] || fail "the package does not install /$installed"
 done
 
@@ -85,7 +86,8 @@ cpack --config "$win32_build/CPackConfig.cmake" -B "$work/zip" >"$work/cpack-zip
 zip=$(ls "$work"/zip/raduza-*.zip) || fail "cpack made no zip"
 unzip -q "$zip" -d "$work/unzipped"
 exe=$(ls "$work"/unzipped/raduza-*/bin/raduza.exe) || fail "$zip holds no bin/raduza.exe"
-for packaged in share/man/man1/raduza.1 lib/cmake/raduza/raduza-config.cmake; do
+for packaged in share/man/man1/raduza.1 lib/cmake/raduza/raduza-config.cmake bin/raduza-list.exe \
+    share/doc/raduza/raduza.html share/doc/raduza/raduza-list.html; do
   [ -f "$(dirname "$exe")/../$packaged" ] || fail "$zip does not hold $packaged"
 done
 # Static: Windows' own DLLs only, nothing of the mingw runtime.

@@ -50,7 +50,7 @@ step "Win32 tests under Wine ($win_tests)"
 
 # Further stages; each script is self-contained and fails the run on failure.
 export root jobs win_tests win_bits
-for stage in fuzz package valgrind; do
+for stage in fuzz bundle package valgrind; do
   step "stage: $stage"
   sh "scripts/stage-$stage.sh"
 done

@@ -13,17 +13,26 @@
 # file name alone (LOGO.GIF); the first file to claim a name wins.
 #
 # <directory> is taken relative to the current source directory. OUTPUT, relative
-# to the current binary directory, defaults to <target>-<name>.res. The resource
-# file is made again when the tool or a file below the directory changes, and when
-# files are added or removed: the directory is globbed with CONFIGURE_DEPENDS, so
-# every build looks at it again.
+# to the current binary directory, defaults to <target>-<name>.res (characters of
+# <name> other than letters, digits and ._+- become _; -2, -3, ... are added when
+# one target bundles several directories of one name). The resource file is made
+# again when the tool or a file below the directory changes, and when files are
+# added or removed: the directory is globbed with CONFIGURE_DEPENDS, so every
+# build looks at it again.
+#
+# Several calls for one target make one bundle. A name that two calls would both
+# store stops the configuration (and so the build) with an error naming both files.
 #
 # Linking: with MSVC (or a compiler that mimics it) the .res itself is an input of
 # the linker; with GNU toolchains (mingw-w64) windres first turns it into a COFF
-# object (set RADUZA_WINDRES to choose which windres). Either way the target must
-# be an executable or a DLL built for Windows, and be defined in the directory of
-# the call. With NO_LINK the resource file is only made as part of the target's
-# build, for any kind of target on any platform.
+# object (set RADUZA_WINDRES to choose which windres). For a target that is not
+# built for Windows, the resource files are embedded by the assembler (.incbin)
+# into a section that raduza/bundle.h finds: ELF platforms (Linux, the BSDs) only.
+# Either way the target must be an executable or a shared library, defined in the
+# directory of the call, and it is linked with raduza::bundle, the header that
+# reads the files back (raduza::Bundle::ofProgram()). With NO_LINK the resource
+# file is only made as part of the target's build, for any kind of target on any
+# platform.
 include_guard(GLOBAL)
 
 function(raduza_add_resources target directory)
@@ -49,25 +58,53 @@ function(raduza_add_resources target directory)
     message(FATAL_ERROR "raduza_add_resources: cannot bundle the directory ${directory}; "
       "its name must not be empty, start with '-' or hold '*' or '?'")
   endif()
+  if(directory MATCHES ";")
+    message(FATAL_ERROR "raduza_add_resources: cannot bundle the directory ${directory}; "
+      "a command line cannot carry the ';' in its path (the files below it may hold one)")
+  endif()
 
   if(arg_OUTPUT)
     get_filename_component(output "${arg_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
   else()
-    set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}-${name}.res")
+    # A build rule cannot name a file whose path holds ';' or a make wildcard.
+    string(REGEX REPLACE "[^A-Za-z0-9._+-]" "_" output_stem "${name}")
+    set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}-${output_stem}.res")
+    # Two directories of one name bundled for one target: -2, -3, ... for the later ones.
+    get_property(claimed GLOBAL PROPERTY _RADUZA_OUTPUTS)
+    set(count 1)
+    while(output IN_LIST claimed)
+      math(EXPR count "${count} + 1")
+      set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}-${output_stem}-${count}.res")
+    endwhile()
+  endif()
+  set_property(GLOBAL APPEND PROPERTY _RADUZA_OUTPUTS "${output}")
+  if(output MATCHES "[][;*?]")
+    message(FATAL_ERROR "raduza_add_resources: OUTPUT ${output} holds one of ; [ ] * ?, "
+      "which a build rule cannot name")
   endif()
   get_filename_component(output_dir "${output}" DIRECTORY)
   get_filename_component(output_name "${output}" NAME)
   file(MAKE_DIRECTORY "${output_dir}")
 
-  file(GLOB_RECURSE inputs FOLLOW_SYMLINKS LIST_DIRECTORIES false CONFIGURE_DEPENDS "${directory}/*")
+  _raduza_glob_files("${directory}" inputs)
   if(NOT inputs)
     message(FATAL_ERROR "raduza_add_resources: ${directory} holds no files")
   endif()
   # The list of files, rewritten only when it changes: a file added or removed
   # makes it newer than the resource file, which is then made again.
   set(manifest "${output}.files")
-  string(REPLACE ";" "\n" listing "${inputs}")
-  file(GENERATE OUTPUT "${manifest}" CONTENT "${listing}\n")
+  set(listing "")
+  set(dependencies "")
+  foreach(input IN LISTS inputs)
+    _raduza_unescape("${input}" path)
+    string(APPEND listing "${path}\n")
+    _raduza_dependency_path("${path}" "${output}.links" dependency)
+    list(APPEND dependencies "${dependency}")
+  endforeach()
+  _raduza_write_if_changed("${manifest}" "${listing}")
+  if(NOT arg_NO_LINK)
+    _raduza_check_unique_names(${target} "${parent}" "${inputs}" "${arg_JUNK_PATHS}")
+  endif()
 
   set(junk "")
   if(arg_JUNK_PATHS)
@@ -76,7 +113,7 @@ function(raduza_add_resources target directory)
   add_custom_command(OUTPUT "${output}"
     COMMAND "$<TARGET_FILE:raduza::raduza>" -q -r ${junk} -f "${output}" "${name}"
     WORKING_DIRECTORY "${parent}"
-    DEPENDS "$<TARGET_FILE:raduza::raduza>" "${manifest}" ${inputs}
+    DEPENDS "$<TARGET_FILE:raduza::raduza>" "${manifest}" ${dependencies}
     COMMENT "Bundling ${name} into ${output_name}"
     VERBATIM)
 
@@ -92,9 +129,14 @@ function(raduza_add_resources target directory)
     message(FATAL_ERROR "raduza_add_resources: ${target} is a ${type}; resources are linked into "
       "executables and DLLs only (a static library would drop them)")
   endif()
+  if(NOT WIN32)
+    _raduza_embed(${target} "${output}")
+    return()
+  endif()
+  _raduza_link_reader(${target})
   if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC" OR CMAKE_C_SIMULATE_ID STREQUAL "MSVC")
     set(link_input "${output}")
-  elseif(WIN32)
+  else()
     _raduza_find_windres()
     set(link_input "${output}.obj")
     add_custom_command(OUTPUT "${link_input}"
@@ -102,9 +144,6 @@ function(raduza_add_resources target directory)
       DEPENDS "${output}"
       COMMENT "Converting ${output_name} to an object file"
       VERBATIM)
-  else()
-    message(FATAL_ERROR "raduza_add_resources: ${target} is not built for Windows, so it cannot "
-      "hold resources; add NO_LINK to make the resource file only")
   endif()
   set_source_files_properties("${link_input}" PROPERTIES GENERATED TRUE EXTERNAL_OBJECT TRUE)
   target_sources(${target} PRIVATE "${link_input}")
@@ -138,4 +177,169 @@ function(_raduza_find_windres)
   if(NOT RADUZA_WINDRES)
     message(FATAL_ERROR "raduza_add_resources: windres not found; set RADUZA_WINDRES")
   endif()
+endfunction()
+
+# Sets <var> to the files below <directory>, as a list whose elements keep any ';'
+# of their names escaped as $<SEMICOLON> (see _raduza_unescape).
+function(_raduza_glob_files directory var)
+  # The directory's own path is literal: its [, ], * and ? must not act as a pattern.
+  string(REGEX REPLACE "([][*?])" "[\\1]" pattern "${directory}")
+  file(GLOB_RECURSE found FOLLOW_SYMLINKS LIST_DIRECTORIES false CONFIGURE_DEPENDS "${pattern}/*")
+  # A ';' in a name splits it into two list elements; every real element is an
+  # absolute path below the directory, so an element that is not continues the one before.
+  set(files "")
+  set(current "")
+  foreach(piece IN LISTS found)
+    string(FIND "${piece}" "${directory}/" at)
+    if(at EQUAL 0 OR current STREQUAL "")
+      if(NOT current STREQUAL "")
+        list(APPEND files "${current}")
+      endif()
+      set(current "${piece}")
+    else()
+      string(APPEND current "$<SEMICOLON>${piece}")
+    endif()
+  endforeach()
+  if(NOT current STREQUAL "")
+    list(APPEND files "${current}")
+  endif()
+  set(${var} "${files}" PARENT_SCOPE)
+endfunction()
+
+function(_raduza_unescape escaped var)
+  string(REPLACE "$<SEMICOLON>" ";" plain "${escaped}")
+  set(${var} "${plain}" PARENT_SCOPE)
+endfunction()
+
+# Sets <var> to a path that a build rule can depend on in place of <path>: the
+# path itself, or for a name with ';' or a make wildcard in it, a symbolic link to
+# it below <links> (its time is the file's). Where no link can be made, nothing:
+# the file is then bundled again only when files are added or removed.
+function(_raduza_dependency_path path links var)
+  if(NOT path MATCHES "[][;*?%:\\\\]")
+    set(${var} "${path}" PARENT_SCOPE)
+    return()
+  endif()
+  string(SHA1 hash "${path}")
+  file(MAKE_DIRECTORY "${links}")
+  file(CREATE_LINK "${path}" "${links}/${hash}" RESULT failed SYMBOLIC)
+  if(failed)
+    set(${var} "" PARENT_SCOPE)
+  else()
+    set(${var} "${links}/${hash}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Stops with an error when a name that this call stores was stored by an earlier
+# call for the same target: the tool keeps the first of two files within one
+# resource file, but two resource files linked together would both hold the name.
+function(_raduza_check_unique_names target parent inputs junk)
+  get_property(call TARGET ${target} PROPERTY _RADUZA_CALLS)
+  if(NOT call)
+    set(call 0)
+  endif()
+  math(EXPR next "${call} + 1")
+  set_property(TARGET ${target} PROPERTY _RADUZA_CALLS ${next})
+  string(ASCII 31 separator)
+  set(stored "")
+  foreach(input IN LISTS inputs)
+    if(junk)
+      get_filename_component(name "${input}" NAME)
+    else()
+      file(RELATIVE_PATH name "${parent}" "${input}")
+    endif()
+    string(TOUPPER "${name}" name)  # ASCII letters: the tool upper-cases no others
+    list(APPEND stored "${name}${separator}${call}${separator}${input}")
+  endforeach()
+  set_property(TARGET ${target} APPEND PROPERTY _RADUZA_NAMES "${stored}")
+  if(call EQUAL 0)
+    return()
+  endif()
+  # Sorted, the entries of one name lie together, ordered by call.
+  get_property(all TARGET ${target} PROPERTY _RADUZA_NAMES)
+  list(SORT all)
+  set(previous_name "")
+  set(previous_call "")
+  foreach(entry IN LISTS all)
+    string(FIND "${entry}" "${separator}" end)
+    string(SUBSTRING "${entry}" 0 ${end} name)
+    math(EXPR rest "${end} + 1")
+    string(SUBSTRING "${entry}" ${rest} -1 rest)
+    string(FIND "${rest}" "${separator}" end)
+    string(SUBSTRING "${rest}" 0 ${end} entry_call)
+    math(EXPR end "${end} + 1")
+    string(SUBSTRING "${rest}" ${end} -1 file)
+    if(name STREQUAL previous_name AND NOT entry_call STREQUAL previous_call)
+      _raduza_unescape("${name}" name)
+      _raduza_unescape("${previous_file}" previous_file)
+      _raduza_unescape("${file}" file)
+      message(FATAL_ERROR "raduza_add_resources: two calls for ${target} store the name ${name}: "
+        "${previous_file} and ${file}")
+    endif()
+    set(previous_name "${name}")
+    set(previous_call "${entry_call}")
+    set(previous_file "${file}")
+  endforeach()
+endfunction()
+
+# Links raduza::bundle, the reading header, into the target once.
+function(_raduza_link_reader target)
+  if(NOT TARGET raduza::bundle)
+    return()
+  endif()
+  get_property(linked TARGET ${target} PROPERTY LINK_LIBRARIES)
+  if(NOT "raduza::bundle" IN_LIST linked)
+    # The property, not target_link_libraries: the target may use either signature.
+    set_property(TARGET ${target} APPEND PROPERTY LINK_LIBRARIES raduza::bundle)
+  endif()
+endfunction()
+
+# Embeds the resource file in a target that is not built for Windows: one
+# generated source per target, whose top-level assembly places every resource
+# file of the target, in call order, in the section raduza_bundle. The linker
+# marks its start and end (__start_raduza_bundle, __stop_raduza_bundle), which
+# raduza/bundle.h reads; resource files laid end to end read as one.
+function(_raduza_embed target output)
+  if(APPLE)
+    message(FATAL_ERROR "raduza_add_resources: embedding needs an ELF platform (Linux, the BSDs); on "
+      "macOS add NO_LINK and read the resource file with raduza::Bundle::fromImage")
+  endif()
+  _raduza_link_reader(${target})
+  get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+  if("C" IN_LIST languages)
+    set(extension c)
+  elseif("CXX" IN_LIST languages)
+    set(extension cpp)
+  else()
+    message(FATAL_ERROR "raduza_add_resources: embedding needs the C or C++ language enabled")
+  endif()
+  # Escaped once for the assembler's string, once for the C string around it.
+  string(REPLACE "\\" "\\\\" quoted "${output}")
+  string(REPLACE "\"" "\\\"" quoted "${quoted}")
+  string(REPLACE "\\" "\\\\" quoted "${quoted}")
+  string(REPLACE "\"" "\\\"" quoted "${quoted}")
+  set_property(TARGET ${target} APPEND_STRING PROPERTY _RADUZA_INCBIN
+    "    \".balign 4\\n.incbin \\\"${quoted}\\\"\\n\"\n")
+  get_property(incbin TARGET ${target} PROPERTY _RADUZA_INCBIN)
+  set(source "${CMAKE_CURRENT_BINARY_DIR}/${target}-raduza-bundle.${extension}")
+  set(content "/* Generated by raduza_add_resources: the resource files of ${target}. */\n")
+  string(APPEND content "__asm__(\".pushsection raduza_bundle,\\\"a\\\"\\n\"\n${incbin}    \".popsection\\n\");\n")
+  _raduza_write_if_changed("${source}" "${content}")
+  set_property(SOURCE "${source}" APPEND PROPERTY OBJECT_DEPENDS "${output}")
+  get_property(sources TARGET ${target} PROPERTY SOURCES)
+  if(NOT source IN_LIST sources)
+    target_sources(${target} PRIVATE "${source}")
+  endif()
+endfunction()
+
+# Writes <file> only when its content changes, so that what depends on it is not
+# made again for nothing.
+function(_raduza_write_if_changed file content)
+  if(EXISTS "${file}")
+    file(READ "${file}" old)
+    if(old STREQUAL content)
+      return()
+    endif()
+  endif()
+  file(WRITE "${file}" "${content}")
 endfunction()

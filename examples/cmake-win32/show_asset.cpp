@@ -1,26 +1,50 @@
-// Prints the bytes of one resource that raduza bundled into this program: the
-// one named by the first argument, or ASSETS/GREETING.TXT. Exits with status 1
-// when the program holds no such resource.
-#include <windows.h>
+// Prints the files that raduza bundled into this program, through
+// raduza/bundle.h: the same code on Windows (resources linked into the .exe) and
+// on Linux (resource files embedded by raduza_add_resources).
+//   show_asset          the bundle as a tree, then ASSETS/GREETING.TXT
+//   show_asset NAME     the bytes of the file NAME; status 1 when there is none
+#include <raduza/bundle.h>
 
 #include <cstdio>
+#include <string>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+void printTree(const raduza::Bundle& bundle, const std::string& directory, int depth) {
+    for (const raduza::DirEntry& entry : bundle.list(directory)) {
+        const std::string path = directory.empty() ? entry.name : directory + "/" + entry.name;
+        if (entry.isDirectory) {
+            std::printf("%*s%s/\n", 4 * depth, "", entry.name.c_str());
+            printTree(bundle, path, depth + 1);
+        } else {
+            std::printf("%*s%s  %zu bytes\n", 4 * depth, "", entry.name.c_str(), entry.size);
+        }
+    }
+}
+
+bool printFile(const raduza::Bundle& bundle, const char* name) {
+    const std::optional<raduza::FileView> file = bundle.open(name);
+    if (!file) {
+        std::fprintf(stderr, "No file named %s in the bundle.\n", name);
+        return false;
+    }
+    return std::fwrite(file->data(), 1, file->size(), stdout) == file->size();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    const char* name = argc > 1 ? argv[1] : "ASSETS/GREETING.TXT";
-    const HRSRC found = FindResourceA(nullptr, name, "RT_RADUZA");
-    if (found == nullptr) {
-        std::fprintf(stderr, "No resource named %s.\n", name);
-        return 1;
-    }
-    const HGLOBAL loaded = LoadResource(nullptr, found);
-    const void* data = LockResource(loaded);
-    const DWORD size = SizeofResource(nullptr, found);
-    // WriteFile, not stdio: the bytes go out exactly, without text-mode translation.
-    DWORD written = 0;
-    if (data == nullptr || !WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data, size, &written, nullptr) ||
-        written != size) {
-        std::fprintf(stderr, "Could not print the resource %s.\n", name);
-        return 1;
-    }
-    return 0;
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);  // the same bytes as on Linux: no CR before each LF
+#endif
+    static const raduza::Bundle bundle = raduza::Bundle::ofProgram();
+    if (argc > 1) return printFile(bundle, argv[1]) ? 0 : 1;
+    printTree(bundle, "", 0);
+    std::printf("\nassets/greeting.txt:\n");
+    return printFile(bundle, "assets/greeting.txt") ? 0 : 1;
 }

@@ -1,0 +1,126 @@
+// raduza-list: lists the entries of a resource file, checks its structure, and
+// extracts its RT_RADUZA resources as a tree of files.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "lister/lister.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+enum ExitStatus { STATUS_OK = 0, STATUS_TROUBLE = 1, STATUS_USAGE = 2 };
+
+const char* const USAGE =
+    "usage: raduza-list [-x DIR] FILE\n"
+    "Lists the resources in the resource file FILE ('-' reads standard input), one a\n"
+    "line: size, name, and the type when it is not RT_RADUZA. Exits with status 1\n"
+    "when FILE is not a valid resource file.\n"
+    "  -x DIR  extract the RT_RADUZA resources as files below DIR instead of listing\n";
+
+struct Options {
+    std::string file;
+    std::optional<std::string> extractTo;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options options;
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
+            files.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "-x" && i + 1 < argc && !options.extractTo) {
+            options.extractTo = argv[++i];
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (files.size() != 1) return std::nullopt;
+    options.file = files[0];
+    return options;
+}
+
+std::optional<std::string> readAll(const std::string& file) {
+    if (file == "-") {
+#ifdef _WIN32
+        _setmode(_fileno(stdin), _O_BINARY);  // the bytes as they are, no CR LF translation
+#endif
+        std::string bytes((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+        if (std::cin.bad()) return std::nullopt;
+        return bytes;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+int reportBroken(const std::string& file, raduza::BundleError error, std::size_t offset) {
+    std::fprintf(stderr, "raduza-list: %s: not a valid resource file: %s (at offset %zu)\n", file.c_str(),
+                 raduza::describe(error), offset);
+    return STATUS_TROUBLE;
+}
+
+int listEntries(const std::string& file, const std::string& bytes) {
+    const raduza::WalkOutcome outcome =
+        raduza::walkResources(bytes.data(), bytes.size(), [](const raduza::ResourceEntry& entry) {
+            std::printf("%s\n", listingLine(entry).c_str());
+        });
+    std::fflush(stdout);
+    if (outcome.error != raduza::BundleError::NONE) return reportBroken(file, outcome.error, outcome.offset);
+    return STATUS_OK;
+}
+
+// Every RT_RADUZA file that a lookup would find, in stored order; a refused name is
+// reported and skipped, and makes the status 1.
+int extractEntries(const std::string& file, const std::string& bytes, const std::string& directory) {
+    const raduza::Bundle bundle = raduza::Bundle::fromImage(bytes.data(), bytes.size());
+    if (!bundle.ok()) return reportBroken(file, bundle.error(), bundle.errorOffset());
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (!std::filesystem::is_directory(directory)) {
+        std::fprintf(stderr, "raduza-list: cannot create the directory %s\n", directory.c_str());
+        return STATUS_TROUBLE;
+    }
+    int status = STATUS_OK;
+    for (const raduza::BundleFile& stored : bundle) {
+        const Refusal refusal =
+            extractFile(directory, relativePathOf(stored.name, PLATFORM_EXTRACT_RULES), stored.bytes);
+        if (refusal == Refusal::NONE) continue;
+        std::fprintf(stderr, "raduza-list: warning: not extracting %s: it %s\n", stored.utf8Name().c_str(),
+                     describeRefusal(refusal));
+        status = STATUS_TROUBLE;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) {
+        std::fputs(USAGE, stderr);
+        return STATUS_USAGE;
+    }
+    const std::optional<std::string> bytes = readAll(options->file);
+    if (!bytes) {
+        std::fprintf(stderr, "raduza-list: cannot read %s\n", options->file.c_str());
+        return STATUS_TROUBLE;
+    }
+    if (options->extractTo) return extractEntries(options->file, *bytes, *options->extractTo);
+    return listEntries(options->file, *bytes);
+}

@@ -1,0 +1,131 @@
+#!/bin/sh
+# Reading bundled files back, as a user meets it, against the package installed
+# from the native build (scripts/test-all.sh made it) into a scratch root:
+# - examples/cmake-win32, built natively (the bundle embedded in the executable)
+#   and for Windows with the installed toolchain file (resources, run under Wine),
+#   prints the same tree and file both ways;
+# - the README's snippets run as they stand: the shell lines of "Everyday use"
+#   and of "Reading your files back", and the CMake project of "From CMake",
+#   natively and for Windows, each giving a program that prints what main.cpp
+#   promises. Only the install prefix (a scratch root, not /usr) and, where
+#   32-bit code cannot run, the 64-bit mingw-w64 toolchain are put in.
+set -eu
+root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
+jobs=${jobs:-2}
+win_bits=${win_bits:-64}
+native_build=${RADUZA_BUNDLE_NATIVE_BUILD:-$root/build/native}
+work=$root/build/bundle-stage
+wine_run=$root/cmake/wine-run.sh
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+# Runs a command with its output in a log, shown when it fails.
+logged() {
+  log=$1
+  shift
+  "$@" >"$log" 2>&1 || { cat "$log"; fail "$* failed"; }
+}
+
+[ -f "$native_build/CMakeCache.txt" ] || fail "$native_build is not configured; run scripts/test-all.sh first"
+rm -rf "$work"
+mkdir -p "$work"
+
+echo "-- The package in a scratch root"
+DESTDIR="$work/root" cmake --install "$native_build" --prefix /usr >"$work/install.log" 2>&1 ||
+  { cat "$work/install.log"; fail "the native build does not install"; }
+prefix=$work/root/usr
+package=$prefix/lib/cmake/raduza
+for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1 include/raduza-1/raduza/bundle.h \
+    lib/cmake/raduza/mingw-i686.cmake lib/cmake/raduza/mingw-x86_64.cmake lib/cmake/raduza/wine-run.sh; do
+  [ -f "$prefix/$installed" ] || fail "the package does not install /usr/$installed"
+done
+[ -x "$package/wine-run.sh" ] || fail "the installed wine-run.sh is not executable"
+if [ "$win_bits" = 32 ]; then mingw=i686-w64-mingw32; else mingw=x86_64-w64-mingw32; fi
+toolchain=$package/mingw-${mingw%%-*}.cmake
+
+echo "-- examples/cmake-win32 natively and for Windows"
+example=$root/examples/cmake-win32
+logged "$work/example-native.log" cmake -S "$example" -B "$work/example-native" -Draduza_DIR="$package"
+logged "$work/example-native.log" cmake --build "$work/example-native" -j "$jobs"
+logged "$work/example-win.log" cmake -S "$example" -B "$work/example-win" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -Draduza_DIR="$package"
+logged "$work/example-win.log" cmake --build "$work/example-win" -j "$jobs"
+"$work/example-native/show_asset" >"$work/example-native.out" || fail "the native show_asset failed"
+"$wine_run" "$win_bits" "$work/example-win/show_asset.exe" >"$work/example-win.out" ||
+  fail "show_asset.exe failed under Wine"
+{
+  echo "ASSETS/"
+  echo "    GREETING.TXT  $(wc -c <"$example/assets/greeting.txt") bytes"
+  echo "    LEVELS/"
+  echo "        LEVEL1.TXT  $(wc -c <"$example/assets/levels/level1.txt") bytes"
+  echo
+  echo "assets/greeting.txt:"
+  cat "$example/assets/greeting.txt"
+} >"$work/example-expected.out"
+cmp "$work/example-native.out" "$work/example-expected.out" ||
+  fail "the native show_asset printed: $(cat "$work/example-native.out")"
+cmp "$work/example-win.out" "$work/example-native.out" || fail "show_asset.exe and show_asset print different bytes"
+echo "show_asset prints the same tree and file on Linux and under Wine"
+
+echo "-- The README's snippets"
+# The N-th fenced block of language LANG below the heading "## TITLE".
+snippet() {
+  awk -v title="## $1" -v fence="\`\`\`$2" -v want="$3" '
+    $0 == title { inside = 1; next }
+    inside && /^## / { inside = 0 }
+    copying && $0 == "```" { exit }
+    copying { print }
+    inside && $0 == fence { if (++n == want) copying = 1 }' "$root/README.md"
+}
+# A snippet as it would run here: the scratch root for /usr, the runnable mingw-w64.
+localised() {
+  sed -e "s|/usr/|$prefix/|g" -e "s|i686-w64-mingw32|$mingw|g"
+}
+project=$work/readme
+mkdir -p "$project/icons"
+cp -R "$root/examples/assets" "$project/assets"
+printf 'not really an icon\n' >"$project/icons/app.ico"
+snippet "Reading your files back" cpp 1 >"$project/main.cpp"
+[ -s "$project/main.cpp" ] || fail "the README has no main.cpp under 'Reading your files back'"
+# What main.cpp prints for examples/assets.
+printf 'LOGO.GIF\nTILE.BMP\n' >"$work/readme-expected.out"
+cat "$root/examples/assets/text/hello.txt" >>"$work/readme-expected.out"
+# Windows' console output has CR LF line ends.
+crlf_to_lf() { tr -d '\r'; }
+
+snippet "Everyday use" sh 1 | localised >"$work/everyday.sh"
+(cd "$project" && PATH="$prefix/bin:$PATH" logged "$work/everyday.log" sh -eu "$work/everyday.sh")
+"$wine_run" "$win_bits" "$project/game.exe" | crlf_to_lf >"$work/everyday.out" ||
+  fail "the game.exe of 'Everyday use' failed under Wine"
+cmp "$work/everyday.out" "$work/readme-expected.out" || fail "the game.exe of 'Everyday use' printed other output"
+echo "Everyday use: game.exe runs under Wine"
+
+snippet "Reading your files back" sh 1 | localised >"$work/linux.sh"
+(cd "$project" && PATH="$prefix/bin:$PATH" sh -eu "$work/linux.sh") >"$work/linux.out" 2>"$work/linux.err" ||
+  { cat "$work/linux.err"; fail "the Linux lines of 'Reading your files back' failed"; }
+cmp "$work/linux.out" "$work/readme-expected.out" || fail "the Linux game printed: $(cat "$work/linux.out")"
+echo "Reading your files back: the Linux game runs"
+
+snippet "From CMake" cmake 1 >"$project/CMakeLists.txt"
+logged "$work/cmake-native.log" cmake -S "$project" -B "$work/cmake-native" -Draduza_DIR="$package"
+logged "$work/cmake-native.log" cmake --build "$work/cmake-native" -j "$jobs"
+"$work/cmake-native/game" >"$work/cmake-native.out" || fail "the CMake project's native game failed"
+cmp "$work/cmake-native.out" "$work/readme-expected.out" || fail "the CMake project's native game printed other output"
+logged "$work/cmake-win.log" cmake -S "$project" -B "$work/cmake-win" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -Draduza_DIR="$package"
+logged "$work/cmake-win.log" cmake --build "$work/cmake-win" -j "$jobs"
+"$wine_run" "$win_bits" "$work/cmake-win/game.exe" | crlf_to_lf >"$work/cmake-win.out" ||
+  fail "the CMake project's game.exe failed under Wine"
+cmp "$work/cmake-win.out" "$work/readme-expected.out" || fail "the CMake project's game.exe printed other output"
+echo "From CMake: the project builds a game that runs natively and under Wine"
+
+echo "-- raduza-list on what the installed tool wrote"
+(cd "$project" && "$prefix/bin/raduza" -q -r -f "$work/assets.res" assets)
+"$prefix/bin/raduza-list" -x "$work/unpacked" "$work/assets.res" || fail "raduza-list -x failed"
+for file in images/logo.gif images/tile.bmp sounds/beep.wav text/hello.txt text/levels.csv; do
+  upper=$(echo "ASSETS/$file" | tr 'a-z' 'A-Z')
+  cmp "$project/assets/$file" "$work/unpacked/$upper" || fail "raduza-list -x gave other bytes for $upper"
+done
+echo "raduza-list extracts the bundled tree byte for byte"

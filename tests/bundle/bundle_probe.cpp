@@ -1,0 +1,67 @@
+// A Win32 program for the loader agreement test. Linked with a resource file, it
+// reads its bundle through the module (the Windows loader) and the same resource
+// file through memory, and dumps both:
+//   bundle_probe.exe FILE.res DUMP
+// DUMP holds one line per file and view, "module|memory NAME SIZE HASH" with the
+// name in UTF-8, then "lookups-failed N": the files that the module view could
+// not find by their stored name, by the name in lower case, or whose bytes differ.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "raduza/bundle.h"
+
+namespace {
+
+std::uint64_t fnv1a(raduza::FileView bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (unsigned char byte : bytes) hash = (hash ^ byte) * 0x100000001b3u;
+    return hash;
+}
+
+void dump(std::FILE* out, const char* view, const raduza::Bundle& bundle) {
+    for (const raduza::BundleFile& file : bundle)
+        std::fprintf(out, "%s %s %zu %016llx\n", view, file.utf8Name().c_str(), file.bytes.size(),
+                     static_cast<unsigned long long>(fnv1a(file.bytes)));
+}
+
+std::u16string lowerAscii(std::u16string_view name) {
+    std::u16string lower(name);
+    for (char16_t& unit : lower)
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    return lower;
+}
+
+bool same(const std::optional<raduza::FileView>& found, raduza::FileView expected) {
+    return found && found->size() == expected.size() &&
+           std::equal(found->begin(), found->end(), expected.begin());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bundle_probe FILE.res DUMP\n");
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const raduza::Bundle memory = raduza::Bundle::fromImage(image.data(), image.size());
+    const raduza::Bundle module = raduza::Bundle::ofProgram();
+    std::FILE* out = std::fopen(argv[2], "wb");
+    if (!out || !memory.ok() || !module.ok()) {
+        std::fprintf(stderr, "bundle_probe: memory: %s; module: %s\n", raduza::describe(memory.error()),
+                     raduza::describe(module.error()));
+        return 2;
+    }
+    dump(out, "module", module);
+    dump(out, "memory", memory);
+    std::size_t failed = 0;
+    for (const raduza::BundleFile& file : memory)
+        if (!same(module.open(file.name), file.bytes) || !same(module.open(lowerAscii(file.name)), file.bytes))
+            ++failed;
+    std::fprintf(out, "lookups-failed %zu\n", failed);
+    return std::fclose(out) == 0 ? 0 : 2;
+}

@@ -1,0 +1,47 @@
+// The bundle that raduza_add_resources embedded in this test program (two calls,
+// one with JUNK_PATHS), read back through Bundle::ofProgram().
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "raduza/bundle.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string upperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string contentOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+TEST(EmbeddedBundle, HoldsEveryFileOfEveryCallForTheProgram) {
+    const fs::path fixture = RADUZA_BUNDLE_FIXTURE;
+    std::map<std::string, std::string> expected;
+    for (const auto& entry : fs::recursive_directory_iterator(fixture / "assets"))
+        if (entry.is_regular_file())
+            expected[upperAscii(fs::relative(entry.path(), fixture).generic_string())] = contentOf(entry.path());
+    expected["JUNKED.TXT"] = contentOf(fixture / "more" / "junked.txt");
+    ASSERT_EQ(expected.size(), 8u);
+
+    static const raduza::Bundle bundle = raduza::Bundle::ofProgram();
+    ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+    std::map<std::string, std::string> embedded;
+    for (const raduza::BundleFile& file : bundle) embedded[file.utf8Name()] = std::string(file.bytes.text());
+    EXPECT_EQ(embedded, expected);
+    EXPECT_EQ(bundle.open("assets/a;b.txt")->text(), "semicolon\n");
+    EXPECT_TRUE(bundle.isDirectory("assets/sub"));
+}
+
+}  // namespace

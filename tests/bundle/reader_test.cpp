@@ -1,0 +1,292 @@
+// The in-memory reader of raduza/bundle.h: hostile images, lookups as users
+// write paths, implied directories and their order.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/text.h"
+#include "raduza/bundle.h"
+#include "tests/bundle/res_builder.h"
+
+using raduza::Bundle;
+using raduza::BundleError;
+
+namespace {
+
+// A copy of exactly `size` bytes on the heap, so that AddressSanitizer sees any read past it.
+struct ExactBuffer {
+    explicit ExactBuffer(const std::string& bytes, std::size_t size) : data(bytes.begin(), bytes.begin() + size) {}
+    std::vector<unsigned char> data;
+    Bundle open() const { return Bundle::fromImage(data.data(), data.size()); }
+};
+
+std::string text(const std::optional<raduza::FileView>& view) {
+    return view ? std::string(view->text()) : std::string("(none)");
+}
+
+const std::string THREE_FILES = ResBuilder()
+                                    .file(u"A.GIF", "12345")
+                                    .file(u"DIR/EMPTY", "")
+                                    .file(u"DIR/EVEN.TXT", "abcd")
+                                    .bytes();
+
+// Where each entry of THREE_FILES ends: the only lengths at which a prefix is a whole file.
+std::vector<std::size_t> entryEnds(const std::string& image) {
+    std::vector<std::size_t> ends{32};
+    raduza::walkResources(image.data(), image.size(), [&](const raduza::ResourceEntry& entry) {
+        const std::size_t end = entry.data.end() - reinterpret_cast<const unsigned char*>(image.data());
+        ends.push_back(end + (4 - end % 4) % 4);
+    });
+    return ends;
+}
+
+TEST(BundleReader, ReadsEveryPrefixOfAFileAsEitherWholeEntriesOrAnError) {
+    const std::vector<std::size_t> ends = entryEnds(THREE_FILES);
+    ASSERT_EQ(ends.size(), 4u);
+    ASSERT_EQ(ends.back(), THREE_FILES.size());
+    for (std::size_t length = 0; length <= THREE_FILES.size(); ++length) {
+        SCOPED_TRACE(length);
+        const Bundle bundle = ExactBuffer(THREE_FILES, length).open();
+        const auto whole = std::find(ends.begin(), ends.end(), length);
+        if (whole == ends.end()) {
+            EXPECT_FALSE(bundle.ok());
+            EXPECT_EQ(bundle.size(), 0u);
+            EXPECT_LE(bundle.errorOffset(), length);
+        } else {
+            EXPECT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+            EXPECT_EQ(bundle.size(), static_cast<std::size_t>(whole - ends.begin()));
+        }
+    }
+}
+
+// Little-endian 32-bit value written over `image` at `offset`.
+std::string with32(std::string image, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) image[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return image;
+}
+
+TEST(BundleReader, NamesTheFaultAndWhereItLies) {
+    const std::string one = ResBuilder().file(u"A.GIF", "12345").bytes();  // entry at 32: header 56, data 5 + 3
+    std::string unterminated = one;
+    unterminated[32 + 8 + 20 + 10] = 'X';  // the name's zero unit, where the padding would be the terminator
+    unterminated[32 + 8 + 20 + 11] = 0;
+    const struct {
+        const char* what;
+        std::string image;
+        BundleError error;
+        std::size_t offset;
+    } cases[] = {
+        {"nothing at all", "", BundleError::NOT_A_RESOURCE_FILE, 0},
+        {"a changed leading entry", with32(one, 4, 0x24), BundleError::NOT_A_RESOURCE_FILE, 0},
+        {"the leading entry alone, cut", one.substr(0, 31), BundleError::NOT_A_RESOURCE_FILE, 0},
+        {"HeaderSize below 32", with32(one, 36, 28), BundleError::BAD_HEADER_SIZE, 32},
+        {"HeaderSize not a multiple of 4", with32(one, 36, 57), BundleError::BAD_HEADER_SIZE, 32},
+        {"HeaderSize beyond the fields", with32(one, 36, 60), BundleError::BAD_HEADER_SIZE, 32},
+        {"HeaderSize at the 32-bit limit", with32(one, 36, 0xFFFFFFFC), BundleError::HEADER_CUT_SHORT, 32},
+        {"DataSize at the 32-bit limit", with32(one, 32, 0xFFFFFFFF), BundleError::DATA_CUT_SHORT, 32},
+        {"DataSize past the padding", with32(one, 32, 9), BundleError::DATA_CUT_SHORT, 32},
+        {"a name without its zero unit", unterminated, BundleError::UNTERMINATED_TEXT, 32},
+        {"two stray bytes after the last entry", one + std::string(2, '\0'), BundleError::HEADER_CUT_SHORT, 96},
+        {"a header of eight bytes after the last entry", one + std::string("\0\0\0\0\x40\0\0\0", 8),
+         BundleError::HEADER_CUT_SHORT, 96},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bundle bundle = ExactBuffer(c.image, c.image.size()).open();
+        EXPECT_EQ(bundle.error(), c.error) << raduza::describe(bundle.error());
+        EXPECT_EQ(bundle.errorOffset(), c.offset);
+        EXPECT_EQ(bundle.size(), 0u);
+    }
+}
+
+TEST(BundleReader, PassesOverOtherTypesOrdinalAndEmptyNamesAndTheLeadingEntriesOfFilesLaidEndToEnd) {
+    const std::string first = ResBuilder()
+                                  .add(std::uint16_t{3}, std::uint16_t{1}, "icon")
+                                  .file(u"A.TXT", "a")
+                                  .add(u"RT_RADUZA", std::uint16_t{7}, "ordinal name")
+                                  .add(u"RT_RADUZAX", u"B.TXT", "other type")
+                                  .add(u"rt_raduza", u"C.TXT", "type in another case")
+                                  .add(u"RT_RADUZA", u"", "an empty name names no file")
+                                  .bytes();
+    const std::string image = first + ResBuilder().file(u"D.TXT", "dd").bytes();
+    std::size_t visited = 0;
+    const raduza::WalkOutcome walk =
+        raduza::walkResources(image.data(), image.size(), [&](const raduza::ResourceEntry&) { ++visited; });
+    EXPECT_EQ(walk.error, BundleError::NONE);
+    EXPECT_EQ(visited, 7u);
+    const Bundle bundle = Bundle::fromImage(image.data(), image.size());
+    ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+    std::vector<std::string> names;
+    for (const raduza::BundleFile& file : bundle) names.push_back(file.utf8Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "D.TXT"}));
+    EXPECT_EQ(text(bundle.open("d.txt")), "dd");
+}
+
+TEST(BundleReader, KeepsTheFirstOfNamesThatDifferOnlyInAsciiCaseOrSeparator) {
+    const std::string image = ResBuilder()
+                                  .file(u"DIR/A.TXT", "first")
+                                  .file(u"dir/a.txt", "second")
+                                  .file(u"DIR\\A.TXT", "third")
+                                  .file(u"DIR/\u00e9.TXT", "small e")
+                                  .file(u"DIR/\u00c9.TXT", "capital E")
+                                  .bytes();
+    const Bundle bundle = Bundle::fromImage(image.data(), image.size());
+    ASSERT_TRUE(bundle.ok());
+    EXPECT_EQ(bundle.size(), 3u);
+    EXPECT_EQ(text(bundle.open("dir/a.txt")), "first");
+    EXPECT_EQ(text(bundle.open(u"DIR/\u00e9.txt")), "small e");   // non-ASCII letters are not folded
+    EXPECT_EQ(text(bundle.open(u"DIR/\u00c9.txt")), "capital E");
+    EXPECT_EQ(bundle.list("dir").size(), 3u);
+}
+
+const std::string TREE = ResBuilder()
+                             .file(u"ASSETS/IMAGES/LOGO.GIF", "GIF89a")
+                             .file(u"ASSETS/TEXT/HELLO.TXT", "hello")
+                             .file(u"ASSETS/TEXT/EMPTY", "")
+                             .file(u"CAF\u00e9.TXT", "coffee")
+                             .file(u"..\\IMG\\A.GIF", "climbs")
+                             .file(u"TOP.BIN", "top")
+                             .bytes();
+
+TEST(BundleReader, FindsAFileByThePathAsAUserWritesIt) {
+    const Bundle bundle = Bundle::fromImage(TREE.data(), TREE.size());
+    ASSERT_TRUE(bundle.ok());
+    const struct {
+        std::u16string path;
+        const char* expected;
+    } cases[] = {
+        {u"assets/images/logo.gif", "GIF89a"},
+        {u"assets\\images\\logo.gif", "GIF89a"},
+        {u"ASSETS/IMAGES/LOGO.GIF", "GIF89a"},
+        {u"Assets/Images\\Logo.Gif", "GIF89a"},
+        {u"assets/text/empty", ""},
+        {u"caf\u00e9.txt", "coffee"},
+        {u"CAF\u00c9.TXT", "(none)"},  // raduza upper-cases no letter outside ASCII
+        {u"../img/a.gif", "climbs"},
+        {u"..\\img\\a.gif", "climbs"},
+        {u"assets", "(none)"},
+        {u"assets/images/", "(none)"},
+        {u"assets/images/logo.gi", "(none)"},
+        {u"assets/images/logo.gif/", "(none)"},
+        {u"/assets/images/logo.gif", "(none)"},
+        {u"", "(none)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(raduza::detail::narrowUtf8(c.path));
+        EXPECT_EQ(text(bundle.open(c.path)), c.expected);
+        EXPECT_EQ(bundle.isFile(c.path), std::string(c.expected) != "(none)");
+    }
+}
+
+TEST(BundleReader, TakesNarrowPathsInTheCharacterSetThatRaduzaReadsPathsIn) {
+    const Bundle bundle = Bundle::fromImage(TREE.data(), TREE.size());
+#ifdef _WIN32
+    // The ANSI code page: each byte one unit, as the Win32 tool stored it.
+    EXPECT_EQ(text(bundle.open("caf\xe9.txt")), "coffee");
+    EXPECT_EQ(text(bundle.open("caf\xc3\xa9.txt")), "(none)");
+#else
+    EXPECT_EQ(text(bundle.open("caf\xc3\xa9.txt")), "coffee");
+    EXPECT_EQ(text(bundle.open("caf\xe9.txt")), "coffee");  // not UTF-8: widened byte by byte, as the tool does
+#endif
+    EXPECT_EQ(text(bundle.open("assets\\text\\hello.txt")), "hello");
+}
+
+TEST(BundleReader, ImpliesDirectoriesFromTheNames) {
+    const Bundle bundle = Bundle::fromImage(TREE.data(), TREE.size());
+    const struct {
+        const char* path;
+        bool isDirectory;
+    } cases[] = {
+        {"", true},         {"/", true},          {"assets", true},       {"ASSETS/", true},
+        {"assets\\images", true}, {"assets/text", true}, {"..", true},    {"../img", true},
+        {"assets/images/logo.gif", false}, {"ass", false}, {"assets/images/logo", false}, {"top.bin", false},
+        {"nothing", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(bundle.isDirectory(c.path), c.isDirectory);
+        EXPECT_EQ(bundle.exists(c.path), c.isDirectory || bundle.isFile(c.path));
+    }
+}
+
+std::vector<std::string> listing(const Bundle& bundle, std::string_view directory) {
+    std::vector<std::string> names;
+    for (const raduza::DirEntry& entry : bundle.list(directory))
+        names.push_back(entry.name + (entry.isDirectory ? "/" : " " + std::to_string(entry.size)));
+    return names;
+}
+
+TEST(BundleReader, ListsADirectoryInRaduzasNameOrder) {
+    const Bundle tree = Bundle::fromImage(TREE.data(), TREE.size());
+    EXPECT_EQ(listing(tree, ""), (std::vector<std::string>{"../", "ASSETS/", "CAF\xc3\xa9.TXT 6", "TOP.BIN 3"}));
+    EXPECT_EQ(listing(tree, "assets"), (std::vector<std::string>{"IMAGES/", "TEXT/"}));
+    EXPECT_EQ(listing(tree, "Assets\\Text\\"), (std::vector<std::string>{"EMPTY 0", "HELLO.TXT 5"}));
+    EXPECT_EQ(listing(tree, "assets/images/logo.gif"), std::vector<std::string>{});
+    EXPECT_EQ(listing(tree, "missing"), std::vector<std::string>{});
+
+    // Folded, a shorter name goes first and '_' after letters; plain, lower case
+    // would follow '_'. Key order would put "A.B" before the directory "A".
+    const std::string mixed = ResBuilder()
+                                  .file(u"X/_Z", "")
+                                  .file(u"X/a2", "")
+                                  .file(u"X/A.B", "")
+                                  .file(u"X/A/C", "")
+                                  .file(u"X/A-B", "")
+                                  .file(u"X/B", "")
+                                  .file(u"X/B/C", "")
+                                  .bytes();
+    const Bundle bundle = Bundle::fromImage(mixed.data(), mixed.size());
+    EXPECT_EQ(listing(bundle, "x"), (std::vector<std::string>{"A/", "A-B 0", "A.B 0", "a2 0", "B 0", "B/", "_Z 0"}));
+}
+
+TEST(BundleReader, AnEmptyBundleHasNoFilesAndNoDirectories) {
+    const std::string image = ResBuilder().add(std::uint16_t{3}, std::uint16_t{1}, "icon").bytes();
+    const Bundle bundle = Bundle::fromImage(image.data(), image.size());
+    EXPECT_TRUE(bundle.ok());
+    EXPECT_EQ(bundle.size(), 0u);
+    EXPECT_FALSE(bundle.isDirectory(""));
+    EXPECT_TRUE(bundle.list("").empty());
+    EXPECT_FALSE(Bundle().open("a").has_value());
+}
+
+#ifdef _WIN32
+// This test program links no resources: its bundle is empty, not an error.
+TEST(BundleReader, AProgramWithoutResourcesHasAnEmptyBundle) {
+    const Bundle bundle = Bundle::ofProgram();
+    EXPECT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+    EXPECT_EQ(bundle.size(), 0u);
+}
+#endif
+
+// The header must widen a program's paths exactly as the tool widened the names.
+TEST(BundleReader, WidensNarrowPathsExactlyAsTheToolDoes) {
+    std::vector<std::string> samples{"", "plain", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xc0\xaf",
+                                     "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "a\xff", "\xc3", "\xf0\x9f\x98"};
+    for (int first = 0; first < 256; ++first)
+        for (int second = 0; second < 256; ++second)
+            samples.push_back({static_cast<char>(first), static_cast<char>(second)});
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 50000; ++i) {
+        std::string sample;
+        for (int length = 3 + i % 3; length > 0; --length) {
+            state = state * 1664525u + 1013904223u;
+            const unsigned char byte = static_cast<unsigned char>(state >> 24);
+            sample += static_cast<char>(i % 2 ? (byte | 0x80) : byte);  // half of them high bytes only
+        }
+        samples.push_back(sample);
+    }
+    for (const std::string& sample : samples) {
+        ASSERT_EQ(raduza::detail::widenUtf8(sample), widenUtf8(sample)) << sample;
+        ASSERT_EQ(raduza::detail::widenBytes(sample), widenBytes(sample)) << sample;
+        ASSERT_EQ(raduza::detail::widenPath(sample), widenName(sample)) << sample;
+    }
+}
+
+TEST(BundleReader, NarrowsNamesToUtf8AndBack) {
+    const std::u16string names[] = {u"A.GIF", u"CAF\u00e9", u"\u20ac/\U0001F600", u"\u00ff\u0100\u07ff\u0800\uffff"};
+    for (const std::u16string& name : names) EXPECT_EQ(widenUtf8(raduza::detail::narrowUtf8(name)), name);
+    EXPECT_EQ(raduza::detail::narrowUtf8(u"\xd800x"), "\xef\xbf\xbdx");  // a lone surrogate
+}
+
+}  // namespace
