@@ -39,13 +39,17 @@ public:
         DWORD got = 0;
         const DWORD wanted = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
         if (!ReadFile(handle_, buffer, wanted, &got, nullptr)) return std::nullopt;
+        // A synchronous read of a disk file returns less than asked only at its end.
+        atEnd_ = got < wanted;
         return got;
     }
+    bool readReachedEnd() const override { return atEnd_; }
 
 private:
     HANDLE handle_;
     std::uint64_t size_;
     FileId id_;
+    bool atEnd_ = false;
 };
 
 class Win32Output final : public OutputFile {
