@@ -50,19 +50,19 @@ TEST_F(EndToEnd, ExitsWithStatusOneOnAnInvalidOptionAndCreatesNothing) {
     EXPECT_EQ(run({"-help-undocumented"}).exitStatus, 0);
 }
 
-// Files of a walked directory are opened from its listing; a path that only
-// begins like that directory's, or lies below it, is still its own file.
-TEST_F(EndToEnd, FilesNextToAWalkedDirectoryAreThemselves) {
-    dir.writeFile("d/x.gif", "in d");
-    dir.writeFile("dd/x.gif", "in dd");
-    dir.writeFile("d/s/x.gif", "in d/s");
-    const ToolResult result = run({"-q", "-f", "out.res", "d/*.gif", "dd/x.gif", "d/s/x.gif", "d/x.gif"});
+// Files of a walked directory are opened from its listing; a file whose path
+// only begins like that directory's is still its own.
+TEST_F(EndToEnd, AFileBesideAWalkedDirectoryIsItself) {
+    dir.writeFile(platformPath({"d", "x.gif"}), "in d");
+    dir.writeFile(platformPath({"d", "s", "x.gif"}), "in d/s");
+    dir.writeFile(platformPath({"dd", "x.gif"}), "in dd");
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "d", platformPath({"dd", "x.gif"})});
     EXPECT_EQ(result.exitStatus, 0);
     const ResFile file = resFile();
-    ASSERT_EQ(entryNames(file), (std::vector<std::string>{"D/X.GIF", "DD/X.GIF", "D/S/X.GIF"}));
-    EXPECT_EQ(file.entries[0].data, "in d");
-    EXPECT_EQ(file.entries[1].data, "in dd");
-    EXPECT_EQ(file.entries[2].data, "in d/s");
+    ASSERT_EQ(entryNames(file), (std::vector<std::string>{"D/S/X.GIF", "D/X.GIF", "DD/X.GIF"}));
+    EXPECT_EQ(file.entries[0].data, "in d/s");
+    EXPECT_EQ(file.entries[1].data, "in d");
+    EXPECT_EQ(file.entries[2].data, "in dd");
 }
 
 TEST_F(EndToEnd, StoresTheWorkedExampleInAFileAndOnStandardOutput) {
