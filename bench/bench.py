@@ -12,9 +12,17 @@ outputs differ.
 
     python3 bench/bench.py                       # every corpus, 5 runs each
     python3 bench/bench.py --corpora tiny1k,files --runs 3
+    python3 bench/bench.py --tmpfs --corpora big # inputs and outputs in memory
+    python3 bench/bench.py --corpora tiny1k,tiny1m --runs 3   # the 1,000,000-file corpus
+
+Beside the median of each tool, raduza's time is given as a ratio to each peer's
+in the same round (the two ran one after the other), with the lowest and highest
+of those ratios, and, when strace is installed, the system calls per stored file.
 """
 
 import argparse
+import re
+import tempfile
 import filecmp
 import hashlib
 import os
@@ -84,7 +92,10 @@ CORPORA = [
     Corpus("files", "20,000 files of 4 KiB in 200 dirs", generate_files),
     Corpus("tiny", "200,000 tiny files, sorted names, one dir", generate_tiny(200000)),
     Corpus("tiny1k", "1,000 tiny files, sorted names, one dir", generate_tiny(1000)),
+    Corpus("tiny1m", "1,000,000 tiny files, sorted names, one dir", generate_tiny(1000000)),
 ]
+# Built and measured only when named in --corpora: a million files take a while to make.
+ON_REQUEST = {"tiny1m"}
 
 
 def prepare(corpus, data_dir):
@@ -286,50 +297,90 @@ def cell(result, cap):
 
 
 def ratio(mine, theirs):
+    """The median of the per-round ratios, with their lowest and highest."""
+    if not mine.seconds or len(mine.seconds) != len(theirs.seconds):
+        return "-"
+    ratios = sorted(a / b for a, b in zip(mine.seconds, theirs.seconds))
+    return "%.2f (%.2f-%.2f)" % (median(ratios), ratios[0], ratios[-1])
+
+
+def median_ratio(mine, theirs):
     if not mine.seconds or not theirs.seconds:
         return "-"
     return "%.2f" % (median(mine.seconds) / median(theirs.seconds))
 
 
+STRACE_TOTAL = re.compile(rb"^100\.00\s+\S+\s+(?:\S+\s+)?(\d+)\s+(?:\d+\s+)?total", re.M)
+
+
+def system_calls(tool, corpus, data_dir):
+    """System calls of one untimed run of the tool and its children, counted by
+    strace -c -f; None when strace is missing or its summary cannot be read."""
+    strace = shutil.which("strace")
+    if not strace:
+        return None
+    out_path = os.path.join(data_dir, tool.output)
+    with tempfile.NamedTemporaryFile(dir=data_dir, suffix=".strace") as summary:
+        with open(out_path if tool.key == "cat" else os.devnull, "wb") as stdout:
+            subprocess.run([strace, "-c", "-f", "-o", summary.name] + tool.command(corpus.key), cwd=data_dir,
+                           stdout=stdout, stderr=subprocess.DEVNULL, check=True)
+        found = STRACE_TOTAL.search(open(summary.name, "rb").read())
+    if os.path.exists(out_path):
+        os.unlink(out_path)
+    return int(found.group(1)) if found else None
+
+
 def report(measured, tools, args):
     peers = [tool for tool in tools if tool.key != "raduza"]
     header = ["corpus", "raduza"] + [p.key for p in peers] + ["raduza / %s" % p.key for p in peers]
+    counted = any(calls for _, _, calls in measured)
+    if counted:
+        header += ["system calls per file: " + ", ".join(t.key for t in tools if t.key in ("raduza", "cat"))]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-    for corpus, results in measured:
+    for corpus, results, calls in measured:
         row = [corpus.title, cell(results["raduza"], 0)]
         row += [cell(results[p.key], p.cap or 0) for p in peers]
         row += [ratio(results["raduza"], results[p.key]) for p in peers]
+        if counted:
+            row.append(", ".join("-" if calls.get(k) is None else "%.1f" % calls[k] for k in ("raduza", "cat")
+                                 if k in results))
         lines.append("| " + " | ".join(row) + " |")
     print()
-    print("Median wall time and peak resident memory of %d runs each:" % args.runs)
+    print("Median wall time and peak resident memory of %d runs each; ratios: median of the rounds' (lowest-highest)%s:"
+          % (args.runs, ", in a tmpfs" if args.tmpfs else ""))
     print()
     print("\n".join(lines))
-    if all(r.cpu_seconds and None not in r.cpu_seconds for _, results in measured for r in results.values()):
+    if all(r.cpu_seconds and None not in r.cpu_seconds for _, results, _ in measured for r in results.values()):
         cpu_header = ["corpus"] + [tool.key for tool in tools]
         cpu_lines = ["| " + " | ".join(cpu_header) + " |", "|" + "---|" * len(cpu_header)]
-        for corpus, results in measured:
+        for corpus, results, _ in measured:
             cpu_lines.append("| " + " | ".join([corpus.title] + ["%.2f s" % median(results[t.key].cpu_seconds)
                                                                  for t in tools]) + " |")
         print()
         print("Median CPU time (user and system), which other load on the machine disturbs less:")
         print()
         print("\n".join(cpu_lines))
-    by_key = {corpus.key: results for corpus, results in measured}
-    if "tiny" in by_key and "tiny1k" in by_key:
-        print()
-        print("200,000 names cost %s times what 1,000 cost (raduza)." %
-              ratio(by_key["tiny"]["raduza"], by_key["tiny1k"]["raduza"]))
+    by_key = {corpus.key: results for corpus, results, _ in measured}
+    for many, count in (("tiny", "200,000"), ("tiny1m", "1,000,000")):
+        if many in by_key and "tiny1k" in by_key:
+            print()
+            print("%s names cost %s times what 1,000 cost (raduza, medians)." %
+                  (count, median_ratio(by_key[many]["raduza"], by_key["tiny1k"]["raduza"])))
     print()
     print("%d cores; load average %.2f %.2f %.2f at the end." % ((os.cpu_count() or 0,) + os.getloadavg()))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--corpora", default=",".join(c.key for c in CORPORA),
-                        help="comma-separated subset of: " + ", ".join(c.key for c in CORPORA))
+    parser.add_argument("--corpora", default=",".join(c.key for c in CORPORA if c.key not in ON_REQUEST),
+                        help="comma-separated subset of: " + ", ".join(c.key for c in CORPORA) +
+                             " (default: all but " + ", ".join(sorted(ON_REQUEST)) + ")")
     parser.add_argument("--runs", type=int, default=5, help="runs of each tool on each corpus (default 5)")
-    parser.add_argument("--data", default=os.path.join(ROOT, "build", "bench-data"),
-                        help="scratch directory for the corpora and outputs (default build/bench-data)")
+    parser.add_argument("--data", help="scratch directory for the corpora and outputs (default build/bench-data, "
+                                       "or /dev/shm/raduza-bench-data with --tmpfs)")
+    parser.add_argument("--tmpfs", action="store_true",
+                        help="corpora and outputs in a tmpfs (/dev/shm): the copy without the disk's writeback")
+    parser.add_argument("--no-strace", action="store_true", help="do not count system calls")
     parser.add_argument("--raduza", help="the raduza to time (default: build one in --build-dir)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"),
                         help="where raduza is built when --raduza is not given (default build/bench)")
@@ -342,7 +393,8 @@ def main():
     unknown = [k for k in keys if k not in {c.key for c in CORPORA}]
     if unknown or args.runs < 1:
         parser.error("unknown corpus %s" % ", ".join(unknown) if unknown else "--runs must be at least 1")
-    data_dir = os.path.abspath(args.data)
+    data_dir = os.path.abspath(args.data or ("/dev/shm/raduza-bench-data" if args.tmpfs
+                                             else os.path.join(ROOT, "build", "bench-data")))
     os.makedirs(data_dir, exist_ok=True)
     tools = make_tools(args)
 
@@ -351,7 +403,14 @@ def main():
         prepare(corpus, data_dir)
         count = write_inputs(corpus, data_dir)
         print("%s: %d files" % (corpus.title, count), flush=True)
-        measured.append((corpus, measure(corpus, tools, data_dir, args.runs)))
+        results = measure(corpus, tools, data_dir, args.runs)
+        calls = {}
+        if not args.no_strace:
+            for tool in tools:
+                if tool.key in ("raduza", "cat"):
+                    total = system_calls(tool, corpus, data_dir)
+                    calls[tool.key] = None if total is None else total / count
+        measured.append((corpus, results, calls))
     report(measured, tools, args)
 
 

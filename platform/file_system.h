@@ -48,6 +48,11 @@ public:
     // Reads up to `capacity` bytes. Returns the count read (0 at the end of the
     // file), or nothing when the read failed.
     [[nodiscard]] virtual std::optional<std::size_t> read(char* buffer, std::size_t capacity) = 0;
+
+    // True when the last read delivered fewer bytes than asked because the file
+    // ended there, as a regular file's reads do: the end is then known without a
+    // read that returns nothing. False tells nothing; the caller reads again.
+    virtual bool readReachedEnd() const { return false; }
 };
 
 // A byte sink: the resource file or standard output. Writes are handed straight

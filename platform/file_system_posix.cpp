@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
@@ -86,15 +87,21 @@ public:
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
         for (;;) {
             const ssize_t got = ::read(fd_, buffer, capacity);
-            if (got >= 0) return static_cast<std::size_t>(got);
+            if (got >= 0) {
+                // Only regular files are opened: a short read of one stops at its end.
+                atEnd_ = static_cast<std::size_t>(got) < capacity;
+                return static_cast<std::size_t>(got);
+            }
             if (errno != EINTR) return std::nullopt;
         }
     }
+    bool readReachedEnd() const override { return atEnd_; }
 
 private:
     int fd_;
     std::uint64_t size_;
     FileId id_;
+    bool atEnd_ = false;
 };
 
 class PosixOutput final : public OutputFile {
@@ -181,7 +188,7 @@ public:
 
     std::unique_ptr<InputFile> openInput(const std::string& path) override {
         // Non-blocking so that a FIFO named on the command line cannot hang the open.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        const int fd = openInListedDirectory(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) return nullptr;
         struct stat st;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -245,12 +252,27 @@ public:
     bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
 private:
+    // A walk opens the files of the directory it has just listed: those are looked
+    // up from the listed directory, still open, not by their whole path again.
+    int openInListedDirectory(const std::string& path, int flags) const {
+        const std::size_t dirLength = listedPath_.size();
+        if (listed_ && path.size() > dirLength + 1 && path[dirLength] == '/' &&
+            path.compare(0, dirLength, listedPath_) == 0 && path.find('/', dirLength + 1) == std::string::npos)
+            return ::openat(::dirfd(listed_.get()), path.c_str() + dirLength + 1, flags);
+        return ::open(path.c_str(), flags);
+    }
+
+    struct CloseDirectory {
+        void operator()(DIR* stream) const { ::closedir(stream); }
+    };
+
     // Collects the matching entries that are directories or regular files after
     // following links; FIFOs, sockets, devices and dangling links are left out,
     // since reading them could block forever or fail. With `directoriesOnly`, only
     // the directories other than "." and "..".
-    static bool readMatching(const std::string& dir, const std::string& pattern, bool directoriesOnly,
-                             SortedEntries& entries) {
+    bool readMatching(const std::string& dir, const std::string& pattern, bool directoriesOnly,
+                      SortedEntries& entries) {
+        listed_.reset();
         DIR* stream = ::opendir(dir.c_str());
         if (!stream) return false;
         std::string path = dir + '/';
@@ -268,7 +290,8 @@ private:
             if (!classify(found, path, isDirectory) || (directoriesOnly && !isDirectory)) continue;
             entries.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
         }
-        ::closedir(stream);
+        listed_.reset(stream);
+        listedPath_ = dir;
         return true;
     }
 
@@ -300,6 +323,8 @@ private:
 
     PosixOutput stdout_;
     PosixOutput stderr_;
+    std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
+    std::string listedPath_;
 };
 
 }  // namespace

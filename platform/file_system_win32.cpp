@@ -51,13 +51,17 @@ public:
         DWORD got = 0;
         const DWORD wanted = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
         if (!ReadFile(handle_, buffer, wanted, &got, nullptr)) return std::nullopt;
+        // A synchronous read of a disk file returns less than asked only at its end.
+        atEnd_ = got < wanted;
         return got;
     }
+    bool readReachedEnd() const override { return atEnd_; }
 
 private:
     HANDLE handle_;
     std::uint64_t size_;
     FileId id_;
+    bool atEnd_ = false;
 };
 
 class Win32Output final : public OutputFile {
@@ -142,14 +146,14 @@ public:
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         SortedEntries entries;
-        if (!search(dir.empty() ? pattern : dir + '\\' + pattern, false, entries)) return false;
+        if (!search(dir.empty() ? pattern : dir + '\\' + pattern, pattern == "*.*", false, entries)) return false;
         entries.visitInOrder(visit);
         return true;
     }
 
     bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override {
         SortedEntries entries;
-        if (!search(dir + "\\*.*", true, entries)) return false;
+        if (!search(dir + "\\*.*", true, true, entries)) return false;
         entries.visitInOrder(visit);
         return true;
     }
@@ -206,9 +210,11 @@ public:
 private:
     // Runs one directory search. A search that matches nothing is not a failure.
     // With `directoriesOnly`, only the directories other than "." and "..".
-    static bool search(const std::string& query, bool directoriesOnly, SortedEntries& entries) {
+    // `everyName`: the pattern matches every name, so the short 8.3 names, which
+    // other patterns may match, need not be fetched.
+    static bool search(const std::string& query, bool everyName, bool directoriesOnly, SortedEntries& entries) {
         WIN32_FIND_DATAA found;
-        const HANDLE handle = FindFirstFileA(query.c_str(), &found);
+        const HANDLE handle = findFirst(query, everyName, found);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
@@ -222,6 +228,15 @@ private:
         } while (FindNextFileA(handle, &found));
         FindClose(handle);
         return true;
+    }
+
+    // Entries come in large batches; a system that knows neither batches nor the
+    // basic information level gets the plain search.
+    static HANDLE findFirst(const std::string& query, bool everyName, WIN32_FIND_DATAA& found) {
+        const HANDLE handle = FindFirstFileExA(query.c_str(), everyName ? FindExInfoBasic : FindExInfoStandard,
+                                               &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) return handle;
+        return FindFirstFileA(query.c_str(), &found);
     }
 
     Win32Output stdout_;

@@ -30,6 +30,9 @@ CopyOutcome copyExactly(InputFile& input, OutputBuffer& out, std::uint64_t size)
         if (*got == 0) return remaining == 0 ? CopyOutcome::COMPLETE : CopyOutcome::SIZE_CHANGED;
         out.commit(*got);
         remaining -= *got;
+        // A read that stopped short exactly at the declared size has met the end:
+        // the file neither grew nor shrank, and no further read is needed to know.
+        if (remaining == 0 && *got < wanted && input.readReachedEnd()) return CopyOutcome::COMPLETE;
     }
 }
 

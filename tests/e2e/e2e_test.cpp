@@ -51,6 +51,21 @@ TEST_F(EndToEnd, ExitsWithStatusOneOnAnInvalidOptionAndCreatesNothing) {
     EXPECT_EQ(run({"-help-undocumented"}).exitStatus, 0);
 }
 
+// Files of a walked directory are opened from its listing; a file whose path
+// only begins like that directory's is still its own.
+TEST_F(EndToEnd, AFileBesideAWalkedDirectoryIsItself) {
+    dir.writeFile(platformPath({"d", "x.gif"}), "in d");
+    dir.writeFile(platformPath({"d", "s", "x.gif"}), "in d/s");
+    dir.writeFile(platformPath({"dd", "x.gif"}), "in dd");
+    const ToolResult result = run({"-q", "-r", "-f", "out.res", "d", platformPath({"dd", "x.gif"})});
+    EXPECT_EQ(result.exitStatus, 0);
+    const ResFile file = resFile();
+    ASSERT_EQ(entryNames(file), (std::vector<std::string>{"D/S/X.GIF", "D/X.GIF", "DD/X.GIF"}));
+    EXPECT_EQ(file.entries[0].data, "in d/s");
+    EXPECT_EQ(file.entries[1].data, "in d");
+    EXPECT_EQ(file.entries[2].data, "in dd");
+}
+
 TEST_F(EndToEnd, StoresTheWorkedExampleInAFileAndOnStandardOutput) {
     dir.writeFile("a.gif", "\x01\x02\x03\x04\x05");
     const ToolResult toFile = run({"-f", "out.res", "a.gif"});

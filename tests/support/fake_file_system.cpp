@@ -73,9 +73,11 @@ public:
         const std::size_t count = std::min(capacity, content_->size() - std::min(content_->size(), position_));
         std::copy_n(content_->data() + position_, count, buffer);
         position_ += count;
+        atEnd_ = count < capacity;
         if (fs_.afterRead) fs_.afterRead(path_, position_);
         return count;
     }
+    bool readReachedEnd() const override { return atEnd_; }
 
 private:
     FakeFileSystem& fs_;
@@ -84,6 +86,7 @@ private:
     std::uint64_t size_;
     FileId id_;
     std::size_t position_ = 0;
+    bool atEnd_ = false;
 };
 
 }  // namespace

@@ -19,6 +19,9 @@ public:
         if (fs_.maxReadChunk) capacity = std::min(capacity, fs_.maxReadChunk);
         return inner_->read(buffer, capacity);
     }
+    // A read cut short here has not met the end; the inner file's word is about
+    // the capacity it was given, so it still holds.
+    bool readReachedEnd() const override { return inner_->readReachedEnd(); }
 
 private:
     FaultyFileSystem& fs_;

@@ -71,7 +71,15 @@ std::optional<std::string> reportedPath(const std::string& line, const std::stri
     return line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
 }
 
-// True when a warning names `path` or a directory above it.
+// True when `line` names a pattern in `dir`, as "dir/*.gif" ends a warning.
+bool namesPatternIn(const std::string& line, const std::string& dir) {
+    const std::size_t at = line.find(" " + dir + "/");
+    if (at == std::string::npos || line.back() != '.') return false;
+    const std::string pattern = line.substr(at + dir.size() + 2, line.size() - 1 - (at + dir.size() + 2));
+    return pattern.find_first_of("*?") != std::string::npos && pattern.find_first_of("/ ") == std::string::npos;
+}
+
+// True when a warning names `path`, a directory above it, or a pattern in its directory.
 bool accountedFor(const std::string& path, const std::vector<std::string>& messageLines) {
     for (const std::string& line : messageLines) {
         if (!startsWith(line, "Warning")) continue;
@@ -80,6 +88,8 @@ bool accountedFor(const std::string& path, const std::vector<std::string>& messa
             for (const char* after : {" ", ".", ";"})
                 if (line.find(" " + named + after) != std::string::npos) return true;
         }
+        const std::size_t slash = path.rfind('/');
+        if (slash != std::string::npos && namesPatternIn(line, path.substr(0, slash))) return true;
     }
     return false;
 }
@@ -253,6 +263,8 @@ const std::vector<Scenario>& scenarios() {
         {"to standard output", SPECS, true, false},
         {"to a file, disk gone", withOutputFile(SPECS), false, true},
         {"to standard output, disk gone", SPECS, true, true, false},
+        // Patterns list a directory and open its files from the listing.
+        {"patterns, to a file", withOutputFile({"dir/*.gif", "dir/sub/*.*", "a.gif", "dir/e.txt"}), false, false, false},
         {"nothing to store", withOutputFile({"-r", "missing.gif", "dir/none*.x", "dir/sub/none"}), false, false, false},
     };
     return all;

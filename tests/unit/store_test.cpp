@@ -90,6 +90,40 @@ TEST(Store, TakesBackAnEntryWhoseFileShrinksGrowsOrFailsWhileRead) {
     }
 }
 
+// A read that stops short exactly at the declared size ends the copy without
+// another read only when the file says it met its end there: reads cut short for
+// any other reason must not hide a file that grew after its size was taken.
+TEST(Store, NoticesGrowthWhenReadsStopExactlyAtTheDeclaredSize) {
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{1024}, std::size_t{4096}}) {
+        FakeFileSystem fs;
+        fs.addFile("grown", std::string(8192, 'g'));
+        fs.find("grown")->reportedSize = 4096;
+        fs.addFile("z", "after");
+        FaultyFileSystem faulty(fs);
+        faulty.mask = 0;
+        faulty.maxReadChunk = chunk;
+        const FakeRun run{runOn(faulty, {"-f", "out.res", "grown", "z"}), fs.stdoutBytes};
+        EXPECT_EQ(run.output, "Warning: The file grown changed while it was read; it was not stored.\nStored z as Z.\n")
+            << "reads of " << chunk;
+        EXPECT_EQ(entryNames(storedFile(fs)), std::vector<std::string>{"Z"});
+    }
+}
+
+// A small file is read once: the read that stops short at its end confirms its size.
+TEST(Store, ReadsASmallFileOnce) {
+    FakeFileSystem fs;
+    fs.addFile("a", "alpha");
+    fs.addFile("empty", "");
+    FaultyFileSystem faulty(fs);
+    faulty.mask = operationBit(FsOperation::READ);
+    EXPECT_EQ(runOn(faulty, {"-q", "-f", "out.res", "a", "empty"}), 0);
+    EXPECT_EQ(faulty.operations, 2u);
+    const ResFile file = storedFile(fs);
+    ASSERT_EQ(entryNames(file), (std::vector<std::string>{"A", "EMPTY"}));
+    EXPECT_EQ(file.entries[0].data, "alpha");
+    EXPECT_EQ(file.entries[1].data, "");
+}
+
 TEST(Store, CompletesAnEntryAlreadySentDownAPipeWithZeros) {
     FakeFileSystem fs;
     const std::size_t size = 3 * OutputBuffer::DEFAULT_CAPACITY;
