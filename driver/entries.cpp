@@ -63,8 +63,11 @@ void RADUza::storeAs(const std::string& path, InputFile* input, std::string_view
     const CopyOutcome outcome = copyExactly(*input, *out, hdr.DataSize);
     if (outcome == CopyOutcome::COMPLETE) {
         padData();
-        // Flush so the file is complete after every entry.
-        if (checkOutput()) recordStored(path);
+        // Standard output gets each entry whole as soon as it is stored, for the
+        // reader at the other end. The resource file is read by nobody before the
+        // run ends, so its entries gather into large writes: the buffer is written
+        // when it fills and once more at the end of the run.
+        if ((resFile && !out->failed()) || checkOutput()) recordStored(path);
         return;
     }
     if (outcome != CopyOutcome::OUTPUT_FAILED) takeBack(path, outcome, entryStart);

@@ -120,6 +120,8 @@ int RADUza::endRun() {
     if (halted_) return failRun();
     const bool anyStored = (stored & 1) != 0;
     if (resourceOutput_) {
+        // The last entries the resource file gathered are written now.
+        if (anyStored && !checkOutput()) return failRun();
         resourceBuffer_.reset();
         out = nullptr;
         if (!anyStored) {
