@@ -37,40 +37,42 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
     if (input && isOwnOutput(*input)) return;  // never read our own output
 
     if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
-    if (names.contains(nameAsWritten(curName))) {
+    // Names are compared as the file holds them, so no name is ever written twice.
+    const std::string key = nameAsWritten(curName);
+    if (names.contains(key)) {
         msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
     } else if (!input) {
         msg(MSG_CANNOT_READ, path.c_str());
     } else if (input->size() > RES_MAX_DATA_SIZE) {
         msg(MSG_TOO_LARGE, path.c_str());
     } else {
-        storeAs(path, input, curName);
+        storeAs(path, *input, key);
     }
 }
 
-void RADUza::storeAs(const std::string& path, InputFile* input, std::string_view name) {
-    const NameOrId nameCell = NameOrId::ofText(name);
+void RADUza::storeAs(const std::string& path, InputFile& input, const std::string& key) {
+    const NameOrId nameCell = NameOrId::ofText(curName);
     initHeader();
     hdr.Type = &TYPE_CELL;
     hdr.Name = &nameCell;
-    hdr.DataSize = static_cast<std::uint32_t>(input->size());
+    hdr.DataSize = static_cast<std::uint32_t>(input.size());
     const HeaderLayout layout = layoutHeader(TYPE_FIELD_BYTES, fieldBytes(nameCell));
     hdr.HeaderSize = layout.headerSize;
     headerPad = static_cast<std::int8_t>(layout.padding);
 
     const std::uint64_t entryStart = out->position();
     writeHeader();
-    const CopyOutcome outcome = copyExactly(*input, *out, hdr.DataSize);
+    const CopyOutcome outcome = copyExactly(input, *out, hdr.DataSize);
     if (outcome == CopyOutcome::COMPLETE) {
         padData();
         // Standard output gets each entry whole as soon as it is stored, for the
         // reader at the other end. The resource file is read by nobody before the
         // run ends, so its entries gather into large writes: the buffer is written
         // when it fills and once more at the end of the run.
-        if ((resFile && !out->failed()) || checkOutput()) recordStored(path);
+        if ((resFile && !out->failed()) || checkOutput()) recordStored(path, key);
         return;
     }
-    if (outcome != CopyOutcome::OUTPUT_FAILED) takeBack(path, outcome, entryStart);
+    if (outcome != CopyOutcome::OUTPUT_FAILED) takeBack(path, key, outcome, entryStart);
     (void)checkOutput();
 }
 
@@ -86,20 +88,21 @@ bool RADUza::isOwnOutput(const InputFile& input) const {
     return standardOutputId_ && input.id() == *standardOutputId_;
 }
 
-void RADUza::recordStored(const std::string& path) {
-    names.insert(nameAsWritten(curName));
+void RADUza::recordStored(const std::string& path, const std::string& key) {
+    names.insert(key);
     stored |= 1;
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
 }
 
 // An entry whose input failed is taken back, or completed where it cannot be.
-void RADUza::takeBack(const std::string& path, CopyOutcome outcome, std::uint64_t entryStart) {
+void RADUza::takeBack(const std::string& path, const std::string& key, CopyOutcome outcome,
+                      std::uint64_t entryStart) {
     const std::uint64_t written = out->position() - entryStart - hdr.HeaderSize;
     if (takeBackEntry(*out, entryStart, hdr.DataSize, written) == TakeBack::REMOVED) {
         msg(outcome == CopyOutcome::READ_FAILED ? MSG_CANNOT_READ : MSG_FILE_CHANGED, path.c_str());
         return;
     }
-    names.insert(nameAsWritten(curName));
+    names.insert(key);
     stored |= 1;
     msg(MSG_FILE_DAMAGED, path.c_str());
 }

@@ -80,10 +80,11 @@ private:
     bool isOwnOutput(const InputFile& input) const;
     // Stores a file that is never opened (a device, a FIFO): its name is checked and it is refused.
     void addUnopened(const std::string& path);
-    void storeAs(const std::string& path, InputFile* input, std::string_view name);
-    void takeBack(const std::string& path, CopyOutcome outcome, std::uint64_t entryStart);
+    // `key` is the name as the file holds it, under which the registry keeps it.
+    void storeAs(const std::string& path, InputFile& input, const std::string& key);
+    void takeBack(const std::string& path, const std::string& key, CopyOutcome outcome, std::uint64_t entryStart);
     void padData();
-    void recordStored(const std::string& path);
+    void recordStored(const std::string& path, const std::string& key);
     // Flushes the output; on failure reports it once and halts the run.
     bool checkOutput();
     int failRun();

@@ -6,36 +6,44 @@
 
 namespace {
 
-// FNV-1a over the case-folded bytes, so names equal but for case hash alike.
-std::size_t foldedHash(std::string_view key) {
+// FNV-1a over the case-folded bytes, so names equal but for case hash alike. The
+// high half is kept in the slot and also picks it, so growing needs no name.
+std::uint64_t foldedHash(std::string_view key) {
     std::uint64_t hash = 14695981039346656037ull;
     for (char c : key) hash = (hash ^ static_cast<unsigned char>(asciiUpper(c))) * 1099511628211ull;
-    return static_cast<std::size_t>(hash ^ (hash >> 32));
+    return hash ^ (hash << 32);  // the low bytes' spread reaches the high half
 }
+
+std::size_t home(std::uint64_t hashOrSlot, std::size_t mask) { return static_cast<std::size_t>(hashOrSlot >> 32) & mask; }
 
 constexpr std::size_t LENGTH_BYTES = sizeof(std::uint32_t);
 
 }  // namespace
 
-std::size_t NameTree::findSlot(std::string_view key, std::size_t hash) const {
+std::size_t NameTree::findSlot(std::string_view key, std::uint64_t hash) const {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const Arena::Ref ref = slots_[slot];
-        if (ref == Arena::NO_REF || equalIgnoringAsciiCase(nameAt(ref), key)) return slot;
+    const Slot wanted = slotOf(hash, 0);
+    for (std::size_t slot = home(hash, mask);; slot = (slot + 1) & mask) {
+        const Slot held = slots_[slot];
+        if (held == EMPTY_SLOT) return slot;
+        if (slotOf(held, 0) == wanted && equalIgnoringAsciiCase(nameAt(static_cast<Arena::Ref>(held)), key))
+            return slot;
     }
 }
 
 bool NameTree::contains(std::string_view key) const {
     if (count_ == 0) return false;
-    return slots_[findSlot(key, foldedHash(key))] != Arena::NO_REF;
+    return slots_[findSlot(key, foldedHash(key))] != EMPTY_SLOT;
 }
 
 bool NameTree::insert(std::string_view key) {
-    // Keep the load at most one half, so probes stay short.
-    if (2 * (count_ + 1) > slots_.size()) grow();
-    const std::size_t slot = findSlot(key, foldedHash(key));
-    if (slots_[slot] != Arena::NO_REF) return false;
-    slots_[slot] = copyName(key);
+    // Keep the load at most seven eighths: with the hashes in the slots, probes
+    // past other names read no name, so a full table costs little and stays small.
+    if (8 * (count_ + 1) > 7 * slots_.size()) grow();
+    const std::uint64_t hash = foldedHash(key);
+    const std::size_t slot = findSlot(key, hash);
+    if (slots_[slot] != EMPTY_SLOT) return false;
+    slots_[slot] = slotOf(hash, copyName(key));
     ++count_;
     return true;
 }
@@ -57,8 +65,14 @@ Arena::Ref NameTree::copyName(std::string_view key) {
 }
 
 void NameTree::grow() {
-    std::vector<Arena::Ref> old(slots_.empty() ? 64 : 2 * slots_.size(), Arena::NO_REF);
+    std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), EMPTY_SLOT);
     slots_.swap(old);
-    for (const Arena::Ref ref : old)
-        if (ref != Arena::NO_REF) slots_[findSlot(nameAt(ref), foldedHash(nameAt(ref)))] = ref;
+    // Names are distinct and their hashes' high halves are at hand: no name is read.
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot held : old) {
+        if (held == EMPTY_SLOT) continue;
+        std::size_t slot = home(held, mask);
+        while (slots_[slot] != EMPTY_SLOT) slot = (slot + 1) & mask;
+        slots_[slot] = held;
+    }
 }

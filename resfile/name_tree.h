@@ -11,6 +11,8 @@
 
 // An open-addressing hash set over name records in an arena: constant time per name
 // whatever the order names arrive in, and about eight bytes beyond the name itself.
+// Each slot keeps part of its name's hash beside the reference, so a probe reads a
+// name only when the hashes agree, and growing reads none.
 class NameTree {
 public:
     NameTree() = default;
@@ -23,14 +25,19 @@ public:
     std::size_t size() const { return count_; }
 
 private:
+    // A slot: the hash's high half, then the name's reference; EMPTY_SLOT where free.
+    using Slot = std::uint64_t;
+    static constexpr Slot EMPTY_SLOT = ~Slot{0};
+    static Slot slotOf(std::uint64_t hash, Arena::Ref ref) { return (hash & 0xFFFFFFFF00000000ull) | ref; }
+
     // Index into slots_ where `key` is, or the free slot where it belongs.
-    std::size_t findSlot(std::string_view key, std::size_t hash) const;
+    std::size_t findSlot(std::string_view key, std::uint64_t hash) const;
     // A record is the name's length (4 bytes) followed by its bytes.
     std::string_view nameAt(Arena::Ref ref) const;
     Arena::Ref copyName(std::string_view key);
     void grow();
 
     Arena records_;
-    std::vector<Arena::Ref> slots_;  // Arena::NO_REF where free
+    std::vector<Slot> slots_;
     std::size_t count_ = 0;
 };

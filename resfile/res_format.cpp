@@ -14,6 +14,14 @@ void appendLittleEndian32(std::string& bytes, std::uint32_t value) {
 
 namespace {
 
+// Plain ASCII is every unit's own byte on both platforms; most names are, and they
+// are written without a conversion.
+bool isAscii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 // The units a text field holds: the platform's conversion, except that a text whose
 // first unit is 0xFFFF would read back as an ordinal, so such a name (U+FFFF first)
 // keeps its bytes, each widened on its own.
@@ -44,9 +52,7 @@ void appendUtf8(std::string& out, char32_t code) {
 }  // namespace
 
 std::string nameAsWritten(std::string_view name) {
-    bool ascii = true;
-    for (char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return std::string(name);  // written unit for unit as it is
+    if (isAscii(name)) return std::string(name);  // written unit for unit as it is
     const std::u16string units = unitsOf(name);
     std::string written;
     for (std::size_t i = 0; i < units.size(); ++i) {
@@ -66,6 +72,11 @@ std::string encodeNameOrId(const NameOrId& cell) {
         appendLittleEndian16(bytes, cell.ordinal);
         return bytes;
     }
+    if (isAscii(cell.text)) {
+        bytes.resize(2 * (cell.text.size() + 1), '\0');
+        for (std::size_t i = 0; i < cell.text.size(); ++i) bytes[2 * i] = cell.text[i];
+        return bytes;
+    }
     const std::u16string wide = unitsOf(cell.text);
     bytes.reserve(2 * (wide.size() + 1));
     for (char16_t unit : wide) appendLittleEndian16(bytes, static_cast<std::uint16_t>(unit));
@@ -73,7 +84,11 @@ std::string encodeNameOrId(const NameOrId& cell) {
     return bytes;
 }
 
-std::uint32_t fieldBytes(const NameOrId& cell) { return static_cast<std::uint32_t>(encodeNameOrId(cell).size()); }
+std::uint32_t fieldBytes(const NameOrId& cell) {
+    if (cell.isOrdinal) return RES_ORDINAL_FIELD_BYTES;
+    const std::size_t units = isAscii(cell.text) ? cell.text.size() : unitsOf(cell.text).size();
+    return static_cast<std::uint32_t>(2 * (units + 1));
+}
 
 HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldBytes) {
     const std::uint32_t unpadded = RES_FIXED_HEADER_BYTES + typeFieldBytes + nameFieldBytes;

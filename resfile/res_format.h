@@ -54,7 +54,8 @@ void appendLittleEndian32(std::string& bytes, std::uint32_t value);
 std::string encodeNameOrId(const NameOrId& cell);
 std::uint32_t fieldBytes(const NameOrId& cell);
 // A text name as the file holds it (its UTF-16 units, written here as UTF-8), so that
-// names that differ in their bytes but not once written compare equal.
+// names that differ in their bytes but not once written compare equal. Plain ASCII
+// is its own.
 std::string nameAsWritten(std::string_view name);
 
 // HeaderSize and the zero bytes after the name that bring it to a multiple of RES_ALIGNMENT.
