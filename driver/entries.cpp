@@ -88,9 +88,13 @@ bool RADUza::isOwnOutput(const InputFile& input) const {
     return standardOutputId_ && input.id() == *standardOutputId_;
 }
 
-void RADUza::recordStored(const std::string& path, const std::string& key) {
+void RADUza::claimName(const std::string& key) {
     names.insert(key);
     stored |= 1;
+}
+
+void RADUza::recordStored(const std::string& path, const std::string& key) {
+    claimName(key);
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
 }
 
@@ -102,7 +106,6 @@ void RADUza::takeBack(const std::string& path, const std::string& key, CopyOutco
         msg(outcome == CopyOutcome::READ_FAILED ? MSG_CANNOT_READ : MSG_FILE_CHANGED, path.c_str());
         return;
     }
-    names.insert(key);
-    stored |= 1;
+    claimName(key);
     msg(MSG_FILE_DAMAGED, path.c_str());
 }

@@ -78,8 +78,11 @@ private:
 
     // True for the file being written, and for the one it replaces: never stored.
     bool isOwnOutput(const InputFile& input) const;
-    // Stores a file that is never opened (a device, a FIFO): its name is checked and it is refused.
-    void addUnopened(const std::string& path);
+    // Names the file at `path` and stores it; a null `input` (unreadable, or a device
+    // or FIFO that is never opened) has its name checked and is refused.
+    void storeUnderDerivedName(const std::string& path, InputFile* input);
+    // The name is taken and the run has stored something.
+    void claimName(const std::string& key);
     // `key` is the name as the file holds it, under which the registry keeps it.
     void storeAs(const std::string& path, InputFile& input, const std::string& key);
     void takeBack(const std::string& path, const std::string& key, CopyOutcome outcome, std::uint64_t entryStart);

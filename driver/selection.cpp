@@ -15,17 +15,13 @@ void RADUza::addFile(const std::string& path) {
         return;
     }
     // A file that exists but could not be opened or reached is refused by storeFile.
-    const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
-    curName = name;
-    storeFile(path, input.get());
-    curName = {};
+    storeUnderDerivedName(path, input.get());
 }
 
-void RADUza::addUnopened(const std::string& path) {
-    if (halted_) return;
+void RADUza::storeUnderDerivedName(const std::string& path, InputFile* input) {
     const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
     curName = name;
-    storeFile(path, nullptr);
+    storeFile(path, input);
     curName = {};
 }
 
@@ -35,7 +31,7 @@ void RADUza::doSpec(const std::string& spec) {
     switch (target.kind) {
     case SpecTarget::FILE:
     case SpecTarget::UNREACHABLE: addFile(spec); return;
-    case SpecTarget::SPECIAL_FILE: addUnopened(spec); return;  // opening a device can block or change it
+    case SpecTarget::SPECIAL_FILE: storeUnderDerivedName(spec, nullptr); return;  // never opened: that can block or change it
     case SpecTarget::DIRECTORY:
         if (isSet(OPT_RECURSE)) doDir(spec, "*.*");
         return;  // a directory without -r is passed over silently

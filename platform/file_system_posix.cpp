@@ -210,7 +210,7 @@ public:
 
     CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + uniqueNameSuffix(processSeed());
+            std::string path = prefix + uniqueNames_.next();
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
             if (fd < 0) {
                 if (errno == EEXIST) continue;
@@ -241,8 +241,6 @@ public:
         }
         return path;  // a loop: every use of it fails, as the system will say
     }
-
-
 
     void removeOnInterrupt(const std::string& path) override { setPendingRemoval(path); }
 
@@ -323,6 +321,7 @@ private:
 
     PosixOutput stdout_;
     PosixOutput stderr_;
+    UniqueNames uniqueNames_{processSeed()};
     std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
     std::string listedPath_;
 };

@@ -181,7 +181,7 @@ public:
 
     CreatedTemporary createTemporary(const std::string& prefix, const std::string&) override {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + uniqueNameSuffix((static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64());
+            std::string path = prefix + uniqueNames_.next();
             const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (handle != INVALID_HANDLE_VALUE) return {std::make_unique<Win32Output>(handle, true), std::move(path), {}};
@@ -241,6 +241,7 @@ private:
 
     Win32Output stdout_;
     Win32Output stderr_;
+    UniqueNames uniqueNames_{(static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64()};
 };
 
 }  // namespace

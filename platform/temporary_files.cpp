@@ -10,12 +10,11 @@ static_assert(std::atomic<char*>::is_always_lock_free, "read by signal handlers"
 
 }  // namespace
 
-std::string uniqueNameSuffix(std::uint64_t seed) {
+std::string UniqueNames::next() {
     static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::uint64_t state = seed * 0x9E3779B97F4A7C15ull;
     // splitmix64: consecutive states give unrelated names.
-    state += 0x9E3779B97F4A7C15ull;
-    std::uint64_t mixed = (state ^ (state >> 30)) * 0xBF58476D1CE4E5B9ull;
+    state_ += 0x9E3779B97F4A7C15ull;
+    std::uint64_t mixed = (state_ ^ (state_ >> 30)) * 0xBF58476D1CE4E5B9ull;
     mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
     mixed ^= mixed >> 31;
     std::string suffix;

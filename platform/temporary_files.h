@@ -5,9 +5,16 @@
 #include <cstdint>
 #include <string>
 
-// Six characters for a new file's name, different on every call; `seed` makes
-// them differ between processes too.
-std::string uniqueNameSuffix(std::uint64_t seed);
+// Six characters for new files' names, different on every call. Seeded with
+// something of the process (its id, the time), so processes differ too.
+class UniqueNames {
+public:
+    explicit UniqueNames(std::uint64_t processSeed) : state_(processSeed * 0x9E3779B97F4A7C15ull) {}
+    std::string next();
+
+private:
+    std::uint64_t state_;
+};
 
 // The unfinished file to remove should the process be interrupted; empty for none.
 void setPendingRemoval(const std::string& path);
