@@ -69,6 +69,16 @@ public:
     virtual std::optional<FileId> id() const = 0;
     // The system's words for why the last failed write or truncate failed.
     virtual std::string errorText() const = 0;
+    // Appends up to `count` bytes of `input`, from where its reading stands, copied
+    // by the system without passing through this process. Returns how many were
+    // copied (0 when the input has ended), or nothing when the system cannot copy
+    // between these two files or either side failed: the caller then copies the
+    // ordinary way from where this stopped, and meets any failure itself.
+    virtual std::optional<std::uint64_t> copyFrom(InputFile& input, std::uint64_t count) {
+        (void)input;
+        (void)count;
+        return std::nullopt;
+    }
 };
 
 // An output the file system made, or the system's words for why it could not.

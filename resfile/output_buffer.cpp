@@ -44,6 +44,18 @@ char* OutputBuffer::freeSpace(std::size_t minimum, std::size_t& available) {
     return buffer_.get() + used_;
 }
 
+std::uint64_t OutputBuffer::copyInSystem(InputFile& input, std::uint64_t count) {
+    if (!flush()) return 0;
+    std::uint64_t copied = 0;
+    while (copied < count) {
+        const std::optional<std::uint64_t> got = sink_.copyFrom(input, count - copied);
+        if (!got || *got == 0) break;
+        copied += *got;
+        handedOver_ += *got;
+    }
+    return copied;
+}
+
 bool OutputBuffer::dropFrom(std::uint64_t offset) {
     if (offset >= handedOver_) {
         used_ = static_cast<std::size_t>(std::min<std::uint64_t>(used_, offset - handedOver_));

@@ -32,6 +32,12 @@ public:
     char* freeSpace(std::size_t minimum, std::size_t& available);
     void commit(std::size_t size) { used_ += size; }
 
+    // Appends up to `count` bytes of `input` copied by the system, after writing out
+    // what is buffered. Returns how many were copied: fewer when the system cannot
+    // copy between the two, the input ended early, or either side failed; the caller
+    // copies the rest through the buffer, and so meets whatever stopped this.
+    std::uint64_t copyInSystem(InputFile& input, std::uint64_t count);
+
     // Takes back everything from `offset` on, from the buffer when the bytes are
     // still there, else by truncating the sink. False when that is impossible.
     [[nodiscard]] bool dropFrom(std::uint64_t offset);

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "resfile/entry_copy.h"
 #include "tests/hostile/hostile.h"
 #include "tests/hostile/streaming_run_posix.h"
 
@@ -89,6 +91,51 @@ TEST_F(ChangingInput, AFileThatShrinksOrGrowsWhileCopiedToAPipeKeepsTheFileReada
         EXPECT_EQ(file.entries[1].data, "eee-grown");
         std::filesystem::remove_all(std::filesystem::path(dir.path()) / "d");
     }
+}
+
+// A large file is copied into a resource file by the system, not through the
+// tool's buffer; a change after the open is still caught, and the bytes copied
+// are the file's. Each case writes a header first, so the copy lands at an odd offset.
+TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) {
+    const std::string big = bigContent();
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        CopyOutcome outcome;
+        std::size_t keptBytes;  // of `big`, after the header
+    };
+    const std::vector<Case> cases{
+        {"unchanged", [] {}, CopyOutcome::COMPLETE, BIG_SIZE},
+        {"grown", [this] { append("in.big", "more"); }, CopyOutcome::SIZE_CHANGED, BIG_SIZE},
+        {"shrunk", [this] { truncateTo("in.big", 3 << 20); }, CopyOutcome::SIZE_CHANGED, 3 << 20},
+    };
+    for (const Case& c : cases) {
+        dir.writeFile("in.big", big);
+        FileSystem& fs = realFileSystem();
+        const std::unique_ptr<InputFile> input = fs.openInput(dir.path() + "/in.big");
+        ASSERT_TRUE(input) << c.what;
+        c.change();
+        const CreatedOutput created = fs.createOutput(dir.path() + "/out.bin");
+        ASSERT_TRUE(created.file) << c.what;
+        OutputBuffer out(*created.file);
+        out.put("head", 4);
+        EXPECT_EQ(copyExactly(*input, out, BIG_SIZE), c.outcome) << c.what;
+        EXPECT_TRUE(out.flush()) << c.what;
+        const std::string written = dir.readFile("out.bin");
+        EXPECT_EQ(written.size(), 4 + c.keptBytes) << c.what;
+        EXPECT_TRUE(written.compare(0, 4, "head") == 0 && written.compare(4, std::string::npos, big, 0, c.keptBytes) == 0)
+            << c.what << ": the bytes copied are not the file's";
+    }
+#ifdef __linux__
+    // On Linux the system does copy between two regular files, so the cases above
+    // took that path rather than the buffer's.
+    const std::unique_ptr<InputFile> input = realFileSystem().openInput(dir.path() + "/in.big");
+    const CreatedOutput created = realFileSystem().createOutput(dir.path() + "/copy.bin");
+    ASSERT_TRUE(input && created.file);
+    EXPECT_EQ(created.file->copyFrom(*input, 1000), std::optional<std::uint64_t>(1000));
+    EXPECT_FALSE(realFileSystem().standardOutput().copyFrom(*input, 1000).has_value())
+        << "standard output is written as before";
+#endif
 }
 
 // With a resource file of its own, the tool is held by its messages: long names

@@ -5,7 +5,7 @@
 namespace {
 
 constexpr const char* OPERATION_NAMES[] = {"queryPath", "pathExists", "fileId",  "enumerate",  "openInput",   "read",
-                                           "createOutput", "createTemporary", "renameFile", "write",  "truncate", "removeFile", "stdout write",
+                                           "createOutput", "createTemporary", "renameFile", "write",  "system copy", "truncate", "removeFile", "stdout write",
                                            "stderr write"};
 static_assert(std::size(OPERATION_NAMES) == static_cast<std::size_t>(FsOperation::COUNT));
 
@@ -22,6 +22,7 @@ public:
     // A read cut short here has not met the end; the inner file's word is about
     // the capacity it was given, so it still holds.
     bool readReachedEnd() const override { return inner_->readReachedEnd(); }
+    InputFile& inner() { return *inner_; }
 
 private:
     FaultyFileSystem& fs_;
@@ -47,6 +48,13 @@ public:
         if (!inner_) return false;
         if (fs_.shouldFail(FsOperation::TRUNCATE)) return injected();
         return inner_->truncate(size);
+    }
+    // A failed system copy is one the caller makes up for by copying the ordinary way.
+    std::optional<std::uint64_t> copyFrom(InputFile& input, std::uint64_t count) override {
+        auto* faultyInput = dynamic_cast<FaultyInput*>(&input);
+        if (!inner_ || !faultyInput || fs_.shouldFail(FsOperation::SYSTEM_COPY)) return std::nullopt;
+        if (fs_.maxReadChunk) count = std::min<std::uint64_t>(count, fs_.maxReadChunk);
+        return inner_->copyFrom(faultyInput->inner(), count);
     }
     std::optional<FileId> id() const override { return inner_ ? inner_->id() : std::nullopt; }
     std::string errorText() const override { return error_.empty() && inner_ ? inner_->errorText() : error_; }

@@ -12,7 +12,7 @@
 
 enum class FsOperation : unsigned {
     QUERY_PATH, PATH_EXISTS, FILE_ID, ENUMERATE, OPEN_INPUT, READ, CREATE_OUTPUT, CREATE_TEMPORARY, RENAME_FILE,
-    WRITE, TRUNCATE, REMOVE_FILE, STDOUT_WRITE, STDERR_WRITE, COUNT
+    WRITE, SYSTEM_COPY, TRUNCATE, REMOVE_FILE, STDOUT_WRITE, STDERR_WRITE, COUNT
 };
 
 const char* operationName(FsOperation operation);
@@ -31,7 +31,7 @@ public:
     std::uint64_t failAt = 0;              // the counted operation that fails (1-based); 0: none
     // Every later counted operation fails too, but for writes to the console.
     bool keepFailing = false;
-    std::size_t maxReadChunk = 0;  // when non-zero, reads deliver at most this much
+    std::size_t maxReadChunk = 0;  // when non-zero, reads and system copies deliver at most this much
     std::uint64_t operations = 0;
     std::vector<std::string> failedOperations;  // the name of each failed operation, in order
     std::string stdoutBytes;
