@@ -23,14 +23,25 @@ void RADUza::initHeader() {
 // Writes the header as the caller set it; HeaderSize and headerPad are the
 // caller's to keep consistent with the fields. The caller flushes.
 void RADUza::writeHeader() {
-    const std::string start = encodeHeaderStart(hdr);
-    out->put(start.data(), start.size());
-    for (int i = 0; i < headerPad; ++i) {
-        if (isSet(OPT_SHOW_PADDING)) msg(MSG_PAD_HEADER);
-        out->putZeros(1);
+    headerBytes_.clear();
+    appendHeaderStart(headerBytes_, hdr);
+    out->put(headerBytes_.data(), headerBytes_.size());
+    putPadding(static_cast<std::uint32_t>(headerPad), MSG_PAD_HEADER);
+    headerBytes_.clear();
+    appendHeaderEnd(headerBytes_, hdr);
+    out->put(headerBytes_.data(), headerBytes_.size());
+}
+
+// Zero bytes of padding, each reported when asked for.
+void RADUza::putPadding(std::uint32_t count, int reportId) {
+    if (isSet(OPT_SHOW_PADDING)) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            msg(reportId);
+            out->putZeros(1);
+        }
+        return;
     }
-    const std::string end = encodeHeaderEnd(hdr);
-    out->put(end.data(), end.size());
+    out->putZeros(count);
 }
 
 void RADUza::storeFile(const std::string& path, InputFile* input) {
@@ -38,19 +49,20 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
 
     if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
     // Names are compared as the file holds them, so no name is ever written twice.
-    const std::string key = nameAsWritten(curName);
-    if (names.contains(key)) {
+    const std::string_view key = nameAsWritten(curName, keyStorage_);
+    const NameTree::Place place = names.find(key);
+    if (place.found) {
         msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
     } else if (!input) {
         msg(MSG_CANNOT_READ, path.c_str());
     } else if (input->size() > RES_MAX_DATA_SIZE) {
         msg(MSG_TOO_LARGE, path.c_str());
     } else {
-        storeAs(path, *input, key);
+        storeAs(path, *input, NameClaim{key, place});
     }
 }
 
-void RADUza::storeAs(const std::string& path, InputFile& input, const std::string& key) {
+void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim& claim) {
     const NameOrId nameCell = NameOrId::ofText(curName);
     initHeader();
     hdr.Type = &TYPE_CELL;
@@ -69,43 +81,38 @@ void RADUza::storeAs(const std::string& path, InputFile& input, const std::strin
         // reader at the other end. The resource file is read by nobody before the
         // run ends, so its entries gather into large writes: the buffer is written
         // when it fills and once more at the end of the run.
-        if ((resFile && !out->failed()) || checkOutput()) recordStored(path, key);
+        if ((resFile && !out->failed()) || checkOutput()) recordStored(path, claim);
         return;
     }
-    if (outcome != CopyOutcome::OUTPUT_FAILED) takeBack(path, key, outcome, entryStart);
+    if (outcome != CopyOutcome::OUTPUT_FAILED) takeBack(path, claim, outcome, entryStart);
     (void)checkOutput();
 }
 
-void RADUza::padData() {
-    for (std::uint32_t i = 0; i < paddingFor(hdr.DataSize); ++i) {
-        if (isSet(OPT_SHOW_PADDING)) msg(MSG_PAD_DATA);
-        out->putZeros(1);
-    }
-}
+void RADUza::padData() { putPadding(paddingFor(hdr.DataSize), MSG_PAD_DATA); }
 
 bool RADUza::isOwnOutput(const InputFile& input) const {
     if (resourceOutput_) return resourceOutput_->isOwn(input.id());
     return standardOutputId_ && input.id() == *standardOutputId_;
 }
 
-void RADUza::claimName(const std::string& key) {
-    names.insert(key);
+void RADUza::claimName(const NameClaim& claim) {
+    names.insertAt(claim.place, claim.key);
     stored |= 1;
 }
 
-void RADUza::recordStored(const std::string& path, const std::string& key) {
-    claimName(key);
+void RADUza::recordStored(const std::string& path, const NameClaim& claim) {
+    claimName(claim);
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
 }
 
 // An entry whose input failed is taken back, or completed where it cannot be.
-void RADUza::takeBack(const std::string& path, const std::string& key, CopyOutcome outcome,
+void RADUza::takeBack(const std::string& path, const NameClaim& claim, CopyOutcome outcome,
                       std::uint64_t entryStart) {
     const std::uint64_t written = out->position() - entryStart - hdr.HeaderSize;
     if (takeBackEntry(*out, entryStart, hdr.DataSize, written) == TakeBack::REMOVED) {
         msg(outcome == CopyOutcome::READ_FAILED ? MSG_CANNOT_READ : MSG_FILE_CHANGED, path.c_str());
         return;
     }
-    claimName(key);
+    claimName(claim);
     msg(MSG_FILE_DAMAGED, path.c_str());
 }

@@ -81,13 +81,19 @@ private:
     // Names the file at `path` and stores it; a null `input` (unreadable, or a device
     // or FIFO that is never opened) has its name checked and is refused.
     void storeUnderDerivedName(const std::string& path, InputFile* input);
+    // A name as the file holds it (`key`, under which the registry keeps it) and
+    // where the registry will keep it once the file is stored.
+    struct NameClaim {
+        std::string_view key;
+        NameTree::Place place;
+    };
     // The name is taken and the run has stored something.
-    void claimName(const std::string& key);
-    // `key` is the name as the file holds it, under which the registry keeps it.
-    void storeAs(const std::string& path, InputFile& input, const std::string& key);
-    void takeBack(const std::string& path, const std::string& key, CopyOutcome outcome, std::uint64_t entryStart);
+    void claimName(const NameClaim& claim);
+    void storeAs(const std::string& path, InputFile& input, const NameClaim& claim);
+    void takeBack(const std::string& path, const NameClaim& claim, CopyOutcome outcome, std::uint64_t entryStart);
     void padData();
-    void recordStored(const std::string& path, const std::string& key);
+    void putPadding(std::uint32_t count, int reportId);
+    void recordStored(const std::string& path, const NameClaim& claim);
     // Flushes the output; on failure reports it once and halts the run.
     bool checkOutput();
     int failRun();
@@ -118,4 +124,8 @@ private:
     std::unique_ptr<OutputBuffer> resourceBuffer_;
     std::optional<FileId> standardOutputId_;  // standard output carrying the resource file, when a regular file
     bool halted_ = false;  // the output failed: the run stops with status 1
+    // Reused from entry to entry, so that storing a file allocates nothing.
+    std::string headerBytes_;
+    std::string keyStorage_;
+    std::string nameStorage_;
 };

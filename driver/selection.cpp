@@ -19,8 +19,8 @@ void RADUza::addFile(const std::string& path) {
 }
 
 void RADUza::storeUnderDerivedName(const std::string& path, InputFile* input) {
-    const std::string name = deriveResourceName(path, isSet(OPT_JUNK), rules_);
-    curName = name;
+    deriveResourceName(path, isSet(OPT_JUNK), rules_, nameStorage_);
+    curName = nameStorage_;
     storeFile(path, input);
     curName = {};
 }

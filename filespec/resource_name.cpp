@@ -22,8 +22,8 @@ std::size_t prefixLength(std::string_view path, const PathRules& rules) {
 
 }  // namespace
 
-std::string deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules) {
-    std::string name(path.substr(prefixLength(path, rules)));
+void deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules, std::string& name) {
+    name.assign(path.substr(prefixLength(path, rules)));
     makeAsciiUpper(name);
 
     if (junkPaths) {
@@ -33,5 +33,10 @@ std::string deriveResourceName(std::string_view path, bool junkPaths, const Path
         // A name that climbs out with ".." keeps its separators as they were.
         std::replace(name.begin(), name.end(), rules.separator, '/');
     }
+}
+
+std::string deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules) {
+    std::string name;
+    deriveResourceName(path, junkPaths, rules, name);
     return name;
 }

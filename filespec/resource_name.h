@@ -8,3 +8,5 @@
 #include "platform/path_rules.h"
 
 std::string deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules);
+// The same, into `name`, whose storage is reused from file to file.
+void deriveResourceName(std::string_view path, bool junkPaths, const PathRules& rules, std::string& name);

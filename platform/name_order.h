@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -17,8 +18,8 @@ bool precedesInNameOrder(const std::string& a, const std::string& b);
 void sortInNameOrder(std::vector<DirEntry>& entries);
 
 // The entries of one directory listing, gathered and then handed out in name
-// order. Each entry costs its name, two bytes and a pointer: a directory of
-// 200,000 files is listed in a few MiB.
+// order. Each entry costs its name, up to eight bytes of padding and a pointer: a
+// directory of 200,000 files is listed in a few MiB.
 class SortedEntries {
 public:
     SortedEntries() = default;
@@ -32,8 +33,10 @@ public:
     std::size_t size() const { return entries_.size(); }
 
 private:
-    Arena records_;
-    // Each points at a record: one flag byte, then the name and its NUL. A deque
-    // grows without copying what it holds, so its peak stays its size.
-    std::deque<const char*> entries_;
+    Arena names_;
+    // Each is the address of a name, zero-padded to whole 8-byte words so that names
+    // compare a word at a time, with the entry's flags in its three low bits (every
+    // name starts at a multiple of 8). A deque grows without copying what it holds,
+    // so its peak stays its size.
+    std::deque<std::uintptr_t> entries_;
 };

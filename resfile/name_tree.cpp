@@ -31,21 +31,32 @@ std::size_t NameTree::findSlot(std::string_view key, std::uint64_t hash) const {
     }
 }
 
-bool NameTree::contains(std::string_view key) const {
-    if (count_ == 0) return false;
-    return slots_[findSlot(key, foldedHash(key))] != EMPTY_SLOT;
+NameTree::Place NameTree::find(std::string_view key) const {
+    Place place;
+    place.hash = foldedHash(key);
+    if (slots_.empty()) return place;  // no table yet: insertAt makes one
+    place.slot = findSlot(key, place.hash);
+    place.found = slots_[place.slot] != EMPTY_SLOT;
+    return place;
+}
+
+void NameTree::insertAt(const Place& place, std::string_view key) {
+    if (place.found) return;
+    std::size_t slot = place.slot;
+    // Keep the load at most seven eighths: with the hashes in the slots, probes
+    // past other names read no name, so a full table costs little and stays small.
+    if (slots_.empty() || 8 * (count_ + 1) > 7 * slots_.size()) {
+        grow();
+        slot = findSlot(key, place.hash);
+    }
+    slots_[slot] = slotOf(place.hash, copyName(key));
+    ++count_;
 }
 
 bool NameTree::insert(std::string_view key) {
-    // Keep the load at most seven eighths: with the hashes in the slots, probes
-    // past other names read no name, so a full table costs little and stays small.
-    if (8 * (count_ + 1) > 7 * slots_.size()) grow();
-    const std::uint64_t hash = foldedHash(key);
-    const std::size_t slot = findSlot(key, hash);
-    if (slots_[slot] != EMPTY_SLOT) return false;
-    slots_[slot] = slotOf(hash, copyName(key));
-    ++count_;
-    return true;
+    const Place place = find(key);
+    insertAt(place, key);
+    return !place.found;
 }
 
 std::string_view NameTree::nameAt(Arena::Ref ref) const {

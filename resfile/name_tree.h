@@ -19,7 +19,18 @@ public:
     NameTree(const NameTree&) = delete;
     NameTree& operator=(const NameTree&) = delete;
 
-    bool contains(std::string_view key) const;
+    // Where a name is, or where it would go: found by one probe, so a name looked
+    // up before its file is stored is added later without a second search.
+    struct Place {
+        std::uint64_t hash = 0;
+        std::size_t slot = 0;
+        bool found = false;
+    };
+    Place find(std::string_view key) const;
+    bool contains(std::string_view key) const { return find(key).found; }
+    // Adds a copy of `key` at the place find() gave for it; nothing may have been
+    // added since. No-op when the name was found.
+    void insertAt(const Place& place, std::string_view key);
     // Adds a copy of `key`; false (and nothing added) when an equal name is present.
     bool insert(std::string_view key);
     std::size_t size() const { return count_; }

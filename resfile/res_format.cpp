@@ -1,5 +1,7 @@
 #include "resfile/res_format.h"
 
+#include <cstring>
+
 #include "platform/text.h"
 
 void appendLittleEndian16(std::string& bytes, std::uint16_t value) {
@@ -17,8 +19,14 @@ namespace {
 // Plain ASCII is every unit's own byte on both platforms; most names are, and they
 // are written without a conversion.
 bool isAscii(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    // Eight bytes at a time: any byte above 0x7F sets a high bit.
+    std::size_t at = 0;
+    for (std::uint64_t word; at + sizeof word <= text.size(); at += sizeof word) {
+        std::memcpy(&word, text.data() + at, sizeof word);
+        if (word & 0x8080808080808080ull) return false;
+    }
+    for (; at < text.size(); ++at)
+        if (static_cast<unsigned char>(text[at]) >= 0x80) return false;
     return true;
 }
 
@@ -51,37 +59,39 @@ void appendUtf8(std::string& out, char32_t code) {
 
 }  // namespace
 
-std::string nameAsWritten(std::string_view name) {
-    if (isAscii(name)) return std::string(name);  // written unit for unit as it is
+std::string_view nameAsWritten(std::string_view name, std::string& storage) {
+    if (isAscii(name)) return name;  // written unit for unit as it is
     const std::u16string units = unitsOf(name);
-    std::string written;
+    storage.clear();
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t code = units[i];
         const bool pair = code >= 0xD800 && code < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
                           units[i + 1] < 0xE000;
         if (pair) code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
-        appendUtf8(written, code);  // a lone surrogate gets its own three bytes, so no two texts meet
+        appendUtf8(storage, code);  // a lone surrogate gets its own three bytes, so no two texts meet
     }
-    return written;
+    return storage;
 }
 
-std::string encodeNameOrId(const NameOrId& cell) {
-    std::string bytes;
+void appendNameOrId(std::string& bytes, const NameOrId& cell) {
     if (cell.isOrdinal) {
         appendLittleEndian16(bytes, RES_ORDINAL_MARKER);
         appendLittleEndian16(bytes, cell.ordinal);
-        return bytes;
+        return;
     }
     if (isAscii(cell.text)) {
-        bytes.resize(2 * (cell.text.size() + 1), '\0');
-        for (std::size_t i = 0; i < cell.text.size(); ++i) bytes[2 * i] = cell.text[i];
-        return bytes;
+        const std::size_t start = bytes.size();
+        bytes.resize(start + 2 * (cell.text.size() + 1), '\0');
+        char* unit = &bytes[start];
+        for (char c : cell.text) {
+            *unit = c;
+            unit += 2;
+        }
+        return;
     }
     const std::u16string wide = unitsOf(cell.text);
-    bytes.reserve(2 * (wide.size() + 1));
     for (char16_t unit : wide) appendLittleEndian16(bytes, static_cast<std::uint16_t>(unit));
     appendLittleEndian16(bytes, 0);
-    return bytes;
 }
 
 std::uint32_t fieldBytes(const NameOrId& cell) {
@@ -95,21 +105,17 @@ HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldB
     return HeaderLayout{unpadded + paddingFor(unpadded), paddingFor(unpadded)};
 }
 
-std::string encodeHeaderStart(const ResHeader& header) {
-    std::string bytes;
+void appendHeaderStart(std::string& bytes, const ResHeader& header) {
     appendLittleEndian32(bytes, header.DataSize);
     appendLittleEndian32(bytes, header.HeaderSize);
-    bytes += encodeNameOrId(*header.Type);
-    bytes += encodeNameOrId(*header.Name);
-    return bytes;
+    appendNameOrId(bytes, *header.Type);
+    appendNameOrId(bytes, *header.Name);
 }
 
-std::string encodeHeaderEnd(const ResHeader& header) {
-    std::string bytes;
-    appendLittleEndian32(bytes, header.DataVersion);
-    appendLittleEndian16(bytes, header.MemoryFlags);
-    appendLittleEndian16(bytes, header.LanguageId);
-    appendLittleEndian32(bytes, header.Version);
-    appendLittleEndian32(bytes, header.Characteristics);
-    return bytes;
+void appendHeaderEnd(std::string& bytes, const ResHeader& header) {
+    const std::uint32_t fields[] = {header.DataVersion, header.MemoryFlags | std::uint32_t{header.LanguageId} << 16,
+                                    header.Version, header.Characteristics};
+    char end[sizeof fields];
+    for (std::size_t i = 0; i < sizeof end; ++i) end[i] = static_cast<char>(fields[i / 4] >> (8 * (i % 4)));
+    bytes.append(end, sizeof end);
 }

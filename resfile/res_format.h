@@ -50,13 +50,13 @@ struct ResHeader {
 void appendLittleEndian16(std::string& bytes, std::uint16_t value);
 void appendLittleEndian32(std::string& bytes, std::uint32_t value);
 
-// The type or name field as written: the ordinal form, or UTF-16LE text and a zero unit.
-std::string encodeNameOrId(const NameOrId& cell);
+// Appends the type or name field as written: the ordinal form, or UTF-16LE text and a zero unit.
+void appendNameOrId(std::string& bytes, const NameOrId& cell);
 std::uint32_t fieldBytes(const NameOrId& cell);
 // A text name as the file holds it (its UTF-16 units, written here as UTF-8), so that
 // names that differ in their bytes but not once written compare equal. Plain ASCII
-// is its own.
-std::string nameAsWritten(std::string_view name);
+// is its own and is returned as it is; any other name is converted into `storage`.
+std::string_view nameAsWritten(std::string_view name, std::string& storage);
 
 // HeaderSize and the zero bytes after the name that bring it to a multiple of RES_ALIGNMENT.
 struct HeaderLayout {
@@ -65,7 +65,7 @@ struct HeaderLayout {
 };
 HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldBytes);
 
-// The header's bytes before the padding (DataSize, HeaderSize, type, name) and after
-// it (DataVersion to Characteristics); the padding itself is the writer's to add.
-std::string encodeHeaderStart(const ResHeader& header);
-std::string encodeHeaderEnd(const ResHeader& header);
+// Appends the header's bytes before the padding (DataSize, HeaderSize, type, name) or
+// after it (DataVersion to Characteristics); the padding itself is the writer's to add.
+void appendHeaderStart(std::string& bytes, const ResHeader& header);
+void appendHeaderEnd(std::string& bytes, const ResHeader& header);

@@ -14,7 +14,11 @@ const NameOrId NULL_ID = NameOrId::ofOrdinal(0);
 
 // A header's bytes with `padding` zero bytes between the name and DataVersion.
 std::string headerBytes(const ResHeader& header, std::uint32_t padding) {
-    return encodeHeaderStart(header) + std::string(padding, '\0') + encodeHeaderEnd(header);
+    std::string bytes;
+    appendHeaderStart(bytes, header);
+    bytes.append(padding, '\0');
+    appendHeaderEnd(bytes, header);
+    return bytes;
 }
 
 TEST(HeaderWriter, WritesTheLeadingEntry) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "platform/name_order.h"
 #include "platform/wildcard.h"
@@ -87,6 +88,31 @@ TEST(NameOrder, SortedEntriesComeInNameOrderWithTheirKindsUntilTheVisitorStops) 
     int visits = 0;
     entries.visitInOrder([&](const DirEntry&) { return ++visits < 2; });
     EXPECT_EQ(visits, 2);
+}
+
+// Listings compare names a word at a time; the order must be the one the byte-wise
+// rule gives, around every case boundary, past bytes above 0x7F, and for names that
+// share long prefixes or end on a word's edge.
+TEST(NameOrder, ListingsSortAsTheByteWiseRuleDoes) {
+    const std::string alphabet = std::string("aAzZ`{@[_0\x7f\x80\xc1\xe1\xff", 15);
+    std::mt19937 random(7);
+    std::vector<std::string> names;
+    for (int i = 0; i < 4000; ++i) {
+        std::string name(i % 3 == 0 ? "shared-prefix-" : "");  // 14 bytes: past one word, within two
+        const std::size_t length = 1 + random() % 18;
+        for (std::size_t j = 0; j < length; ++j) name += alphabet[random() % alphabet.size()];
+        names.push_back(name);
+    }
+    SortedEntries entries;
+    for (const std::string& name : names) entries.add(name.c_str(), false, false, false);
+    std::vector<std::string> listed;
+    entries.visitInOrder([&](const DirEntry& entry) {
+        listed.push_back(entry.name);
+        return true;
+    });
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::string& a, const std::string& b) { return precedesInNameOrder(a, b); });
+    EXPECT_EQ(listed, names);
 }
 
 }  // namespace
