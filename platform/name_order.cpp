@@ -88,9 +88,27 @@ void SortedEntries::add(const char* name, bool isDirectory, bool isHidden, bool 
                        (isSystem ? ENTRY_SYSTEM : 0));
 }
 
+void SortedEntries::sort() {
+    // Sorted beside the first word of each name, most comparisons are settled without
+    // reading a name. The registry of stored names is still empty while a listing is
+    // sorted, so these pairs add nothing to the run's peak memory.
+    struct Keyed {
+        std::uint64_t firstWord;
+        std::uintptr_t entry;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(entries_.size());
+    for (const std::uintptr_t entry : entries_) keyed.push_back(Keyed{foldedWord(nameOf(entry)), entry});
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& x, const Keyed& y) {
+        if (x.firstWord != y.firstWord) return x.firstWord < y.firstWord;
+        return precedesPadded(nameOf(x.entry), nameOf(y.entry));
+    });
+    std::size_t i = 0;
+    for (const Keyed& k : keyed) entries_[i++] = k.entry;
+}
+
 void SortedEntries::visitInOrder(const EntryVisitor& visit) {
-    std::sort(entries_.begin(), entries_.end(),
-              [](std::uintptr_t x, std::uintptr_t y) { return precedesPadded(nameOf(x), nameOf(y)); });
+    sort();
     // The names lie in the order they were listed: fetch a few ahead of the visit.
     constexpr std::size_t AHEAD = 8;
     DirEntry entry;

@@ -33,6 +33,8 @@ public:
     std::size_t size() const { return entries_.size(); }
 
 private:
+    void sort();
+
     Arena names_;
     // Each is the address of a name, zero-padded to whole 8-byte words so that names
     // compare a word at a time, with the entry's flags in its three low bits (every
