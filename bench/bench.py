@@ -168,6 +168,14 @@ class Result:
 TIME_PROGRAM = "/usr/bin/time"  # GNU time: reports the peak RSS of the tool alone
 
 
+def warm_inputs(corpus, data_dir):
+    """Reads every input once more just before a timed run. Some machines give back
+    page cache between runs (seen on a VM: thousands of a corpus's files read from disk again
+    within a minute), and the run that meets a cold cache would be timed on the disk."""
+    with open(os.devnull, "wb") as sink:
+        subprocess.run(["xargs", "-0", "-a", corpus.key + ".list", "cat"], cwd=data_dir, stdout=sink, check=True)
+
+
 def run_once(tool, corpus, data_dir):
     """Wall time, peak RSS in KiB and CPU seconds (user and system) of the tool
     and its children; the last two are None when GNU time is missing. None
@@ -179,6 +187,7 @@ def run_once(tool, corpus, data_dir):
     argv = tool.command(corpus.key)
     if os.access(TIME_PROGRAM, os.X_OK):
         argv = [TIME_PROGRAM, "-f", "%M %U %S", "-o", rss_path] + argv
+    warm_inputs(corpus, data_dir)
     os.sync()  # no writeback of an earlier run's output competes with this one
     with open(out_path if tool.key == "cat" else os.devnull, "wb") as stdout, \
             open(os.path.join(data_dir, "stderr.txt"), "w+b") as stderr:

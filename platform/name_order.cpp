@@ -44,13 +44,7 @@ constexpr std::uint64_t bytesOf(unsigned char value) { return 0x0101010101010101
 std::uint64_t foldedWord(const char* at) {
     std::uint64_t word;
     std::memcpy(&word, at, WORD);
-    // Per byte: bit 7 set where the byte is 'a' to 'z' and below 0x80, which then
-    // loses 0x20. The sums stay within each byte, as no byte's low seven bits exceed 0x7F.
-    const std::uint64_t low7 = word & bytesOf(0x7F);
-    const std::uint64_t atLeastA = low7 + bytesOf(0x80 - 'a');
-    const std::uint64_t aboveZ = low7 + bytesOf(0x80 - 'z' - 1);
-    const std::uint64_t lower = (atLeastA & ~aboveZ & ~word) & bytesOf(0x80);
-    word -= lower >> 2;
+    word = asciiUpperWord(word);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     word = __builtin_bswap64(word);
 #endif

@@ -50,4 +50,20 @@ TEST(NameTree, KeepsShortNamesBesideLongOnesThatHaveBlocksOfTheirOwn) {
     EXPECT_EQ(names.size(), 100u);
 }
 
+// A name is looked up before its file is stored and added after: the place found
+// then must still hold when the table has grown in between.
+TEST(NameTree, AddsANameWhereItWasFoundAcrossEveryGrowth) {
+    NameTree names;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string name = "Name" + std::to_string(i);
+        const NameTree::Place place = names.find(name);
+        ASSERT_FALSE(place.found) << name;
+        names.insertAt(place, name);
+        names.insertAt(names.find(name), name);  // found: nothing is added
+    }
+    EXPECT_EQ(names.size(), 5000u);
+    for (int i = 0; i < 5000; ++i) EXPECT_TRUE(names.contains("NAME" + std::to_string(i))) << i;
+    EXPECT_FALSE(names.contains("NAME5000"));
+}
+
 }  // namespace

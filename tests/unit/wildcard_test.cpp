@@ -1,11 +1,15 @@
 // The wildcard matcher against a naive reference, over every short name and pattern.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <random>
 
 #include "platform/name_order.h"
 #include "platform/wildcard.h"
+#include "util/ascii.h"
 
 namespace {
 
@@ -113,6 +117,28 @@ TEST(NameOrder, ListingsSortAsTheByteWiseRuleDoes) {
     std::stable_sort(names.begin(), names.end(),
                      [](const std::string& a, const std::string& b) { return precedesInNameOrder(a, b); });
     EXPECT_EQ(listed, names);
+}
+
+// The eight-byte fold agrees with the byte rule for every byte, in every position,
+// beside neighbours that could carry into it.
+TEST(NameOrder, FoldsEightBytesAtOnceAsTheByteRuleDoes) {
+    for (unsigned value = 0; value < 256; ++value) {
+        for (const unsigned neighbour : {0x00u, 0x7Fu, 0x80u, 0xFFu, unsigned{'a'}, unsigned{'z'}}) {
+            for (unsigned position = 0; position < 8; ++position) {
+                unsigned char bytes[8];
+                std::fill(std::begin(bytes), std::end(bytes), static_cast<unsigned char>(neighbour));
+                bytes[position] = static_cast<unsigned char>(value);
+                std::uint64_t word;
+                std::memcpy(&word, bytes, sizeof word);
+                word = asciiUpperWord(word);
+                unsigned char folded[8];
+                std::memcpy(folded, &word, sizeof word);
+                for (unsigned i = 0; i < 8; ++i)
+                    ASSERT_EQ(folded[i], static_cast<unsigned char>(asciiUpper(static_cast<char>(bytes[i]))))
+                        << "byte " << value << " at " << position << " beside " << neighbour;
+            }
+        }
+    }
 }
 
 }  // namespace
