@@ -86,6 +86,7 @@ public:
     std::uint64_t size() const override { return size_; }
     FileId id() const override { return id_; }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
+        if (broken_) return std::nullopt;
         for (;;) {
             const ssize_t got = ::read(fd_, buffer, capacity);
             if (got >= 0) {
@@ -98,12 +99,20 @@ public:
     }
     bool readReachedEnd() const override { return atEnd_; }
     int descriptor() const { return fd_; }
+    // Steps back over `count` bytes already taken. Should that ever fail, every later
+    // read fails too, so no byte is silently skipped.
+    bool rewind(std::size_t count) {
+        if (::lseek(fd_, -static_cast<off_t>(count), SEEK_CUR) >= 0) return true;
+        broken_ = true;
+        return false;
+    }
 
 private:
     int fd_;
     std::uint64_t size_;
     FileId id_;
     bool atEnd_ = false;
+    bool broken_ = false;
 };
 
 class PosixOutput final : public OutputFile {
@@ -139,8 +148,9 @@ public:
     std::optional<std::uint64_t> copyFrom(InputFile& input, std::uint64_t count) override {
 #ifdef __linux__
         // Only into a file of our own: standard output is written as it always was.
-        const auto* from = dynamic_cast<const PosixInput*>(&input);
+        auto* from = dynamic_cast<PosixInput*>(&input);
         if (!owned_ || !from) return std::nullopt;
+        if (const std::optional<std::uint64_t> spliced = spliceFrom(*from, count)) return spliced;
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, MAX_SYSTEM_COPY));
         for (;;) {
             const ssize_t copied = ::copy_file_range(from->descriptor(), nullptr, fd_, nullptr, chunk, 0);
@@ -157,6 +167,54 @@ public:
 private:
     // What one system copy is asked for: within ssize_t on every build.
     static constexpr std::uint64_t MAX_SYSTEM_COPY = std::uint64_t{1} << 30;
+
+#ifdef __linux__
+    // The data of an entry starts wherever its header ends, seldom where a page of the
+    // output does. copy_file_range then moves it in small steps that each straddle a
+    // page (on ext4 half as fast again as cat's copy of the same file); a splice through
+    // a large pipe moves it a megabyte at a time, as fast as cat. Nothing when the pipe
+    // cannot be had (the caller then asks copy_file_range), else the bytes copied.
+    std::optional<std::uint64_t> spliceFrom(PosixInput& from, std::uint64_t count) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+        const PipeEnds pipe{ends[0], ends[1]};
+        const int capacity = ::fcntl(pipe.write, F_SETPIPE_SZ, SPLICE_PIPE_SIZE);
+        if (capacity < SPLICE_PIPE_SIZE) return std::nullopt;
+        std::uint64_t copied = 0;
+        while (copied < count) {
+            const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count - copied, SPLICE_PIPE_SIZE));
+            const ssize_t taken = ::splice(from.descriptor(), nullptr, pipe.write, nullptr, chunk, SPLICE_F_MOVE);
+            if (taken < 0 && errno == EINTR) continue;
+            if (taken < 0 && copied == 0) return std::nullopt;  // perhaps no splice from this file system
+            if (taken <= 0) break;  // the end, or a failure the ordinary copy will meet
+            auto left = static_cast<std::size_t>(taken);
+            while (left > 0) {
+                const ssize_t put = ::splice(pipe.read, nullptr, fd_, nullptr, left, SPLICE_F_MOVE);
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) {
+                    // The output refused the rest: the input gives those bytes back, so
+                    // the ordinary copy goes on from the first byte not written.
+                    if (!from.rewind(left)) return std::nullopt;
+                    return copied;
+                }
+                left -= static_cast<std::size_t>(put);
+                copied += static_cast<std::uint64_t>(put);
+            }
+        }
+        return copied;
+    }
+
+    static constexpr int SPLICE_PIPE_SIZE = 1 << 20;  // what an unprivileged process may have by default
+
+    struct PipeEnds {
+        int read;
+        int write;
+        ~PipeEnds() {
+            ::close(read);
+            ::close(write);
+        }
+    };
+#endif
 
     bool failed() {
         error_ = std::strerror(errno);

@@ -1,6 +1,7 @@
 // Inputs that change under the real tool. The tool is held at a known point by not
 // reading its standard output (a pipe): once the walk has listed the files, or in
 // the middle of copying one, the test changes the tree and lets the tool go on.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +128,7 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
             << c.what << ": the bytes copied are not the file's";
     }
 #ifdef __linux__
+    dir.writeFile("in.big", big);
     // On Linux the system does copy between two regular files, so the cases above
     // took that path rather than the buffer's.
     const std::unique_ptr<InputFile> input = realFileSystem().openInput(dir.path() + "/in.big");
@@ -135,6 +137,24 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     EXPECT_EQ(created.file->copyFrom(*input, 1000), std::optional<std::uint64_t>(1000));
     EXPECT_FALSE(realFileSystem().standardOutput().copyFrom(*input, 1000).has_value())
         << "standard output is written as before";
+
+    // An output that takes only part of a copy (here up to a file-size limit) leaves
+    // the input at the first byte it did not take, for the ordinary copy to go on from.
+    const std::unique_ptr<InputFile> again = realFileSystem().openInput(dir.path() + "/in.big");
+    const CreatedOutput limited = realFileSystem().createOutput(dir.path() + "/limited.bin");
+    ASSERT_TRUE(again && limited.file);
+    struct rlimit previous;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    struct rlimit limit = previous;
+    limit.rlim_cur = 3 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const std::optional<std::uint64_t> copied = limited.file->copyFrom(*again, BIG_SIZE);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ASSERT_TRUE(copied.has_value());
+    EXPECT_EQ(*copied, std::uint64_t{3} << 20);
+    std::string next(4096, '\0');
+    ASSERT_EQ(again->read(&next[0], next.size()), std::optional<std::size_t>(next.size()));
+    EXPECT_TRUE(next == big.substr(static_cast<std::size_t>(*copied), next.size())) << "bytes were skipped";
 #endif
 }
 
