@@ -23,13 +23,14 @@ void RADUza::initHeader() {
 // Writes the header as the caller set it; HeaderSize and headerPad are the
 // caller's to keep consistent with the fields. The caller flushes.
 void RADUza::writeHeader() {
-    headerBytes_.clear();
-    appendHeaderStart(headerBytes_, hdr);
-    out->put(headerBytes_.data(), headerBytes_.size());
+    const std::size_t startBytes = headerStartBytes(hdr);
+    if (headerBytes_.size() < startBytes) headerBytes_.resize(startBytes);
+    encodeHeaderStart(&headerBytes_[0], hdr);
+    out->put(headerBytes_.data(), startBytes);
     putPadding(static_cast<std::uint32_t>(headerPad), MSG_PAD_HEADER);
-    headerBytes_.clear();
-    appendHeaderEnd(headerBytes_, hdr);
-    out->put(headerBytes_.data(), headerBytes_.size());
+    char end[RES_HEADER_END_BYTES];
+    encodeHeaderEnd(end, hdr);
+    out->put(end, sizeof end);
 }
 
 // Zero bytes of padding, each reported when asked for.

@@ -4,17 +4,19 @@
 
 #include "platform/text.h"
 
-void appendLittleEndian16(std::string& bytes, std::uint16_t value) {
-    bytes.push_back(static_cast<char>(value & 0xFF));
-    bytes.push_back(static_cast<char>(value >> 8));
-}
-
-void appendLittleEndian32(std::string& bytes, std::uint32_t value) {
-    appendLittleEndian16(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
-    appendLittleEndian16(bytes, static_cast<std::uint16_t>(value >> 16));
-}
-
 namespace {
+
+// Each writes a value at `out` as little-endian bytes and returns the byte after it.
+char* putLittleEndian16(char* out, std::uint16_t value) {
+    out[0] = static_cast<char>(value & 0xFF);
+    out[1] = static_cast<char>(value >> 8);
+    return out + 2;
+}
+
+char* putLittleEndian32(char* out, std::uint32_t value) {
+    return putLittleEndian16(putLittleEndian16(out, static_cast<std::uint16_t>(value & 0xFFFF)),
+                             static_cast<std::uint16_t>(value >> 16));
+}
 
 // Plain ASCII is every unit's own byte on both platforms; most names are, and they
 // are written without a conversion.
@@ -73,26 +75,24 @@ std::string_view nameAsWritten(std::string_view name, std::string& storage) {
     return storage;
 }
 
-void appendNameOrId(std::string& bytes, const NameOrId& cell) {
-    if (cell.isOrdinal) {
-        appendLittleEndian16(bytes, RES_ORDINAL_MARKER);
-        appendLittleEndian16(bytes, cell.ordinal);
-        return;
-    }
+namespace {
+
+// Writes the type or name field, fieldBytes(cell) of them, at `out`: the ordinal form,
+// or UTF-16LE text and a zero unit. Returns the byte after it.
+char* putNameOrId(char* out, const NameOrId& cell) {
+    if (cell.isOrdinal) return putLittleEndian16(putLittleEndian16(out, RES_ORDINAL_MARKER), cell.ordinal);
     if (isAscii(cell.text)) {
-        const std::size_t start = bytes.size();
-        bytes.resize(start + 2 * (cell.text.size() + 1), '\0');
-        char* unit = &bytes[start];
         for (char c : cell.text) {
-            *unit = c;
-            unit += 2;
+            *out++ = c;
+            *out++ = '\0';
         }
-        return;
+    } else {
+        for (char16_t unit : unitsOf(cell.text)) out = putLittleEndian16(out, static_cast<std::uint16_t>(unit));
     }
-    const std::u16string wide = unitsOf(cell.text);
-    for (char16_t unit : wide) appendLittleEndian16(bytes, static_cast<std::uint16_t>(unit));
-    appendLittleEndian16(bytes, 0);
+    return putLittleEndian16(out, 0);
 }
+
+}  // namespace
 
 std::uint32_t fieldBytes(const NameOrId& cell) {
     if (cell.isOrdinal) return RES_ORDINAL_FIELD_BYTES;
@@ -105,17 +105,19 @@ HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldB
     return HeaderLayout{unpadded + paddingFor(unpadded), paddingFor(unpadded)};
 }
 
-void appendHeaderStart(std::string& bytes, const ResHeader& header) {
-    appendLittleEndian32(bytes, header.DataSize);
-    appendLittleEndian32(bytes, header.HeaderSize);
-    appendNameOrId(bytes, *header.Type);
-    appendNameOrId(bytes, *header.Name);
+std::size_t headerStartBytes(const ResHeader& header) {
+    return 2 * sizeof(std::uint32_t) + fieldBytes(*header.Type) + fieldBytes(*header.Name);
 }
 
-void appendHeaderEnd(std::string& bytes, const ResHeader& header) {
-    const std::uint32_t fields[] = {header.DataVersion, header.MemoryFlags | std::uint32_t{header.LanguageId} << 16,
-                                    header.Version, header.Characteristics};
-    char end[sizeof fields];
-    for (std::size_t i = 0; i < sizeof end; ++i) end[i] = static_cast<char>(fields[i / 4] >> (8 * (i % 4)));
-    bytes.append(end, sizeof end);
+char* encodeHeaderStart(char* out, const ResHeader& header) {
+    out = putLittleEndian32(out, header.DataSize);
+    out = putLittleEndian32(out, header.HeaderSize);
+    return putNameOrId(putNameOrId(out, *header.Type), *header.Name);
+}
+
+char* encodeHeaderEnd(char* out, const ResHeader& header) {
+    out = putLittleEndian32(out, header.DataVersion);
+    out = putLittleEndian16(out, header.MemoryFlags);
+    out = putLittleEndian16(out, header.LanguageId);
+    return putLittleEndian32(putLittleEndian32(out, header.Version), header.Characteristics);
 }

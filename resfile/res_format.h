@@ -2,6 +2,7 @@
 // record that mirrors one entry's header on disk.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,12 +47,7 @@ struct ResHeader {
     const NameOrId* Name = nullptr;
 };
 
-// Appends `value` as little-endian bytes.
-void appendLittleEndian16(std::string& bytes, std::uint16_t value);
-void appendLittleEndian32(std::string& bytes, std::uint32_t value);
-
-// Appends the type or name field as written: the ordinal form, or UTF-16LE text and a zero unit.
-void appendNameOrId(std::string& bytes, const NameOrId& cell);
+// The bytes of the type or name field as written: the ordinal form, or UTF-16LE text and a zero unit.
 std::uint32_t fieldBytes(const NameOrId& cell);
 // A text name as the file holds it (its UTF-16 units, written here as UTF-8), so that
 // names that differ in their bytes but not once written compare equal. Plain ASCII
@@ -65,7 +61,10 @@ struct HeaderLayout {
 };
 HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldBytes);
 
-// Appends the header's bytes before the padding (DataSize, HeaderSize, type, name) or
-// after it (DataVersion to Characteristics); the padding itself is the writer's to add.
-void appendHeaderStart(std::string& bytes, const ResHeader& header);
-void appendHeaderEnd(std::string& bytes, const ResHeader& header);
+// The header's bytes before the padding (DataSize, HeaderSize, type, name) and after it
+// (DataVersion to Characteristics), each written at `out`, which is returned past them;
+// the padding itself is the writer's to add.
+std::size_t headerStartBytes(const ResHeader& header);
+char* encodeHeaderStart(char* out, const ResHeader& header);
+inline constexpr std::size_t RES_HEADER_END_BYTES = 16;
+char* encodeHeaderEnd(char* out, const ResHeader& header);

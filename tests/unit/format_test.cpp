@@ -14,10 +14,9 @@ const NameOrId NULL_ID = NameOrId::ofOrdinal(0);
 
 // A header's bytes with `padding` zero bytes between the name and DataVersion.
 std::string headerBytes(const ResHeader& header, std::uint32_t padding) {
-    std::string bytes;
-    appendHeaderStart(bytes, header);
-    bytes.append(padding, '\0');
-    appendHeaderEnd(bytes, header);
+    std::string bytes(headerStartBytes(header) + padding + RES_HEADER_END_BYTES, '\0');
+    char* const end = encodeHeaderEnd(encodeHeaderStart(&bytes[0], header) + padding, header);
+    EXPECT_EQ(end, bytes.data() + bytes.size()) << "the encoders wrote other than they measured";
     return bytes;
 }
 
