@@ -15,6 +15,7 @@
 #include "platform/name_order.h"
 #include "platform/text.h"
 #include "tests/hostile/hostile.h"
+#include "tests/support/fake_run.h"
 #include "tests/hostile/streaming_run_posix.h"
 #include "util/ascii.h"
 
@@ -347,6 +348,32 @@ TEST_F(Hostile, FilesThatExistButCannotBeReachedAreUnreadableNotMissing) {
     EXPECT_EQ(result.output, "Warning: Could not read the file loop; it was not stored.\n"
                              "Warning: Could not read the file ./loop; it was not stored.\n"
                              "Warning: Could not read the file " + tooLong + "; it was not stored.\n");
+}
+
+// Files read from a listing are closed a few dozen at a time, in runs of consecutive
+// descriptors. Descriptors the tool did not open, here kept around free slots that
+// the tool's files take, stay open; no file the tool read is open once the run ends.
+TEST_F(Hostile, FilesAreClosedInBatchesThatNeverTakeAnotherDescriptorWithThem) {
+    for (int i = 0; i < 300; ++i) dir.writeFile("d/f" + std::to_string(1000 + i), std::to_string(i));
+    std::vector<int> kept;
+    std::vector<int> freed;
+    for (int i = 0; i < 12; ++i) {
+        const int fd = ::open("/dev/null", O_RDONLY);
+        ASSERT_GE(fd, 0);
+        (i % 2 == 0 ? kept : freed).push_back(fd);
+    }
+    for (const int fd : freed) ::close(fd);  // slots for the tool, each between two it must not touch
+
+    EXPECT_EQ(runOn(realFileSystem(), {"-q", "-r", "-f", dir.path() + "/out.res", dir.path() + "/d"}), 0);
+    for (const int fd : kept) EXPECT_NE(::fcntl(fd, F_GETFD), -1) << "descriptor " << fd << " was closed by the tool";
+    const std::string inputs = std::filesystem::canonical(dir.path()).string() + "/d/";
+    for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code gone;  // the iterator's own descriptor is closed by now
+        const std::string target = std::filesystem::read_symlink(descriptor.path(), gone).string();
+        EXPECT_NE(target.compare(0, inputs.size(), inputs), 0) << "still open: " << target;
+    }
+    EXPECT_EQ(resFile().entries.size(), 300u);
+    for (const int fd : kept) ::close(fd);
 }
 
 }  // namespace
