@@ -407,6 +407,7 @@ private:
     bool readMatching(const std::string& dir, const std::string& pattern, bool directoriesOnly,
                       SortedEntries& entries) {
         listed_.reset();
+        closes_.closeAll();  // files named one by one may still be held, and a low limit on open files counts them
         DIR* stream = ::opendir(dir.c_str());
         if (!stream) return false;
         std::string path = dir + '/';
