@@ -74,11 +74,7 @@ public:
     // copied (0 when the input has ended), or nothing when the system cannot copy
     // between these two files or either side failed: the caller then copies the
     // ordinary way from where this stopped, and meets any failure itself.
-    virtual std::optional<std::uint64_t> copyFrom(InputFile& input, std::uint64_t count) {
-        (void)input;
-        (void)count;
-        return std::nullopt;
-    }
+    virtual std::optional<std::uint64_t> copyFrom(InputFile& /*input*/, std::uint64_t /*count*/) { return std::nullopt; }
 };
 
 // An output the file system made, or the system's words for why it could not.

@@ -84,8 +84,8 @@ void SortedEntries::add(const char* name, bool isDirectory, bool isHidden, bool 
 
 void SortedEntries::sort() {
     // Sorted beside the first word of each name, most comparisons are settled without
-    // reading a name. The registry of stored names is still empty while a listing is
-    // sorted, so these pairs add nothing to the run's peak memory.
+    // reading a name. The pairs live only while sorting: over one large directory the
+    // registry of stored names is still empty then, so they add nothing to the peak.
     struct Keyed {
         std::uint64_t firstWord;
         std::uintptr_t entry;
