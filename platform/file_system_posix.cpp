@@ -14,6 +14,7 @@
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
+#include "platform/read_ahead_posix.h"
 #include "platform/temporary_files.h"
 #include "platform/wildcard.h"
 
@@ -305,7 +306,12 @@ public:
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         SortedEntries entries;
         if (!readMatching(dir.empty() ? "." : dir, pattern, false, entries)) return false;
-        entries.visitInOrder(visit);
+        entries.sort();
+        {
+            // The walk opens the listed files in this order, as it stores them.
+            const ReadAheadListing readAhead(readAhead_, ::dirfd(listed_.get()), entries);
+            entries.visitInOrder(visit);
+        }
         closes_.closeAll();  // no file read from a listing stays open past it
         return true;
     }
@@ -318,12 +324,16 @@ public:
     }
 
     std::unique_ptr<InputFile> openInput(const std::string& path) override {
-        // Non-blocking so that a FIFO named on the command line cannot hang the open.
-        constexpr int FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-        int fd = openInListedDirectory(path, FLAGS);
+        const char* listedName = nameInListedDirectory(path);
+        if (listedName) {
+            if (std::unique_ptr<InputFile> readAhead = readAhead_.take(listedName)) return readAhead;
+        }
+        int fd = openInListedDirectory(path, listedName);
         if (fd < 0 && errno == EMFILE) {
-            closes_.closeAll();  // the files held for closing may be what the limit counts
-            fd = openInListedDirectory(path, FLAGS);
+            // The files held for closing, and those being read ahead, may be what the limit counts.
+            closes_.closeAll();
+            readAhead_.stop();
+            fd = openInListedDirectory(path, listedName);
         }
         if (fd < 0) return nullptr;
         struct stat st;
@@ -386,15 +396,38 @@ public:
     bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
 private:
-    // A walk opens the files of the directory it has just listed: those are looked
-    // up from the listed directory, still open, not by their whole path again.
-    int openInListedDirectory(const std::string& path, int flags) const {
+    // Non-blocking so that a FIFO named on the command line cannot hang the open.
+    static constexpr int INPUT_FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+    // The name within the directory listed last of a file `path` names there, or null.
+    const char* nameInListedDirectory(const std::string& path) const {
         const std::size_t dirLength = listedPath_.size();
         if (listed_ && path.size() > dirLength + 1 && path[dirLength] == '/' &&
             path.compare(0, dirLength, listedPath_) == 0 && path.find('/', dirLength + 1) == std::string::npos)
-            return ::openat(::dirfd(listed_.get()), path.c_str() + dirLength + 1, flags);
-        return ::open(path.c_str(), flags);
+            return path.c_str() + dirLength + 1;
+        return nullptr;
     }
+
+    // A walk opens the files of the directory it has just listed: those are looked
+    // up from the listed directory, still open, not by their whole path again.
+    int openInListedDirectory(const std::string& path, const char* listedName) const {
+        if (listedName) return ::openat(::dirfd(listed_.get()), listedName, INPUT_FLAGS);
+        return ::open(path.c_str(), INPUT_FLAGS);
+    }
+
+    // Reads ahead for as long as one listing is visited.
+    class ReadAheadListing {
+    public:
+        ReadAheadListing(ReadAhead& readAhead, int directory, const SortedEntries& entries) : readAhead_(readAhead) {
+            readAhead_.start(directory, entries);
+        }
+        ~ReadAheadListing() { readAhead_.stop(); }
+        ReadAheadListing(const ReadAheadListing&) = delete;
+        ReadAheadListing& operator=(const ReadAheadListing&) = delete;
+
+    private:
+        ReadAhead& readAhead_;
+    };
 
     struct CloseDirectory {
         void operator()(DIR* stream) const { ::closedir(stream); }
@@ -459,6 +492,7 @@ private:
     PosixOutput stdout_;
     PosixOutput stderr_;
     DeferredCloses closes_;
+    ReadAhead readAhead_{INPUT_FLAGS};
     UniqueNames uniqueNames_{processSeed()};
     std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
     std::string listedPath_;

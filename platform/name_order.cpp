@@ -83,6 +83,8 @@ void SortedEntries::add(const char* name, bool isDirectory, bool isHidden, bool 
 }
 
 void SortedEntries::sort() {
+    if (sorted_) return;
+    sorted_ = true;
     // Sorted beside the first word of each name, most comparisons are settled without
     // reading a name. The pairs live only while sorting: over one large directory the
     // registry of stored names is still empty then, so they add nothing to the peak.
@@ -100,6 +102,10 @@ void SortedEntries::sort() {
     std::size_t i = 0;
     for (const Keyed& k : keyed) entries_[i++] = k.entry;
 }
+
+const char* SortedEntries::nameAt(std::size_t index) const { return nameOf(entries_[index]); }
+
+bool SortedEntries::isDirectoryAt(std::size_t index) const { return (entries_[index] & ENTRY_DIRECTORY) != 0; }
 
 void SortedEntries::visitInOrder(const EntryVisitor& visit) {
     sort();

@@ -28,12 +28,17 @@ public:
 
     // `name` is NUL-terminated, as directory listings deliver it.
     void add(const char* name, bool isDirectory, bool isHidden, bool isSystem);
+    // Puts the entries in name order; adding more afterwards is not allowed.
+    void sort();
     // Sorts, then visits the entries in name order until `visit` returns false.
     void visitInOrder(const EntryVisitor& visit);
     std::size_t size() const { return entries_.size(); }
+    // Entry `index` of the order; once sorted, other threads may read these too.
+    const char* nameAt(std::size_t index) const;
+    bool isDirectoryAt(std::size_t index) const;
 
 private:
-    void sort();
+    bool sorted_ = false;
 
     Arena names_;
     // Each is the address of a name, zero-padded to whole 8-byte words so that names

@@ -285,6 +285,30 @@ TEST_F(Hostile, ConcurrentRunsWritingOneResourceFileEachLeaveAWholeOne) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
+// So low a limit on open files that the files held for closing, and those read
+// ahead of the walk, would use it up: they give way, and every file is stored.
+TEST_F(Hostile, ALowLimitOnOpenFilesStillStoresEveryFileOfLargeListings) {
+    std::vector<std::string> expected;
+    std::vector<std::string> contents;
+    for (const std::string sub : {"a", "b", "c"}) {
+        for (int i = 0; i < 200; ++i) {
+            const std::string path = "d/" + sub + "/f" + std::to_string(100 + i);
+            contents.push_back(path + std::string(static_cast<std::size_t>(i), '.'));
+            dir.writeFile(path, contents.back());
+            expected.push_back(upperAscii(path));
+        }
+    }
+    const ToolResult result =
+        runProgram({"sh", "-c", "ulimit -n 8 && exec \"$0\" -q -r -f out.res d", toolPath()}, dir.path());
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.output, "");
+    const ResFile file = resFile();
+    EXPECT_EQ(entryNames(file), expected);
+    std::vector<std::string> stored;
+    for (const ResEntry& entry : file.entries) stored.push_back(entry.data);
+    EXPECT_EQ(stored, contents);
+}
+
 TEST_F(Hostile, AFileSizeLimitIsAWriteFailureThatKeepsThePreviousFile) {
     dir.writeFile("big.bin", std::string(3 << 20, 'b'));
     dir.writeFile("out.res", "previous");

@@ -1,8 +1,10 @@
-// The platform's listing of subdirectories against its full listing, on the real
-// file system: the same directories, flags and order, and no files.
+// The platform's listings on the real file system: the listing of subdirectories
+// against the full listing (the same directories, flags and order, and no files),
+// and the files of a large listing opened while it is visited.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "platform/file_system.h"
 #include "tests/support/temp_dir.h"
@@ -41,6 +43,92 @@ TEST(Listing, SubdirectoriesAreTheDirectoriesOfTheFullListingInItsOrder) {
     EXPECT_EQ(visits, 2);
     EXPECT_FALSE(fs.enumerateSubdirectories(platformPath({dir.path(), "missing"}), [](const DirEntry&) { return true; }));
     EXPECT_FALSE(fs.enumerateSubdirectories(platformPath({dir.path(), "b.txt"}), [](const DirEntry&) { return true; }));
+}
+
+// Sizes from empty to beyond the largest file read ahead; the bytes name the file
+// and its directory.
+std::string contentOf(const std::string& directory, int file) {
+    const std::size_t size = static_cast<std::size_t>(file) * 331 % 20000;
+    std::string content;
+    while (content.size() < size) content += "<" + directory + std::to_string(file) + ":" + std::to_string(content.size()) + ">";
+    content.resize(size);
+    return content;
+}
+
+std::string fileName(int file) {
+    std::string digits = std::to_string(file);
+    return "f" + std::string(3 - digits.size(), '0') + digits;
+}
+
+// Reads the whole input in uneven pieces, as the copy does; the end is where a read
+// fell short and the file's own size says.
+void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const std::string& expected) {
+    ASSERT_NE(input, nullptr) << path;
+    EXPECT_EQ(input->size(), expected.size()) << path;
+    EXPECT_EQ(input->id(), fs.fileId(path)) << path;
+    std::string read;
+    char buffer[4099];
+    for (;;) {
+        const std::optional<std::size_t> got = input->read(buffer, sizeof buffer);
+        ASSERT_TRUE(got.has_value()) << path;
+        read.append(buffer, *got);
+        if (*got == 0 || input->readReachedEnd()) break;
+    }
+    EXPECT_EQ(read, expected) << path;
+}
+
+// The files of a listing too large to be read one by one may be read ahead of the
+// visit. However the visitor goes (every file, some of them, a file out of turn, one
+// held while a hundred more open, a stop half way), each file it opens gives its own
+// bytes, size and identity; and the next listing, of another directory, its own.
+TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens) {
+    constexpr int FILES = 300;
+    // The second directory holds fewer files than are read ahead at once.
+    const std::string directories[2] = {"d", "e"};
+    const int files[2] = {FILES, 40};
+    TempDir dir;
+    for (int d = 0; d < 2; ++d) {
+        const std::string& directory = directories[d];
+        for (int file = 0; file < files[d]; ++file) {
+            dir.writeFile(directory + "/" + fileName(file), contentOf(directory, file));
+            if (file % 37 == 0) dir.makeDirectory(directory + "/" + fileName(file) + "dir");
+        }
+    }
+    FileSystem& fs = realFileSystem();
+    enum Visitor { EVERY_FILE, EVERY_THIRD, RUNS_PASSED_OVER, ONE_OUT_OF_TURN, HOLDS_ONE, STOPS_HALF_WAY, VISITORS };
+    for (int round = 0; round < 2 * 2 * VISITORS; ++round) {
+        const std::string& directory = directories[round % 2];
+        const auto visitor = static_cast<Visitor>(round / 2 % VISITORS);
+        const std::string listed = platformPath({dir.path(), directory});
+        const auto pathOf = [&](int file) { return platformPath({listed, fileName(file)}); };
+        const auto expectOpens = [&](int file, InputFile* input) {
+            expectFile(fs, pathOf(file), input, contentOf(directory, file));
+        };
+        std::unique_ptr<InputFile> held;
+        int heldFile = -1;
+        int opened = 0;
+        ASSERT_TRUE(fs.enumerate(listed, "*.*", [&](const DirEntry& entry) {
+            if (entry.isDirectory) return true;
+            const int file = std::stoi(entry.name.substr(1));
+            const bool open = visitor == EVERY_FILE || visitor == STOPS_HALF_WAY ||
+                              (visitor == HOLDS_ONE && file % 100 != 0) || (visitor == EVERY_THIRD && file % 3 == 0) ||
+                              (visitor == RUNS_PASSED_OVER && file / 70 % 2 == 0) ||
+                              (visitor == ONE_OUT_OF_TURN && file != 250);
+            if (open) {
+                expectOpens(file, fs.openInput(pathOf(file)).get());
+                ++opened;
+            }
+            if (visitor == ONE_OUT_OF_TURN && file == 100) expectOpens(250, fs.openInput(pathOf(250)).get());
+            if (visitor == HOLDS_ONE && file % 100 == 0) {
+                if (held) expectOpens(heldFile, held.get());
+                held = fs.openInput(pathOf(file));
+                heldFile = file;
+            }
+            return !(visitor == STOPS_HALF_WAY && file == FILES / 2);
+        }));
+        if (held) expectOpens(heldFile, held.get());
+        EXPECT_GT(opened, 0);
+    }
 }
 
 }  // namespace

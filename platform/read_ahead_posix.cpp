@@ -1,0 +1,252 @@
+#include "platform/read_ahead_posix.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+unsigned usableCores() {
+#ifdef __linux__
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    return std::thread::hardware_concurrency();
+}
+
+void pauseBriefly() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
+
+// A file read ahead, as the walk reads it: from the slot, which stays the walk's
+// until this is gone.
+class ReadAhead::Input final : public InputFile {
+public:
+    Input(ReadAhead& owner, std::size_t entry, const Slot& slot)
+        : owner_(owner), entry_(entry), entriesBefore_(owner.entriesBefore_), slot_(slot) {}
+    ~Input() override {
+        if (owner_.entriesBefore_ != entriesBefore_) return;  // a later listing has begun
+        owner_.handedOut_ = false;
+        owner_.giveBackBefore(entry_ + 1);
+    }
+    std::uint64_t size() const override { return slot_.size; }
+    FileId id() const override { return slot_.id; }
+    std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
+        const std::size_t count = std::min(capacity, slot_.data.size() - delivered_);
+        if (count > 0) std::memcpy(buffer, slot_.data.data() + delivered_, count);
+        delivered_ += count;
+        atEnd_ = count < capacity;
+        return count;
+    }
+    bool readReachedEnd() const override { return atEnd_; }
+
+private:
+    ReadAhead& owner_;
+    std::size_t entry_;
+    std::uint64_t entriesBefore_;
+    const Slot& slot_;
+    std::size_t delivered_ = 0;
+    bool atEnd_ = false;
+};
+
+ReadAhead::ReadAhead(int openFlags) : openFlags_(openFlags) {}
+
+ReadAhead::~ReadAhead() {
+    stop();
+    if (!thread_.joinable()) return;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void ReadAhead::start(int directory, const SortedEntries& entries) {
+    stop();
+    if (unavailable_ || entries.size() < MIN_ENTRIES || !startThread()) return;
+    directory_ = directory;
+    entries_ = &entries;
+    entriesBefore_ += count_;
+    count_ = entries.size();
+    next_ = 0;
+    handedOut_ = false;
+    nextClaim_.store(0);
+    released_.store(0);
+    stopping_.store(false);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        listing_ = true;
+        wakeAt_.store(0);
+    }
+    wake_.notify_one();
+    active_ = true;
+}
+
+void ReadAhead::stop() {
+    if (!active_) return;
+    active_ = false;
+    stopping_.store(true);
+    std::unique_lock<std::mutex> lock(mutex_);
+    listing_ = false;
+    idle_.wait(lock, [&] { return !working_; });
+}
+
+std::unique_ptr<InputFile> ReadAhead::take(const char* name) {
+    if (!active_ || handedOut_) return nullptr;
+    // The walk opens the listed files in order, passing over a few.
+    std::size_t entry = next_;
+    while (entry < count_ && (entries_->isDirectoryAt(entry) || std::strcmp(entries_->nameAt(entry), name) != 0))
+        ++entry;
+    if (entry == count_) return nullptr;
+    // Not claimed yet, the file is the caller's to open, and those passed over are nobody's.
+    std::size_t claimed = nextClaim_.load(std::memory_order_acquire);
+    while (claimed <= entry && !nextClaim_.compare_exchange_weak(claimed, entry + 1, std::memory_order_acq_rel)) {
+    }
+    const std::size_t firstUnclaimed = std::min(claimed, entry + 1);
+    // A slot is given back only once no thread writes to it.
+    for (std::size_t passed = next_; passed < firstUnclaimed; ++passed) awaitEntry(passed);
+    next_ = entry + 1;
+    Slot& slot = slots_[entry % WINDOW];
+    if (firstUnclaimed > entry && slot.stamp.load(std::memory_order_acquire) == stamp(entry, READY)) {
+        giveBackBefore(entry);
+        handedOut_ = true;
+        return std::make_unique<Input>(*this, entry, slot);
+    }
+    giveBackBefore(entry + 1);
+    return nullptr;
+}
+
+bool ReadAhead::claim(std::size_t& entry) {
+    std::size_t next = nextClaim_.load(std::memory_order_relaxed);
+    for (;;) {
+        if (next >= count_ || next >= released_.load(std::memory_order_acquire) + WINDOW ||
+            stopping_.load(std::memory_order_relaxed))
+            return false;
+        if (nextClaim_.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+            entry = next;
+            return true;
+        }
+    }
+}
+
+void ReadAhead::readEntry(std::size_t entry) {
+    Slot& slot = slots_[entry % WINDOW];
+    const bool read = !entries_->isDirectoryAt(entry) && readFile(entries_->nameAt(entry), slot);
+    slot.stamp.store(stamp(entry, read ? READY : LEFT_TO_WALK));
+    if (walkWaits_.load()) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        done_.notify_one();
+    }
+}
+
+// Reads the file whole, or leaves it to the walk: anything not small and regular,
+// and anything that went otherwise than planned (the walk then meets it as it is).
+bool ReadAhead::readFile(const char* name, Slot& slot) const {
+    const int fd = ::openat(directory_, name, openFlags_);
+    if (fd < 0) return false;
+    bool whole = false;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(MAX_FILE_SIZE)) {
+        const auto size = static_cast<std::size_t>(st.st_size);
+        // One byte more than the size: a file that has grown since fills it.
+        slot.data.resize(size + 1);
+        ssize_t got;
+        do got = ::read(fd, &slot.data[0], size + 1);
+        while (got < 0 && errno == EINTR);
+        whole = got == static_cast<ssize_t>(size);
+        slot.data.resize(size);
+        slot.size = size;
+        slot.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+    ::close(fd);
+    return whole;
+}
+
+bool ReadAhead::isDone(std::size_t entry) const {
+    const std::uint64_t now = slots_[entry % WINDOW].stamp.load();
+    return now == stamp(entry, READY) || now == stamp(entry, LEFT_TO_WALK);
+}
+
+void ReadAhead::awaitEntry(std::size_t entry) {
+    for (unsigned spins = 0; !isDone(entry); ++spins) {
+        std::size_t later;
+        if (claim(later)) {
+            readEntry(later);
+        } else if (spins < SPINS_BEFORE_SLEEP) {
+            pauseBriefly();
+        } else {
+            // The other thread waits for the disk, or for a core: sleep until it is done.
+            std::unique_lock<std::mutex> lock(mutex_);
+            walkWaits_.store(true);
+            done_.wait(lock, [&] { return isDone(entry); });
+            walkWaits_.store(false);
+        }
+    }
+}
+
+void ReadAhead::giveBackBefore(std::size_t end) {
+    if (end <= released_.load(std::memory_order_relaxed)) return;
+    released_.store(end);
+    // The thread waits for half the window, not for every slot.
+    if (threadWaits_.load() && end >= wakeAt_.load()) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        wake_.notify_one();
+    }
+}
+
+bool ReadAhead::startThread() {
+    if (thread_.joinable()) return true;
+    if (usableCores() < 2) {
+        unavailable_ = true;  // the walk would only wait for its own core
+        return false;
+    }
+    try {
+        thread_ = std::thread([this] { runThread(); });
+    } catch (const std::system_error&) {
+        unavailable_ = true;
+        return false;
+    }
+    return true;
+}
+
+void ReadAhead::runThread() {
+    // Signals are the walk's thread's to handle.
+    sigset_t every;
+    sigfillset(&every);
+    ::pthread_sigmask(SIG_BLOCK, &every, nullptr);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        threadWaits_.store(true);
+        wake_.wait(lock, [&] {
+            return quit_ || (listing_ && !stopping_.load() && nextClaim_.load() < count_ &&
+                             released_.load() >= wakeAt_.load());
+        });
+        threadWaits_.store(false);
+        if (quit_) return;
+        working_ = true;
+        lock.unlock();
+        std::size_t entry;
+        while (claim(entry)) readEntry(entry);
+        lock.lock();
+        working_ = false;
+        idle_.notify_all();
+        // With the window full, go on once half of it is free; with the listing all
+        // claimed or stopped, only the next listing wakes the thread.
+        const std::size_t claimed = nextClaim_.load();
+        const bool windowFull = listing_ && !stopping_.load() && claimed < count_;
+        wakeAt_.store(windowFull ? claimed - WINDOW / 2 : NEVER);
+    }
+}

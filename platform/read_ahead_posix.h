@@ -1,0 +1,111 @@
+// Reading the small files of a large directory listing ahead of the walk, on a
+// second thread, while the walk stores the files before them. A file is still read
+// whole, its size and identity taken from the open file, and at most WINDOW entries
+// before the walk reaches it; the walk still sees every file in name order.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/file_system.h"
+#include "platform/name_order.h"
+
+class ReadAhead {
+public:
+    // Entries a file may be read before the walk reaches it.
+    static constexpr std::size_t WINDOW = 64;
+    // Larger files are left to the walk, which copies them straight into the output.
+    static constexpr std::size_t MAX_FILE_SIZE = 16 * 1024;
+    // Below this many entries a listing is read by the walk alone: waking the thread
+    // would cost more than it saves.
+    static constexpr std::size_t MIN_ENTRIES = 32;
+    // Pauses the walk spins for an entry the other thread is reading before it sleeps.
+    static constexpr unsigned SPINS_BEFORE_SLEEP = 4096;
+
+    // `openFlags` are those the walk opens its inputs with.
+    explicit ReadAhead(int openFlags);
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Starts reading the files among `entries`, sorted, in the directory open as
+    // `directory`. Both must stay as they are until stop().
+    void start(int directory, const SortedEntries& entries);
+    // The listed file `name`, read ahead; null when it was not, and the caller opens
+    // it itself: larger files, files that failed or changed while read, files not
+    // reached yet, and names out of the listing's order.
+    std::unique_ptr<InputFile> take(const char* name);
+    // Ends the listing's read-ahead: once this returns no file of it is open or being
+    // read, and take() hands out nothing more.
+    void stop();
+
+private:
+    enum State : std::uint64_t { READY, LEFT_TO_WALK };
+    static constexpr std::uint64_t STATE_BITS = 1;
+    // An entry done with, numbered across listings, so that no stamp left by an
+    // earlier listing passes for one of this listing's entries.
+    std::uint64_t stamp(std::size_t entry, State state) const {
+        return (entriesBefore_ + entry) << STATE_BITS | state;
+    }
+    static constexpr std::uint64_t NO_ENTRY = ~std::uint64_t{0};
+
+    // One file read ahead. `stamp` names the entry it holds once that is done with;
+    // until then only the thread that claimed the entry touches the rest.
+    struct Slot {
+        std::atomic<std::uint64_t> stamp{NO_ENTRY};
+        std::string data;
+        std::uint64_t size = 0;
+        FileId id;
+    };
+    class Input;
+
+    bool claim(std::size_t& entry);
+    void readEntry(std::size_t entry);
+    bool readFile(const char* name, Slot& slot) const;
+    // Waits until `entry`, claimed, is done with, reading later ones meanwhile.
+    void awaitEntry(std::size_t entry);
+    bool isDone(std::size_t entry) const;
+    // Hands the slots of the entries before `end` back for later ones.
+    void giveBackBefore(std::size_t end);
+    void runThread();
+    bool startThread();
+
+    const int openFlags_;
+    Slot slots_[WINDOW];
+
+    // Set by start() while no other thread reads them.
+    int directory_ = -1;
+    const SortedEntries* entries_ = nullptr;
+    std::size_t count_ = 0;
+    std::uint64_t entriesBefore_ = 0;  // in the listings read ahead before this one
+    bool active_ = false;
+    // Only the walk's thread uses these.
+    std::size_t next_ = 0;  // the first entry the walk may still take
+    bool handedOut_ = false;  // an Input is alive: its slot must stay as it is
+
+    std::atomic<std::size_t> nextClaim_{0};
+    std::atomic<std::size_t> released_{0};  // every entry before it is done with
+    std::atomic<bool> stopping_{false};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;  // the thread: a listing to read, room in the window, or quit
+    std::condition_variable idle_;  // stop(): the thread has left the listing
+    std::condition_variable done_;  // the walk: the entry it waits for is done with
+    bool listing_ = false;
+    bool working_ = false;
+    bool quit_ = false;
+    std::atomic<bool> threadWaits_{false};
+    std::atomic<bool> walkWaits_{false};
+    std::atomic<std::size_t> wakeAt_{0};  // released_ at which the waiting thread is woken
+    static constexpr std::size_t NEVER = ~std::size_t{0};
+    bool unavailable_ = false;  // one core only, or no thread could be started
+    std::thread thread_;
+};
