@@ -304,22 +304,34 @@ public:
     }
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
-        SortedEntries entries;
-        if (!readMatching(dir.empty() ? "." : dir, pattern, false, entries)) return false;
-        entries.sort();
+        std::unique_ptr<SortedEntries> entries = takeLeafListing(dir, pattern);
+        if (!entries) {
+            entries = std::make_unique<SortedEntries>();
+            if (!readMatching(dir.empty() ? "." : dir, pattern, *entries, nullptr)) return false;
+        }
+        entries->sort();
         {
             // The walk opens the listed files in this order, as it stores them.
-            const ReadAheadListing readAhead(readAhead_, ::dirfd(listed_.get()), entries);
-            entries.visitInOrder(visit);
+            const ReadAheadListing readAhead(readAhead_, ::dirfd(listed_.get()), *entries);
+            entries->visitInOrder(visit);
         }
         closes_.closeAll();  // no file read from a listing stays open past it
         return true;
     }
 
     bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override {
-        SortedEntries entries;
-        if (!readMatching(dir, "*.*", true, entries)) return false;
-        entries.visitInOrder(visit);
+        leafListing_.reset();
+        auto everyOther = std::make_unique<SortedEntries>();
+        SortedEntries subdirectories;
+        if (!readMatching(dir, "*.*", *everyOther, &subdirectories)) return false;
+        if (subdirectories.size() == 0) {
+            // A walk asks for the files of a directory right after its subdirectories,
+            // and here nothing lies between: this listing serves that one too.
+            leafListing_ = std::move(everyOther);
+            leafPath_ = dir;
+            return true;
+        }
+        subdirectories.visitInOrder(visit);
         return true;
     }
 
@@ -435,10 +447,12 @@ private:
 
     // Collects the matching entries that are directories or regular files after
     // following links; FIFOs, sockets, devices and dangling links are left out,
-    // since reading them could block forever or fail. With `directoriesOnly`, only
-    // the directories other than "." and "..".
-    bool readMatching(const std::string& dir, const std::string& pattern, bool directoriesOnly,
-                      SortedEntries& entries) {
+    // since reading them could block forever or fail. With `subdirectories`, the
+    // directories other than "." and ".." go there instead.
+    bool readMatching(const std::string& dir, const std::string& pattern, SortedEntries& entries,
+                      SortedEntries* subdirectories) {
+        readAhead_.stop();  // it reads from the directory listed last
+        leafListing_.reset();
         listed_.reset();
         closes_.closeAll();  // files named one by one may still be held, and a low limit on open files counts them
         DIR* stream = ::opendir(dir.c_str());
@@ -448,29 +462,27 @@ private:
         while (const dirent* found = ::readdir(stream)) {
             if (!wildcardMatch(pattern, found->d_name)) continue;
             if (isDotOrDotDot(found->d_name)) {
-                if (!directoriesOnly) entries.add(found->d_name, true, false, false);
+                entries.add(found->d_name, true, false, false);
                 continue;
             }
-            if (directoriesOnly && isPlainFile(found)) continue;
             path.resize(dirLength);
             path += found->d_name;
             bool isDirectory = false;
-            if (!classify(found, path, isDirectory) || (directoriesOnly && !isDirectory)) continue;
-            entries.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
+            if (!classify(found, path, isDirectory)) continue;
+            SortedEntries& into = isDirectory && subdirectories ? *subdirectories : entries;
+            into.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
         }
         listed_.reset(stream);
         listedPath_ = dir;
         return true;
     }
 
-    // True when the entry is known to be a regular file without a stat().
-    static bool isPlainFile(const dirent* found) {
-#ifdef _DIRENT_HAVE_D_TYPE
-        return found->d_type == DT_REG;
-#else
-        (void)found;
-        return false;
-#endif
+    // The listing of `dir` that its listing of subdirectories left, when it is the
+    // whole of what this one would read.
+    std::unique_ptr<SortedEntries> takeLeafListing(const std::string& dir, const std::string& pattern) {
+        std::unique_ptr<SortedEntries> leaf = std::move(leafListing_);
+        if (leaf && (dir != leafPath_ || pattern != "*.*")) leaf.reset();
+        return leaf;
     }
 
     static bool classify(const dirent* found, const std::string& path, bool& isDirectory) {
@@ -496,6 +508,8 @@ private:
     UniqueNames uniqueNames_{processSeed()};
     std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
     std::string listedPath_;
+    std::unique_ptr<SortedEntries> leafListing_;  // a directory without subdirectories, and its path
+    std::string leafPath_;
 };
 
 }  // namespace
