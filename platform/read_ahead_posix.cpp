@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -90,6 +91,7 @@ void ReadAhead::start(int directory, const SortedEntries& entries) {
         const std::lock_guard<std::mutex> lock(mutex_);
         listing_ = true;
         wakeAt_.store(0);
+        listingsStarted_.fetch_add(1);
     }
     wake_.notify_one();
     active_ = true;
@@ -248,5 +250,16 @@ void ReadAhead::runThread() {
         const std::size_t claimed = nextClaim_.load();
         const bool windowFull = listing_ && !stopping_.load() && claimed < count_;
         wakeAt_.store(windowFull ? claimed - WINDOW / 2 : NEVER);
+        if (!windowFull) lingerForNextListing(lock);
     }
+}
+
+// A walk lists its next directory soon after the last. Woken from sleep, the thread
+// would come back only after the walk had read the first files itself.
+void ReadAhead::lingerForNextListing(std::unique_lock<std::mutex>& lock) {
+    const std::uint64_t seen = listingsStarted_.load();
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + LINGER;
+    while (listingsStarted_.load() == seen && std::chrono::steady_clock::now() < until) pauseBriefly();
+    lock.lock();
 }

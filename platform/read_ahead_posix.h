@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,8 @@ public:
     static constexpr std::size_t MIN_ENTRIES = 32;
     // Pauses the walk spins for an entry the other thread is reading before it sleeps.
     static constexpr unsigned SPINS_BEFORE_SLEEP = 4096;
+    // How long the thread waits awake for the next listing before it sleeps.
+    static constexpr std::chrono::microseconds LINGER{200};
 
     // `openFlags` are those the walk opens its inputs with.
     explicit ReadAhead(int openFlags);
@@ -76,6 +79,7 @@ private:
     // Hands the slots of the entries before `end` back for later ones.
     void giveBackBefore(std::size_t end);
     void runThread();
+    void lingerForNextListing(std::unique_lock<std::mutex>& lock);
     bool startThread();
 
     const int openFlags_;
@@ -104,6 +108,7 @@ private:
     bool quit_ = false;
     std::atomic<bool> threadWaits_{false};
     std::atomic<bool> walkWaits_{false};
+    std::atomic<std::uint64_t> listingsStarted_{0};
     std::atomic<std::size_t> wakeAt_{0};  // released_ at which the waiting thread is woken
     static constexpr std::size_t NEVER = ~std::size_t{0};
     bool unavailable_ = false;  // one core only, or no thread could be started
