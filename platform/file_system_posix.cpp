@@ -338,11 +338,17 @@ public:
     std::unique_ptr<InputFile> openInput(const std::string& path) override {
         const char* listedName = nameInListedDirectory(path);
         if (listedName) {
-            if (std::unique_ptr<InputFile> readAhead = readAhead_.take(listedName)) return readAhead;
+            ReadAhead::Taken taken = readAhead_.take(listedName);
+            switch (taken.kind) {
+            case ReadAhead::Taken::READ: return std::move(taken.file);
+            case ReadAhead::Taken::OPENED: return inputFrom(taken.fd, taken.status);
+            case ReadAhead::Taken::NOT_REGULAR: return nullptr;
+            case ReadAhead::Taken::NOT_TAKEN: break;
+            }
         }
         int fd = openInListedDirectory(path, listedName);
         if (fd < 0 && errno == EMFILE) {
-            // The files held for closing, and those being read ahead, may be what the limit counts.
+            // The files held for closing, and those opened ahead, may be what the limit counts.
             closes_.closeAll();
             readAhead_.stop();
             fd = openInListedDirectory(path, listedName);
@@ -353,11 +359,7 @@ public:
             ::close(fd);
             return nullptr;
         }
-#ifdef POSIX_FADV_SEQUENTIAL
-        // Only where read-ahead can matter: for small files it is one system call more.
-        if (st.st_size >= SEQUENTIAL_HINT_MIN_SIZE) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-        return std::make_unique<PosixInput>(fd, st, closes_);
+        return inputFrom(fd, st);
     }
 
     CreatedOutput createOutput(const std::string& path) override {
@@ -408,6 +410,15 @@ public:
     bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
 private:
+    // A regular file opened as `fd`, whose status is `st`.
+    std::unique_ptr<InputFile> inputFrom(int fd, const struct stat& st) {
+#ifdef POSIX_FADV_SEQUENTIAL
+        // Only where read-ahead can matter: for small files it is one system call more.
+        if (st.st_size >= SEQUENTIAL_HINT_MIN_SIZE) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+        return std::make_unique<PosixInput>(fd, st, closes_);
+    }
+
     // Non-blocking so that a FIFO named on the command line cannot hang the open.
     static constexpr int INPUT_FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 

@@ -42,8 +42,10 @@ public:
         owner_.handedOut_ = false;
         owner_.giveBackBefore(entry_ + 1);
     }
-    std::uint64_t size() const override { return slot_.size; }
-    FileId id() const override { return slot_.id; }
+    std::uint64_t size() const override { return slot_.data.size(); }
+    FileId id() const override {
+        return FileId{static_cast<std::uint64_t>(slot_.status.st_dev), static_cast<std::uint64_t>(slot_.status.st_ino)};
+    }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
         const std::size_t count = std::min(capacity, slot_.data.size() - delivered_);
         if (count > 0) std::memcpy(buffer, slot_.data.data() + delivered_, count);
@@ -104,31 +106,58 @@ void ReadAhead::stop() {
     std::unique_lock<std::mutex> lock(mutex_);
     listing_ = false;
     idle_.wait(lock, [&] { return !working_; });
+    for (Slot& slot : slots_) {
+        if (slot.fd >= 0) ::close(slot.fd);
+        slot.fd = -1;
+    }
 }
 
-std::unique_ptr<InputFile> ReadAhead::take(const char* name) {
-    if (!active_ || handedOut_) return nullptr;
+ReadAhead::Taken ReadAhead::take(const char* name) {
+    Taken taken;
+    if (!active_ || handedOut_) return taken;
     // The walk opens the listed files in order, passing over a few.
     std::size_t entry = next_;
     while (entry < count_ && (entries_->isDirectoryAt(entry) || std::strcmp(entries_->nameAt(entry), name) != 0))
         ++entry;
-    if (entry == count_) return nullptr;
+    if (entry == count_) return taken;
     // Not claimed yet, the file is the caller's to open, and those passed over are nobody's.
     std::size_t claimed = nextClaim_.load(std::memory_order_acquire);
     while (claimed <= entry && !nextClaim_.compare_exchange_weak(claimed, entry + 1, std::memory_order_acq_rel)) {
     }
     const std::size_t firstUnclaimed = std::min(claimed, entry + 1);
     // A slot is given back only once no thread writes to it.
-    for (std::size_t passed = next_; passed < firstUnclaimed; ++passed) awaitEntry(passed);
+    for (std::size_t passed = next_; passed < firstUnclaimed; ++passed) {
+        awaitEntry(passed);
+        if (passed != entry) closeUnused(passed);
+    }
     next_ = entry + 1;
     Slot& slot = slots_[entry % WINDOW];
-    if (firstUnclaimed > entry && slot.stamp.load(std::memory_order_acquire) == stamp(entry, READY)) {
+    const std::uint64_t now = firstUnclaimed > entry ? slot.stamp.load(std::memory_order_acquire) : NO_ENTRY;
+    if (now == stamp(entry, READY)) {
         giveBackBefore(entry);
         handedOut_ = true;
-        return std::make_unique<Input>(*this, entry, slot);
+        taken.kind = Taken::READ;
+        taken.file = std::make_unique<Input>(*this, entry, slot);
+        return taken;
+    }
+    if (now == stamp(entry, OPENED)) {
+        taken.kind = Taken::OPENED;
+        taken.fd = slot.fd;
+        taken.status = slot.status;
+        slot.fd = -1;
+    } else if (now == stamp(entry, NOT_REGULAR)) {
+        taken.kind = Taken::NOT_REGULAR;
     }
     giveBackBefore(entry + 1);
-    return nullptr;
+    return taken;
+}
+
+// A large file opened for an entry the walk passed over.
+void ReadAhead::closeUnused(std::size_t entry) {
+    Slot& slot = slots_[entry % WINDOW];
+    if (slot.fd < 0 || slot.stamp.load(std::memory_order_acquire) != stamp(entry, OPENED)) return;
+    ::close(slot.fd);
+    slot.fd = -1;
 }
 
 bool ReadAhead::claim(std::size_t& entry) {
@@ -146,40 +175,44 @@ bool ReadAhead::claim(std::size_t& entry) {
 
 void ReadAhead::readEntry(std::size_t entry) {
     Slot& slot = slots_[entry % WINDOW];
-    const bool read = !entries_->isDirectoryAt(entry) && readFile(entries_->nameAt(entry), slot);
-    slot.stamp.store(stamp(entry, read ? READY : LEFT_TO_WALK));
+    const State state = entries_->isDirectoryAt(entry) ? LEFT_TO_WALK : readFile(entries_->nameAt(entry), slot);
+    slot.stamp.store(stamp(entry, state));
     if (walkWaits_.load()) {
         const std::lock_guard<std::mutex> lock(mutex_);
         done_.notify_one();
     }
 }
 
-// Reads the file whole, or leaves it to the walk: anything not small and regular,
-// and anything that went otherwise than planned (the walk then meets it as it is).
-bool ReadAhead::readFile(const char* name, Slot& slot) const {
+// Opens the file as the walk would, and reads it whole when it is small. Whatever
+// went otherwise than planned is left to the walk, which then meets it as it is.
+ReadAhead::State ReadAhead::readFile(const char* name, Slot& slot) const {
     const int fd = ::openat(directory_, name, openFlags_);
-    if (fd < 0) return false;
-    bool whole = false;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(MAX_FILE_SIZE)) {
-        const auto size = static_cast<std::size_t>(st.st_size);
+    if (fd < 0) return LEFT_TO_WALK;
+    State state = LEFT_TO_WALK;
+    if (::fstat(fd, &slot.status) != 0) {
+        state = LEFT_TO_WALK;
+    } else if (!S_ISREG(slot.status.st_mode)) {
+        state = NOT_REGULAR;  // opened once, as the walk would have, and refused
+    } else if (slot.status.st_size > static_cast<off_t>(MAX_FILE_SIZE)) {
+        slot.fd = fd;
+        return OPENED;
+    } else {
+        const auto size = static_cast<std::size_t>(slot.status.st_size);
         // One byte more than the size: a file that has grown since fills it.
         slot.data.resize(size + 1);
         ssize_t got;
         do got = ::read(fd, &slot.data[0], size + 1);
         while (got < 0 && errno == EINTR);
-        whole = got == static_cast<ssize_t>(size);
         slot.data.resize(size);
-        slot.size = size;
-        slot.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        if (got == static_cast<ssize_t>(size)) state = READY;
     }
     ::close(fd);
-    return whole;
+    return state;
 }
 
 bool ReadAhead::isDone(std::size_t entry) const {
     const std::uint64_t now = slots_[entry % WINDOW].stamp.load();
-    return now == stamp(entry, READY) || now == stamp(entry, LEFT_TO_WALK);
+    return (now >> STATE_BITS) == entriesBefore_ + entry;
 }
 
 void ReadAhead::awaitEntry(std::size_t entry) {

@@ -1,9 +1,11 @@
-// Reading the small files of a large directory listing ahead of the walk, on a
-// second thread, while the walk stores the files before them. A file is still read
-// whole, its size and identity taken from the open file, and at most WINDOW entries
-// before the walk reaches it; the walk still sees every file in name order.
+// Opening the files of a large directory listing ahead of the walk, and reading the
+// small ones, on a second thread while the walk stores the files before them. A file
+// is still opened once, read whole, its size and identity taken from the open file,
+// and at most WINDOW entries before the walk reaches it; the walk still meets every
+// file in name order.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -23,7 +25,7 @@ class ReadAhead {
 public:
     // Entries a file may be read before the walk reaches it.
     static constexpr std::size_t WINDOW = 64;
-    // Larger files are left to the walk, which copies them straight into the output.
+    // Larger files are only opened: the walk copies them straight into the output.
     static constexpr std::size_t MAX_FILE_SIZE = 16 * 1024;
     // Below this many entries a listing is read by the walk alone: waking the thread
     // would cost more than it saves.
@@ -42,17 +44,28 @@ public:
     // Starts reading the files among `entries`, sorted, in the directory open as
     // `directory`. Both must stay as they are until stop().
     void start(int directory, const SortedEntries& entries);
-    // The listed file `name`, read ahead; null when it was not, and the caller opens
-    // it itself: larger files, files that failed or changed while read, files not
-    // reached yet, and names out of the listing's order.
-    std::unique_ptr<InputFile> take(const char* name);
+    // What became of a listed file the walk is about to open.
+    struct Taken {
+        enum Kind {
+            NOT_TAKEN,    // nothing: the walk opens it itself (not reached yet, failed or
+                          // changed while read, or named out of the listing's order)
+            READ,         // `file` holds it, read whole
+            OPENED,       // `fd`, the walk's to close from now on, with its `status`
+            NOT_REGULAR,  // opened, and found no regular file: refused
+        };
+        Kind kind = NOT_TAKEN;
+        std::unique_ptr<InputFile> file;
+        int fd = -1;
+        struct stat status = {};
+    };
+    Taken take(const char* name);
     // Ends the listing's read-ahead: once this returns no file of it is open or being
     // read, and take() hands out nothing more.
     void stop();
 
 private:
-    enum State : std::uint64_t { READY, LEFT_TO_WALK };
-    static constexpr std::uint64_t STATE_BITS = 1;
+    enum State : std::uint64_t { READY, OPENED, NOT_REGULAR, LEFT_TO_WALK };
+    static constexpr std::uint64_t STATE_BITS = 2;
     // An entry done with, numbered across listings, so that no stamp left by an
     // earlier listing passes for one of this listing's entries.
     std::uint64_t stamp(std::size_t entry, State state) const {
@@ -65,14 +78,15 @@ private:
     struct Slot {
         std::atomic<std::uint64_t> stamp{NO_ENTRY};
         std::string data;
-        std::uint64_t size = 0;
-        FileId id;
+        struct stat status = {};
+        int fd = -1;  // an OPENED file not handed out yet
     };
     class Input;
 
     bool claim(std::size_t& entry);
     void readEntry(std::size_t entry);
-    bool readFile(const char* name, Slot& slot) const;
+    State readFile(const char* name, Slot& slot) const;
+    void closeUnused(std::size_t entry);
     // Waits until `entry`, claimed, is done with, reading later ones meanwhile.
     void awaitEntry(std::size_t entry);
     bool isDone(std::size_t entry) const;

@@ -60,6 +60,21 @@ std::string fileName(int file) {
     return "f" + std::string(3 - digits.size(), '0') + digits;
 }
 
+// The files below `directory` (the directories themselves left out) this process
+// has open, where the system lists its descriptors.
+std::vector<std::string> openFilesIn(const std::string& directory) {
+    std::vector<std::string> open;
+    std::error_code unlisted;
+    const std::string below = std::filesystem::canonical(directory).string() + "/";
+    for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd", unlisted)) {
+        std::error_code gone;
+        const std::filesystem::path target = std::filesystem::read_symlink(descriptor.path(), gone);
+        if (target.string().compare(0, below.size(), below) == 0 && !std::filesystem::is_directory(target, gone))
+            open.push_back(target.string());
+    }
+    return open;
+}
+
 // Reads the whole input in uneven pieces, as the copy does; the end is where a read
 // fell short and the file's own size says.
 void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const std::string& expected) {
@@ -80,7 +95,8 @@ void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const
 // The files of a listing too large to be read one by one may be read ahead of the
 // visit. However the visitor goes (every file, some of them, a file out of turn, one
 // held while a hundred more open, a stop half way), each file it opens gives its own
-// bytes, size and identity; and the next listing, of another directory, its own.
+// bytes, size and identity; and the next listing, of another directory, its own. No
+// file stays open once the listings are over.
 TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens) {
     constexpr int FILES = 300;
     // The second directory holds fewer files than are read ahead at once.
@@ -129,6 +145,7 @@ TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens)
         if (held) expectOpens(heldFile, held.get());
         EXPECT_GT(opened, 0);
     }
+    EXPECT_EQ(openFilesIn(dir.path()), std::vector<std::string>{});
 }
 
 }  // namespace
