@@ -310,8 +310,10 @@ public:
             if (!readMatching(dir.empty() ? "." : dir, pattern, *entries, nullptr)) return false;
         }
         entries->sort();
-        {
-            // The walk opens the listed files in this order, as it stores them.
+        if (dir.empty()) {
+            entries->visitInOrder(visit);  // a search: what it finds is opened after the listing
+        } else {
+            // A walk opens the listed files in this order, as it stores them.
             const ReadAheadListing readAhead(readAhead_, ::dirfd(listed_.get()), *entries);
             entries->visitInOrder(visit);
         }
