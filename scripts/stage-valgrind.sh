@@ -25,11 +25,13 @@ WRAPPER
 chmod +x "$wrapper"
 
 # A directory of 100,000 files costs minutes under valgrind and adds nothing
-# the smaller trees do not already show; the comparison with the Win32 build
-# runs the tool directly, not through RADUZA_TOOL.
+# the smaller trees do not already show; valgrind keeps descriptors of its own
+# within a limit on open files, which leaves a tool run under a very low limit
+# none; the comparison with the Win32 build runs the tool directly, not through
+# RADUZA_TOOL.
 status=0
 (cd "$build" && RADUZA_TOOL="$wrapper" ctest -j "$jobs" \
-  -E 'WalksADirectoryOf100000Entries|BothBuildsStoreOneTreeAsTheSameBytes') || status=1
+  -E 'WalksADirectoryOf100000Entries|ALowLimitOnOpenFiles|BothBuildsStoreOneTreeAsTheSameBytes') || status=1
 runs=$(ls "$logs" | grep -c '^valgrind\.' || true)
 reports=0
 for log in "$logs"/valgrind.*.log; do

@@ -285,15 +285,21 @@ TEST_F(Hostile, ConcurrentRunsWritingOneResourceFileEachLeaveAWholeOne) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
-// So low a limit on open files that the files held for closing, and those read
-// ahead of the walk, would use it up: they give way, and every file is stored.
+// So low a limit on open files (room for the resource file, the directory and three
+// more) that the files held for closing, and those opened ahead of the walk, use it
+// up: they give way, and every file is stored. Sizes on both sides of what is read
+// ahead whole.
 TEST_F(Hostile, ALowLimitOnOpenFilesStillStoresEveryFileOfLargeListings) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
+#endif
     std::vector<std::string> expected;
     std::vector<std::string> contents;
     for (const std::string sub : {"a", "b", "c"}) {
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 100; ++i) {
             const std::string path = "d/" + sub + "/f" + std::to_string(100 + i);
-            contents.push_back(path + std::string(static_cast<std::size_t>(i), '.'));
+            contents.push_back(path);
+            contents.back().resize(static_cast<std::size_t>(i) * 397 % 40000, static_cast<char>('a' + i % 26));
             dir.writeFile(path, contents.back());
             expected.push_back(upperAscii(path));
         }
