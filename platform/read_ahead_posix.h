@@ -6,7 +6,6 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
