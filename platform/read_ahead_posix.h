@@ -31,6 +31,10 @@ public:
     static constexpr std::size_t MIN_ENTRIES = 32;
     // Pauses the walk spins for an entry the other thread is reading before it sleeps.
     static constexpr unsigned SPINS_BEFORE_SLEEP = 4096;
+    // Open files the process makes room for before the thread starts: the standard
+    // ones and a few inherited, the output and a listing, the walk's files held for
+    // closing (64), and the window's.
+    static constexpr unsigned DESCRIPTORS_RESERVED = 256;
     // How long the thread waits awake for the next listing before it sleeps.
     static constexpr std::chrono::microseconds LINGER{200};
 
@@ -92,8 +96,9 @@ private:
     // Hands the slots of the entries before `end` back for later ones.
     void giveBackBefore(std::size_t end);
     void runThread();
+    bool hasWork() const;
     void lingerForNextListing(std::unique_lock<std::mutex>& lock);
-    bool startThread();
+    bool startThread(int anyOpen);
 
     const int openFlags_;
     Slot slots_[WINDOW];
@@ -119,6 +124,7 @@ private:
     bool listing_ = false;
     bool working_ = false;
     bool quit_ = false;
+    // Set by a thread going to sleep; whoever wakes it clears them, so once.
     std::atomic<bool> threadWaits_{false};
     std::atomic<bool> walkWaits_{false};
     std::atomic<std::uint64_t> listingsStarted_{0};
