@@ -30,7 +30,7 @@ public:
     // would cost more than it saves.
     static constexpr std::size_t MIN_ENTRIES = 32;
     // Pauses the walk spins for an entry the other thread is reading before it sleeps.
-    static constexpr unsigned SPINS_BEFORE_SLEEP = 4096;
+    static constexpr unsigned SPINS_BEFORE_SLEEP = 256;
     // Open files the process makes room for before the thread starts: the standard
     // ones and a few inherited, the output and a listing, the walk's files held for
     // closing (64), and the window's.
