@@ -314,7 +314,7 @@ public:
             entries->visitInOrder(visit);  // a search: what it finds is opened after the listing
         } else {
             // A walk opens the listed files in this order, as it stores them.
-            const ReadAheadListing readAhead(readAhead_, ::dirfd(listed_.get()), *entries);
+            const ReadAhead::Listing readAhead(readAhead_, ::dirfd(listed_.get()), *entries);
             entries->visitInOrder(visit);
         }
         closes_.closeAll();  // no file read from a listing stays open past it
@@ -440,20 +440,6 @@ private:
         return ::open(path.c_str(), INPUT_FLAGS);
     }
 
-    // Reads ahead for as long as one listing is visited.
-    class ReadAheadListing {
-    public:
-        ReadAheadListing(ReadAhead& readAhead, int directory, const SortedEntries& entries) : readAhead_(readAhead) {
-            readAhead_.start(directory, entries);
-        }
-        ~ReadAheadListing() { readAhead_.stop(); }
-        ReadAheadListing(const ReadAheadListing&) = delete;
-        ReadAheadListing& operator=(const ReadAheadListing&) = delete;
-
-    private:
-        ReadAhead& readAhead_;
-    };
-
     struct CloseDirectory {
         void operator()(DIR* stream) const { ::closedir(stream); }
     };
@@ -478,6 +464,8 @@ private:
                 entries.add(found->d_name, true, false, false);
                 continue;
             }
+            // Once a subdirectory is found the directory is no leaf, and its files are listed again.
+            if (subdirectories && subdirectories->size() > 0 && isPlainFile(found)) continue;
             path.resize(dirLength);
             path += found->d_name;
             bool isDirectory = false;
@@ -496,6 +484,16 @@ private:
         std::unique_ptr<SortedEntries> leaf = std::move(leafListing_);
         if (leaf && (dir != leafPath_ || pattern != "*.*")) leaf.reset();
         return leaf;
+    }
+
+    // True when the entry is known to be a regular file without a stat().
+    static bool isPlainFile(const dirent* found) {
+#ifdef _DIRENT_HAVE_D_TYPE
+        return found->d_type == DT_REG;
+#else
+        (void)found;
+        return false;
+#endif
     }
 
     static bool classify(const dirent* found, const std::string& path, bool& isDirectory) {

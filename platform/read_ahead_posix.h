@@ -66,6 +66,20 @@ public:
     // read, and take() hands out nothing more.
     void stop();
 
+    // Reads ahead for as long as one listing is visited.
+    class Listing {
+    public:
+        Listing(ReadAhead& readAhead, int directory, const SortedEntries& entries) : readAhead_(readAhead) {
+            readAhead_.start(directory, entries);
+        }
+        ~Listing() { readAhead_.stop(); }
+        Listing(const Listing&) = delete;
+        Listing& operator=(const Listing&) = delete;
+
+    private:
+        ReadAhead& readAhead_;
+    };
+
 private:
     enum State : std::uint64_t { READY, OPENED, NOT_REGULAR, LEFT_TO_WALK };
     static constexpr std::uint64_t STATE_BITS = 2;

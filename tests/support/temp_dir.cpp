@@ -56,3 +56,16 @@ std::string platformPath(std::initializer_list<std::string> parts) {
     for (const std::string& part : parts) joined += (joined.empty() ? "" : std::string(1, PLATFORM_PATH_RULES.separator)) + part;
     return joined;
 }
+
+std::vector<std::string> openFilesIn(const std::string& directory) {
+    std::vector<std::string> open;
+    std::error_code unlisted;
+    const std::string below = std::filesystem::canonical(directory).string() + "/";
+    for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd", unlisted)) {
+        std::error_code gone;
+        const std::filesystem::path target = std::filesystem::read_symlink(descriptor.path(), gone);
+        if (target.string().compare(0, below.size(), below) == 0 && !std::filesystem::is_directory(target, gone))
+            open.push_back(target.string());
+    }
+    return open;
+}

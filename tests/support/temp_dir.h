@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -25,3 +26,7 @@ private:
 
 // Joins path components with the platform's separator.
 std::string platformPath(std::initializer_list<std::string> parts);
+
+// The files below `directory` (the directories themselves left out) this process
+// has open, where the system lists its descriptors; none where it does not.
+std::vector<std::string> openFilesIn(const std::string& directory);

@@ -60,21 +60,6 @@ std::string fileName(int file) {
     return "f" + std::string(3 - digits.size(), '0') + digits;
 }
 
-// The files below `directory` (the directories themselves left out) this process
-// has open, where the system lists its descriptors.
-std::vector<std::string> openFilesIn(const std::string& directory) {
-    std::vector<std::string> open;
-    std::error_code unlisted;
-    const std::string below = std::filesystem::canonical(directory).string() + "/";
-    for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd", unlisted)) {
-        std::error_code gone;
-        const std::filesystem::path target = std::filesystem::read_symlink(descriptor.path(), gone);
-        if (target.string().compare(0, below.size(), below) == 0 && !std::filesystem::is_directory(target, gone))
-            open.push_back(target.string());
-    }
-    return open;
-}
-
 // Reads the whole input in uneven pieces, as the copy does; the end is where a read
 // fell short and the file's own size says.
 void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const std::string& expected) {
