@@ -247,7 +247,10 @@ std::string FakeFileSystem::key(const std::string& path) { return joinPath(split
 
 CreatedTemporary FakeFileSystem::createTemporary(const std::string& prefix, const std::string& permissionsOf) {
     if (temporariesRefused) return {nullptr, {}, "Permission denied"};
-    const std::string path = prefix + std::to_string(100000 + nextTemporary_++);
+    // A name no file has yet, as the system's exclusive create gives.
+    std::string path;
+    do path = prefix + std::to_string(100000 + nextTemporary_++);
+    while (find(path));
     Node* parent = resolve(parentOf(path));
     if (!parent || parent->kind != Kind::DIRECTORY) return {nullptr, {}, "No such file or directory"};
     Node& node = create(path, Kind::FILE);
