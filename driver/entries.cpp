@@ -115,5 +115,6 @@ void RADUza::takeBack(const std::string& path, const NameClaim& claim, CopyOutco
         return;
     }
     claimName(claim);
+    damaged_ = true;
     msg(MSG_FILE_DAMAGED, path.c_str());
 }

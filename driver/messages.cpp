@@ -38,7 +38,9 @@ constexpr CatalogueEntry CATALOGUE[] = {
     {MSG_FILE_CHANGED, "Warning: The file %s changed while it was read; it was not stored.\n"},
     {MSG_FILE_DAMAGED, "Warning: The file %s changed or could not be read while it was stored; its resource may not match it.\n"},
     {MSG_CANNOT_READ_DIR, "Warning: Could not read the directory %s; files in it were not stored.\n"},
-    {MSG_LEFT_EMPTY, "Error:  %s was written in place, so it is left empty.\n"},
+    {MSG_LEFT_EMPTY, "Error:  %s was being overwritten directly when the run stopped, so it is left empty.\n"},
+    {MSG_REPLACE_FAILED, "Error:  Could not replace %s with the new resource file: %s; it is left as it was.\n"},
+    {MSG_F_WITH_LETTERS, "Error:  %s: write -f and the resource file name as two arguments.\n"},
 };
 
 constexpr bool catalogueMatchesIds() {
@@ -75,33 +77,51 @@ const char* messageFormat(int id) { return id >= 0 && id < MSG_COUNT ? CATALOGUE
 std::string_view usageText() { return {USAGE_TEXT, sizeof USAGE_TEXT - 1}; }
 std::string_view moreUsageText() { return {MORE_USAGE_TEXT, sizeof MORE_USAGE_TEXT - 1}; }
 
-void RADUza::msg(int id, ...) {
+namespace {
+
+std::string formatMessageList(int id, va_list args) {
     const char* format = messageFormat(id);
-    if (!format) return;
-    va_list args;
-    va_start(args, id);
+    if (!format) return {};
     va_list measure;
     va_copy(measure, args);
     const int length = std::vsnprintf(nullptr, 0, format, measure);
     va_end(measure);
-    if (length > 0) {
-        // The length from vsnprintf, not strlen: "%c" with a NUL character writes that NUL.
-        std::string text(static_cast<std::size_t>(length) + 1, '\0');
-        std::vsnprintf(&text[0], text.size(), format, args);
-        printText(text.data(), static_cast<std::size_t>(length));
-    }
+    if (length <= 0) return {};
+    // The length from vsnprintf, not strlen: "%c" with a NUL character writes that NUL.
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+void RADUza::msg(int id, ...) {
+    va_list args;
+    va_start(args, id);
+    const std::string text = formatMessageList(id, args);
     va_end(args);
+    if (!text.empty()) printText(text.data(), text.size());
+}
+
+std::string RADUza::formatMessage(int id, ...) {
+    va_list args;
+    va_start(args, id);
+    std::string text = formatMessageList(id, args);
+    va_end(args);
+    return text;
 }
 
 void RADUza::usage() { printText(usageText().data(), usageText().size()); }
 
 void RADUza::moreUsage() { printText(moreUsageText().data(), moreUsageText().size()); }
 
-// Messages go to standard output, unless it carries the resource file: then to
-// standard error, so no message ever lands among the resource bytes. When standard
-// output is gone, the text goes to standard error rather than nowhere.
+// Messages go to standard output, unless it carries the resource file (no -f, or
+// -f naming where standard output goes): then to standard error, so no message
+// ever lands among the resource bytes. When standard output is gone, the text goes
+// to standard error rather than nowhere.
 void RADUza::printText(const char* text, std::size_t size) {
-    if (out != &console_ && !console_.failed()) {
+    if (out != &console_ && !messagesToStandardError_ && !console_.failed()) {
         console_.put(text, size);
         if (console_.flush()) return;
     }

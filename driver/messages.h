@@ -28,6 +28,8 @@ enum MessageId : int {
     MSG_FILE_DAMAGED,
     MSG_CANNOT_READ_DIR,
     MSG_LEFT_EMPTY,
+    MSG_REPLACE_FAILED,
+    MSG_F_WITH_LETTERS,
     MSG_COUNT
 };
 

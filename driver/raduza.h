@@ -45,6 +45,8 @@ public:
 
     // Reporting. Formats catalogue entry `id` to standard output.
     void msg(int id, ...);
+    // The text `msg` would print.
+    static std::string formatMessage(int id, ...);
     void usage();
     void moreUsage();
 
@@ -124,6 +126,8 @@ private:
     std::unique_ptr<OutputBuffer> resourceBuffer_;
     std::optional<FileId> standardOutputId_;  // standard output carrying the resource file, when a regular file
     bool halted_ = false;  // the output failed: the run stops with status 1
+    bool damaged_ = false;  // an entry may not match its file: the run ends with status 1
+    bool messagesToStandardError_ = false;  // the resource file goes where standard output does
     // Reused from entry to entry, so that storing a file allocates nothing.
     std::string headerBytes_;
     std::string keyStorage_;

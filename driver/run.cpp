@@ -50,6 +50,12 @@ RADUza::Next RADUza::optionPass(int argc, char** argv) {
         const bool dashed = argument[0] == '-';
         switch (argument[1]) {
         case 'f':
+            if (argument[2] != '\0') {
+                // "-fgame.res" would take the next argument as the file and overwrite
+                // what the user named as an input: refused, nothing touched.
+                msg(MSG_F_WITH_LETTERS, argument);
+                return exitWith(EXIT_STATUS_FAILED);
+            }
             if (i + 1 >= argc) {
                 msg(MSG_MISSING_FILE_NAME);
                 usage();
@@ -102,12 +108,15 @@ RADUza::Next RADUza::openOutput() {
         msg(MSG_NOT_WRITABLE, resFile->c_str());
         return exitWith(EXIT_STATUS_FAILED);
     }
-    ResourceOutput::Opened opened = ResourceOutput::open(fs_, rules_, *resFile);
-    if (!opened.output) {
-        msg(MSG_CANNOT_CREATE, resFile->c_str(), opened.error.c_str());
+    Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::open(fs_, *resFile, formatMessage(MSG_LEFT_EMPTY, resFile->c_str()));
+    if (!opened) {
+        msg(MSG_CANNOT_CREATE, resFile->c_str(), opened.error().text.c_str());
         return exitWith(EXIT_STATUS_FAILED);
     }
-    resourceOutput_ = std::move(opened.output);
+    resourceOutput_ = std::move(*opened);
+    // A resource file named by a path to standard output (/dev/stdout, /dev/fd/1)
+    // carries no message either.
+    messagesToStandardError_ = resourceOutput_->isStandardOutput();
     resourceBuffer_ = std::make_unique<OutputBuffer>(resourceOutput_->file());
     out = resourceBuffer_.get();
     return PROCEED;
@@ -115,7 +124,8 @@ RADUza::Next RADUza::openOutput() {
 
 // A run ends with one of three outcomes: the complete new resource file; no
 // resource file, when nothing was stored; or, after a failure, the previous
-// resource file as it was, with a message and status 1.
+// resource file as it was, with a message and status 1. A resource that may not
+// match its file (standard output could not take it back) also makes it status 1.
 int RADUza::endRun() {
     if (halted_) return failRun();
     const bool anyStored = (stored & 1) != 0;
@@ -126,13 +136,13 @@ int RADUza::endRun() {
         out = nullptr;
         if (!anyStored) {
             resourceOutput_->discard();
-        } else if (const SystemResult committed = resourceOutput_->commit(); !committed.ok) {
-            outputFailed(committed.error);
-            return failRun();
+        } else if (const Result<void> committed = resourceOutput_->commit(); !committed) {
+            msg(MSG_REPLACE_FAILED, resFile->c_str(), committed.error().text.c_str());
+            return EXIT_STATUS_FAILED;
         }
     }
     if (!anyStored && !isSet(OPT_QUIET)) msg(MSG_NOTHING_TO_DO);
-    return EXIT_STATUS_OK;
+    return damaged_ ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;
 }
 
 int RADUza::failRun() {

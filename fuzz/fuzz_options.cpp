@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::size_t MAX_INPUT = 4096;
 
-enum class OptionVerdict { RUN, INVALID, MISSING_FILE_NAME, HELP };
+enum class OptionVerdict { RUN, INVALID, MISSING_FILE_NAME, F_WITH_LETTERS, HELP };
 
 // The option pass as the command line documents it, kept apart from the tool's code.
 OptionVerdict judgeOptions(const std::vector<std::string>& arguments, const PathRules& rules, bool& optionsOnly,
@@ -26,6 +26,7 @@ OptionVerdict judgeOptions(const std::vector<std::string>& arguments, const Path
         if (!dashed && !(rules.slashStartsOption && !argument.empty() && argument[0] == '/')) continue;
         const char option = argument.size() > 1 ? argument[1] : '\0';
         if (option == 'f') {
+            if (argument.size() > 2) return OptionVerdict::F_WITH_LETTERS;
             if (i + 1 == arguments.size()) return OptionVerdict::MISSING_FILE_NAME;
             resFile = &arguments[++i];
         } else if (option == 't') {
@@ -85,6 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case OptionVerdict::MISSING_FILE_NAME:
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "-f without a name ends with status 1");
         FUZZ_CHECK(startsWith(run.output, "Error:  -f must be followed"), "-f without a name is reported");
+        return 0;
+    case OptionVerdict::F_WITH_LETTERS:
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "-f with letters attached ends with status 1");
+        FUZZ_CHECK(run.output.find("write -f and the resource file name as two arguments") != std::string::npos,
+                   "-f with letters attached is reported");
+        FUZZ_CHECK(!resFile || fs.contentOf(*resFile) == before, "-f with letters attached touches nothing");
         return 0;
     case OptionVerdict::HELP:
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "-help-undocumented ends with status 0");

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
+
 // What a path query reports about an existing file or directory.
 struct PathStatus {
     bool isDirectory = false;
@@ -77,24 +79,62 @@ public:
     virtual std::optional<std::uint64_t> copyFrom(InputFile& /*input*/, std::uint64_t /*count*/) { return std::nullopt; }
 };
 
-// An output the file system made, or the system's words for why it could not.
-struct CreatedOutput {
-    std::unique_ptr<OutputFile> file;
-    std::string error;
+// The file a resource file goes to, opened by its path as given for writing, with
+// creation allowed and nothing truncated: the open a shell's `>` makes, less the
+// truncation, so that the system applies its permissions, read-only file systems,
+// ACLs and its protections of links and sticky directories. A link is followed only
+// as far as that open followed it; any name found for the file afterwards is
+// checked against the open file's identity before it is used.
+class OutputTarget {
+public:
+    enum class Kind {
+        NEW,      // the open created it, and it was removed again at once
+        REGULAR,  // an existing regular file
+        OTHER,    // a device, FIFO, terminal or socket: written as it is, never removed
+    };
+    virtual ~OutputTarget() = default;
+    virtual Kind kind() const = 0;
+    // The target as opened, to write it in place (REGULAR) or as it is (OTHER); not
+    // to be used once a replacement was made.
+    virtual OutputFile& file() = 0;
+    // True when the target is the file or device standard output writes to.
+    virtual bool isStandardOutput() const = 0;
+    // True when a new file renamed over the target's name can be what the target
+    // is: a regular file whose owner and group the new file can keep, with nothing a
+    // rename would lose (an ACL, file capabilities). NEW targets always can.
+    virtual bool replaceable() const = 0;
+
+    // Makes the new file in the target's directory, held open since the target was
+    // opened, under a name of the shape of unfinished files. An interrupt removes it
+    // until it replaces the target or is discarded. DENIED: the directory refuses
+    // new files by its permissions.
+    virtual Result<OutputFile*> createReplacement() = 0;
+    // Gives the new file the target's owner, group and permission bits (never the
+    // set-user-ID and set-group-ID bits); a NEW target's keep the default.
+    virtual Result<void> adoptOwnership() = 0;
+    // Renames the new file over the target's name. Interrupts are held from just
+    // before the rename until the process ends, so the run ends as it finished.
+    virtual Result<void> replace() = 0;
+    // Removes the new file, when its name still names it.
+    virtual bool discardReplacement() = 0;
+
+    // Removes the target's name, when it still names the file opened.
+    virtual bool removeTarget() = 0;
+    // From now on an interrupt cuts the target to zero length, sets its modification
+    // time to the epoch and writes `message` to standard error before the process
+    // dies of the signal.
+    virtual void emptyOnInterrupt(const std::string& message) = 0;
+    // Cuts the target to zero length and sets its modification time to the epoch, so
+    // that no build takes it for complete and up to date.
+    virtual Result<void> empty() = 0;
+    // The target is complete in place: interrupts are held until the process ends.
+    virtual void finishInPlace() = 0;
 };
 
-// A new file made under a name no other file has, or the system's words for why not.
-struct CreatedTemporary {
-    std::unique_ptr<OutputFile> file;
-    std::string path;
-    std::string error;
-};
-
-// The outcome of an operation that either works or fails with the system's reason.
-struct SystemResult {
-    bool ok = false;
-    std::string error;
-};
+// Where a new file being written beside its target is named while unfinished:
+// this prefix and six letters or digits.
+inline constexpr char UNFINISHED_FILE_PREFIX[] = ".raduza-unfinished-";
+inline constexpr std::size_t UNFINISHED_FILE_UNIQUE_CHARACTERS = 6;
 
 // Receives enumerated entries one at a time; returning false stops the enumeration.
 using EntryVisitor = std::function<bool(const DirEntry&)>;
@@ -126,24 +166,11 @@ public:
 
     // Nothing when the file cannot be opened (also when it is not a regular file).
     virtual std::unique_ptr<InputFile> openInput(const std::string& path) = 0;
-    // Creates or truncates `path`.
-    virtual CreatedOutput createOutput(const std::string& path) = 0;
-    // Creates a new file named `prefix` and six characters more, under a name that
-    // no file has yet. With `permissionsOf` naming an existing file, the new file
-    // takes its permission bits; otherwise the default for a new file.
-    virtual CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) = 0;
-    // Moves `from` to `to` in one step, replacing what `to` named.
-    virtual SystemResult renameFile(const std::string& from, const std::string& to) = 0;
-    // The path that a chain of symbolic links at `path` leads to; `path` itself when
-    // it is no link (or the system has none).
-    virtual std::string resolveLinks(const std::string& path) = 0;
-    // Names the file to remove should the process be interrupted (Ctrl-C, a
-    // termination request) before it ends; an empty path names none.
-    virtual void removeOnInterrupt(const std::string& path) = 0;
+    // Opens the file a resource file goes to (see OutputTarget).
+    virtual Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) = 0;
     // Standard output and standard error in binary mode; owned by the file system.
     virtual OutputFile& standardOutput() = 0;
     virtual OutputFile& standardError() = 0;
-    virtual bool removeFile(const std::string& path) = 0;
 };
 
 // The file system of the platform this build runs on.

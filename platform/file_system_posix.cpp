@@ -2,20 +2,18 @@
 // (write permission for read-only, a leading dot for hidden, sorted enumeration).
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <memory>
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
 #include "platform/read_ahead_posix.h"
-#include "platform/temporary_files.h"
+#include "platform/output_target_posix.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -44,40 +42,6 @@ void holdClosedStandardDescriptors() {
             ::close(held);
         }
     }
-}
-
-extern "C" void removePendingFileAndEnd(int signal) {
-    if (const char* path = pendingRemoval()) ::unlink(path);
-    // Die of the same signal, so the parent sees the conventional status.
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-}
-
-void installSignalHandling() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous;
-        // A run started with the signal ignored (nohup) keeps ignoring it.
-        if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
-        struct sigaction action = {};
-        action.sa_handler = removePendingFileAndEnd;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signal, &action, nullptr);
-    }
-    // A reader that goes away, or a file-size limit reached, must turn into a failed
-    // write the tool reports, not a signal that kills it silently.
-    ::signal(SIGPIPE, SIG_IGN);
-    ::signal(SIGXFSZ, SIG_IGN);
-}
-
-std::uint64_t processSeed() {
-    return static_cast<std::uint64_t>(::getpid()) << 32 ^
-           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
-    return path.substr(0, slash + 1);
 }
 
 // Closes the files a walk has read a few dozen at a time: one close_range for many
@@ -280,7 +244,7 @@ class PosixFileSystem final : public FileSystem {
 public:
     PosixFileSystem() : stdout_(STDOUT_FILENO, false), stderr_(STDERR_FILENO, false) {
         holdClosedStandardDescriptors();
-        installSignalHandling();
+        installInterruptHandling();
     }
 
     std::optional<PathStatus> queryPath(const std::string& path) override {
@@ -364,52 +328,12 @@ public:
         return inputFrom(fd, st);
     }
 
-    CreatedOutput createOutput(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd < 0) return {nullptr, std::strerror(errno)};
-        return {std::make_unique<PosixOutput>(fd, true), {}};
+    Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
+        return openPosixOutputTarget(path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
     }
-
-    CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + uniqueNames_.next();
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) continue;
-                return {nullptr, {}, std::strerror(errno)};
-            }
-            struct stat old;
-            if (!permissionsOf.empty() && ::stat(permissionsOf.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-            return {std::make_unique<PosixOutput>(fd, true), std::move(path), {}};
-        }
-        return {nullptr, {}, std::strerror(EEXIST)};
-    }
-
-    SystemResult renameFile(const std::string& from, const std::string& to) override {
-        if (::rename(from.c_str(), to.c_str()) == 0) return {true, {}};
-        return {false, std::strerror(errno)};
-    }
-
-    std::string resolveLinks(const std::string& path) override {
-        std::string current = path;
-        for (int hops = 0; hops < 40; ++hops) {
-            struct stat st;
-            if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-            std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
-            const ssize_t length = ::readlink(current.c_str(), &target[0], target.size());
-            if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return current;
-            target.resize(static_cast<std::size_t>(length));
-            current = target[0] == '/' ? target : parentOf(current) + target;
-        }
-        return path;  // a loop: every use of it fails, as the system will say
-    }
-
-    void removeOnInterrupt(const std::string& path) override { setPendingRemoval(path); }
 
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }
-
-    bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
 private:
     // A regular file opened as `fd`, whose status is `st`.
@@ -516,7 +440,6 @@ private:
     PosixOutput stderr_;
     DeferredCloses closes_;
     ReadAhead readAhead_{INPUT_FLAGS};
-    UniqueNames uniqueNames_{processSeed()};
     std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
     std::string listedPath_;
     std::unique_ptr<SortedEntries> leafListing_;  // a directory without subdirectories, and its path

@@ -5,36 +5,13 @@
 
 #include "platform/file_system.h"
 #include "platform/name_order.h"
-#include "platform/temporary_files.h"
+#include "platform/output_target_win32.h"
 
 namespace {
 
 FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber,
                   (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-}
-
-// The system's words for an error code, without the line break Windows ends them with.
-std::string describeError(DWORD code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string described = length ? std::string(text, length) : "error " + std::to_string(code);
-    if (text) LocalFree(text);
-    while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.'))
-        described.pop_back();
-    return described;
-}
-
-// Ctrl-C and Ctrl-Break end the process from a thread of their own; the unfinished
-// file goes first.
-BOOL WINAPI removePendingFile(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        // The file was opened for sharing deletion, so it goes when the process ends.
-        if (const char* path = pendingRemoval()) DeleteFileA(path);
-    }
-    return FALSE;  // the default handler then ends the process
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -113,7 +90,7 @@ class Win32FileSystem final : public FileSystem {
 public:
     Win32FileSystem()
         : stdout_(GetStdHandle(STD_OUTPUT_HANDLE), false), stderr_(GetStdHandle(STD_ERROR_HANDLE), false) {
-        SetConsoleCtrlHandler(removePendingFile, TRUE);
+        installInterruptHandling();
     }
 
     std::optional<PathStatus> queryPath(const std::string& path) override {
@@ -172,40 +149,12 @@ public:
         return std::make_unique<Win32Input>(handle, size, idOf(info));
     }
 
-    CreatedOutput createOutput(const std::string& path) override {
-        const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return {nullptr, describeError(GetLastError())};
-        return {std::make_unique<Win32Output>(handle, true), {}};
+    Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
+        return openWin32OutputTarget(path, [](HANDLE handle) { return std::make_unique<Win32Output>(handle, false); });
     }
-
-    CreatedTemporary createTemporary(const std::string& prefix, const std::string&) override {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + uniqueNames_.next();
-            const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (handle != INVALID_HANDLE_VALUE) return {std::make_unique<Win32Output>(handle, true), std::move(path), {}};
-            const DWORD error = GetLastError();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {nullptr, {}, describeError(error)};
-        }
-        return {nullptr, {}, describeError(ERROR_FILE_EXISTS)};
-    }
-
-    SystemResult renameFile(const std::string& from, const std::string& to) override {
-        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {true, {}};
-        return {false, describeError(GetLastError())};
-    }
-
-    std::string resolveLinks(const std::string& path) override { return path; }
-
-
-
-    void removeOnInterrupt(const std::string& path) override { setPendingRemoval(path); }
 
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }
-
-    bool removeFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
 
 private:
     // Runs one directory search. A search that matches nothing is not a failure.
@@ -241,7 +190,6 @@ private:
 
     Win32Output stdout_;
     Win32Output stderr_;
-    UniqueNames uniqueNames_{(static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64()};
 };
 
 }  // namespace
@@ -249,4 +197,16 @@ private:
 FileSystem& realFileSystem() {
     static Win32FileSystem fileSystem;
     return fileSystem;
+}
+
+std::string describeError(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string described = length ? std::string(text, length) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.'))
+        described.pop_back();
+    return described;
 }

@@ -1,15 +1,5 @@
 #include "platform/temporary_files.h"
 
-#include <atomic>
-#include <cstring>
-
-namespace {
-
-std::atomic<char*> pending{nullptr};
-static_assert(std::atomic<char*>::is_always_lock_free, "read by signal handlers");
-
-}  // namespace
-
 std::string UniqueNames::next() {
     static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     // splitmix64: consecutive states give unrelated names.
@@ -21,14 +11,3 @@ std::string UniqueNames::next() {
     for (int i = 0; i < 6; ++i, mixed /= 62) suffix += ALPHABET[mixed % 62];
     return suffix;
 }
-
-void setPendingRemoval(const std::string& path) {
-    char* copy = nullptr;
-    if (!path.empty()) {
-        copy = new char[path.size() + 1];
-        std::memcpy(copy, path.c_str(), path.size() + 1);
-    }
-    delete[] pending.exchange(copy);
-}
-
-const char* pendingRemoval() { return pending.load(); }

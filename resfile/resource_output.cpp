@@ -2,110 +2,105 @@
 
 namespace {
 
-constexpr std::string_view UNFINISHED_MARK = ".raduza-";
-constexpr std::size_t UNIQUE_CHARACTERS = 6;
-
-// Where the file name starts in `path`: after the last separator, or after a drive.
-std::size_t fileNameStart(const std::string& path, const PathRules& rules) {
-    std::size_t start = path.find_last_of(rules.separator == '/' ? std::string("/") : std::string("/") + rules.separator);
-    start = start == std::string::npos ? 0 : start + 1;
-    if (start == 0 && rules.hasDrivePrefixes && path.size() >= 2 && path[1] == ':') start = 2;
-    return start;
-}
+bool isLetterOrDigit(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
 }  // namespace
 
 bool isUnfinishedResourceFileName(std::string_view name) {
-    if (name.size() < 1 + UNFINISHED_MARK.size() + UNIQUE_CHARACTERS || name[0] != '.') return false;
-    const std::size_t mark = name.size() - UNIQUE_CHARACTERS - UNFINISHED_MARK.size();
-    return name.substr(mark, UNFINISHED_MARK.size()) == UNFINISHED_MARK;
+    const std::string_view prefix = UNFINISHED_FILE_PREFIX;
+    if (name.size() != prefix.size() + UNFINISHED_FILE_UNIQUE_CHARACTERS || name.substr(0, prefix.size()) != prefix)
+        return false;
+    for (const char c : name.substr(prefix.size()))
+        if (!isLetterOrDigit(c)) return false;
+    return true;
 }
 
-ResourceOutput::Opened ResourceOutput::open(FileSystem& fs, const PathRules& rules, const std::string& path) {
-    // A device, a FIFO or a terminal (also behind a link such as /dev/stdout) is
-    // written as it is; a directory, or no name at all, fails there with the
-    // system's reason.
-    const std::optional<PathStatus> status = fs.queryPath(path);
-    if (path.empty() || (status && (status->isSpecial || status->isDirectory))) {
-        CreatedOutput created = fs.createOutput(path);
-        if (!created.file) return {nullptr, created.error};
-        std::unique_ptr<ResourceOutput> output(new ResourceOutput(fs, Mode::DIRECT, path));
-        output->file_ = std::move(created.file);
-        return {std::move(output), {}};
-    }
-
-    // A link keeps pointing where it did: the file it leads to is replaced.
-    std::string target = fs.resolveLinks(path);
-    const std::size_t nameStart = fileNameStart(target, rules);
-    const std::string prefix = target.substr(0, nameStart) + "." + target.substr(nameStart) + std::string(UNFINISHED_MARK);
-    CreatedTemporary temporary = fs.createTemporary(prefix, status ? target : std::string());
+Result<std::unique_ptr<ResourceOutput>> ResourceOutput::open(FileSystem& fs, const std::string& path,
+                                                             const std::string& emptiedMessage) {
+    Result<std::unique_ptr<OutputTarget>> opened = fs.openOutputTarget(path);
+    if (!opened) return opened.error();
+    std::unique_ptr<OutputTarget> target = std::move(*opened);
+    const OutputTarget::Kind kind = target->kind();
     std::unique_ptr<ResourceOutput> output;
-    if (temporary.file) {
-        output.reset(new ResourceOutput(fs, Mode::REPLACE, std::move(target)));
-        output->temporary_ = std::move(temporary.path);
-        output->file_ = std::move(temporary.file);
-        fs.removeOnInterrupt(output->temporary_);
-    } else {
-        // The directory allows no new file: the target is written where it is.
-        CreatedOutput created = fs.createOutput(target);
-        if (!created.file) return {nullptr, created.error};
-        output.reset(new ResourceOutput(fs, Mode::IN_PLACE, std::move(target)));
-        output->file_ = std::move(created.file);
+    if (kind == OutputTarget::Kind::OTHER) {
+        output.reset(new ResourceOutput(std::move(target), Mode::DIRECT));
+        output->file_ = &output->target_->file();
+        return output;
+    }
+    const std::optional<FileId> targetId =
+        kind == OutputTarget::Kind::REGULAR ? target->file().id() : std::optional<FileId>();
+    if (target->replaceable()) {
+        Result<OutputFile*> replacement = target->createReplacement();
+        if (replacement) {
+            output.reset(new ResourceOutput(std::move(target), Mode::REPLACE));
+            output->file_ = *replacement;
+            output->replacementPending_ = true;
+        } else if (kind == OutputTarget::Kind::NEW || !replacement.error().isDenied()) {
+            // No space, no inodes, too many open files: the old file stays as it was.
+            return replacement.error();
+        }
+    }
+    if (!output) {
+        // Only a directory that refuses new files, or a file a new one could not
+        // stand in for, is written where it is.
+        output.reset(new ResourceOutput(std::move(target), Mode::IN_PLACE));
+        output->file_ = &output->target_->file();
+        if (Result<void> started = output->startInPlace(emptiedMessage); !started) return started.error();
     }
     output->writtenId_ = output->file_->id();
-    if (status) output->targetId_ = fs.fileId(output->target_);
-    return {std::move(output), {}};
+    output->targetId_ = targetId;
+    return output;
+}
+
+Result<void> ResourceOutput::startInPlace(const std::string& emptiedMessage) {
+    target_->emptyOnInterrupt(emptiedMessage);
+    if (file_->truncate(0)) return {};
+    return SystemError{SystemError::Kind::OTHER, file_->errorText()};
 }
 
 ResourceOutput::~ResourceOutput() {
-    if (mode_ == Mode::REPLACE && !temporary_.empty()) abandon();
+    if (replacementPending_) discardReplacement();
 }
 
 bool ResourceOutput::isOwn(const FileId& id) const {
     return (writtenId_ && id == *writtenId_) || (targetId_ && id == *targetId_);
 }
 
-SystemResult ResourceOutput::commit() {
-    if (mode_ != Mode::REPLACE) return {true, {}};
-    close();  // a file must be closed before Windows lets it be renamed
-    fs_.removeOnInterrupt({});
-    SystemResult renamed = fs_.renameFile(temporary_, target_);
-    if (renamed.ok) temporary_.clear();
-    return renamed;
+Result<void> ResourceOutput::commit() {
+    switch (mode_) {
+    case Mode::DIRECT: return {};
+    case Mode::IN_PLACE: target_->finishInPlace(); return {};
+    case Mode::REPLACE: break;
+    }
+    Result<void> done = target_->adoptOwnership();
+    if (done) done = target_->replace();
+    if (done) replacementPending_ = false;
+    else discardReplacement();
+    return done;
 }
 
 void ResourceOutput::discard() {
-    close();
-    if (mode_ == Mode::DIRECT) return;
-    if (mode_ == Mode::REPLACE) {
-        fs_.removeOnInterrupt({});
-        removeIfStill(temporary_, writtenId_);
-        temporary_.clear();
-        removeIfStill(target_, targetId_);
-    } else {
-        removeIfStill(target_, writtenId_);
+    switch (mode_) {
+    case Mode::DIRECT: return;
+    case Mode::IN_PLACE: (void)target_->empty(); return;
+    case Mode::REPLACE:
+        discardReplacement();
+        if (target_->kind() == OutputTarget::Kind::REGULAR) (void)target_->removeTarget();
+        return;
     }
 }
 
 bool ResourceOutput::abandon() {
-    if (mode_ == Mode::IN_PLACE) {
-        // No resource file is better than a partial one that a build takes for complete.
-        const bool emptied = file_ && file_->truncate(0);
-        close();
-        if (!emptied) removeIfStill(target_, writtenId_);
-        return emptied;
-    }
-    close();
-    if (mode_ == Mode::REPLACE && !temporary_.empty()) {
-        fs_.removeOnInterrupt({});
-        removeIfStill(temporary_, writtenId_);
-        temporary_.clear();
+    switch (mode_) {
+    case Mode::DIRECT: return false;
+    case Mode::IN_PLACE: return target_->empty().ok();  // never partial: empty, and older than any input
+    case Mode::REPLACE: discardReplacement(); return false;
     }
     return false;
 }
 
-void ResourceOutput::removeIfStill(const std::string& path, const std::optional<FileId>& id) {
-    if (!id || path.empty()) return;
-    const std::optional<FileId> now = fs_.fileId(path);
-    if (now && *now == *id) (void)fs_.removeFile(path);
+void ResourceOutput::discardReplacement() {
+    if (!replacementPending_) return;
+    replacementPending_ = false;
+    (void)target_->discardReplacement();
 }

@@ -1,8 +1,11 @@
 // Where the resource file is written, and how it becomes final, so that a build
-// never sees a broken one. A regular file, or a name that does not exist yet, is
-// written as a new file beside it that replaces it in one step once complete: a
-// failed or interrupted run leaves the old file as it was. Anything else (a device,
-// a FIFO, a terminal) is written directly and never removed or renamed.
+// never sees a broken one and a replacement never does what writing the file in
+// place could not. The target is first opened through the system, as a shell's
+// `>` would; a regular file, or a name that did not exist, is then written as a
+// new file beside it that replaces it in one step once complete, when that new file
+// can be what the old one was. Otherwise the target is written in place, and is
+// left whole or empty, never partial. Anything else (a device, a FIFO, a terminal)
+// is written as it is and never removed.
 #pragma once
 
 #include <memory>
@@ -11,21 +14,18 @@
 #include <string_view>
 
 #include "platform/file_system.h"
-#include "platform/path_rules.h"
 
 class ResourceOutput {
 public:
     enum class Mode {
         REPLACE,   // a new file beside the target, renamed over it when complete
-        IN_PLACE,  // no new file could be made beside the target: the target itself
+        IN_PLACE,  // the target itself, through the descriptor the system opened
         DIRECT,    // not a regular file: written as it is
     };
 
-    struct Opened {
-        std::unique_ptr<ResourceOutput> output;
-        std::string error;  // why it could not be opened, in the system's words
-    };
-    static Opened open(FileSystem& fs, const PathRules& rules, const std::string& path);
+    // `emptiedMessage` is what an interrupt of an in-place run says.
+    static Result<std::unique_ptr<ResourceOutput>> open(FileSystem& fs, const std::string& path,
+                                                        const std::string& emptiedMessage);
 
     ~ResourceOutput();
     ResourceOutput(const ResourceOutput&) = delete;
@@ -33,33 +33,35 @@ public:
 
     OutputFile& file() { return *file_; }
     Mode mode() const { return mode_; }
+    // True when the target is where standard output goes.
+    bool isStandardOutput() const { return target_->isStandardOutput(); }
     // True for the file being written and for the file it replaces: neither is ever
     // stored as a resource.
     bool isOwn(const FileId& id) const;
 
-    // The run stored something and wrote it all: makes it the resource file.
-    SystemResult commit();
-    // The run stored nothing: leaves no resource file behind.
+    // The run stored something and wrote it all: makes it the resource file. A
+    // failure leaves the old file as it was.
+    Result<void> commit();
+    // The run stored nothing: leaves no resource file behind (an in-place target,
+    // which a new file could not replace, is emptied instead).
     void discard();
     // The run failed: the target keeps its old contents. Returns true when the
     // target was being written in place and is left empty instead.
     bool abandon();
 
 private:
-    ResourceOutput(FileSystem& fs, Mode mode, std::string target) : fs_(fs), mode_(mode), target_(std::move(target)) {}
-    void close() { file_.reset(); }
-    // Removes `path` only while it is still the file `id` names.
-    void removeIfStill(const std::string& path, const std::optional<FileId>& id);
+    ResourceOutput(std::unique_ptr<OutputTarget> target, Mode mode) : target_(std::move(target)), mode_(mode) {}
+    Result<void> startInPlace(const std::string& emptiedMessage);
+    void discardReplacement();
 
-    FileSystem& fs_;
+    std::unique_ptr<OutputTarget> target_;
     Mode mode_;
-    std::string target_;     // the file the resource file goes to, links followed
-    std::string temporary_;  // REPLACE: the new file beside it
-    std::unique_ptr<OutputFile> file_;
+    OutputFile* file_ = nullptr;      // the replacement, or the target itself
+    bool replacementPending_ = false;  // REPLACE: the new file exists and has not replaced the target
     std::optional<FileId> writtenId_;  // the file being written
     std::optional<FileId> targetId_;   // the file replaced, when there was one
 };
 
-// The name a new resource file has beside `target` until it replaces it:
-// ".out.res.raduza-" and six characters more. A run that was killed leaves one.
+// True for the name a new resource file has while unfinished: the prefix and six
+// letters or digits, nothing more. A run that was killed may leave one.
 bool isUnfinishedResourceFileName(std::string_view name);

@@ -229,58 +229,108 @@ std::unique_ptr<InputFile> FakeFileSystem::openInput(const std::string& path) {
     return input;
 }
 
-CreatedOutput FakeFileSystem::createOutput(const std::string& path) {
-    Node* existing = resolve(path);
-    if (existing && existing->kind != Kind::FILE) return {nullptr, "Is a directory"};
-    if (!existing) {
-        const std::vector<std::string> parts = split(path);
-        const std::string parent = joinPath(parts, parts.empty() ? 0 : parts.size() - 1);
-        Node* dir = resolve(parent);
-        if (!dir || dir->kind != Kind::DIRECTORY) return {nullptr, "No such file or directory"};
-        existing = &create(path, Kind::FILE);
-    }
-    existing->content->clear();
-    return {std::make_unique<FakeOutputFile>(existing->content, FileId{1, existing->index}), {}};
-}
-
 std::string FakeFileSystem::key(const std::string& path) { return joinPath(split(path), split(path).size()); }
 
-CreatedTemporary FakeFileSystem::createTemporary(const std::string& prefix, const std::string& permissionsOf) {
-    if (temporariesRefused) return {nullptr, {}, "Permission denied"};
-    // A name no file has yet, as the system's exclusive create gives.
-    std::string path;
-    do path = prefix + std::to_string(100000 + nextTemporary_++);
-    while (find(path));
-    Node* parent = resolve(parentOf(path));
-    if (!parent || parent->kind != Kind::DIRECTORY) return {nullptr, {}, "No such file or directory"};
-    Node& node = create(path, Kind::FILE);
-    if (Node* old = permissionsOf.empty() ? nullptr : resolve(permissionsOf)) node.readOnly = old->readOnly;
-    return {std::make_unique<FakeOutputFile>(node.content, FileId{1, node.index}), path, {}};
-}
-
-SystemResult FakeFileSystem::renameFile(const std::string& from, const std::string& to) {
-    const auto source = nodes_.find(key(from));
-    Node* parent = to.empty() ? nullptr : resolve(parentOf(to));
-    if (source == nodes_.end() || !parent || parent->kind != Kind::DIRECTORY) return {false, "No such file or directory"};
-    Node moved = source->second;
-    nodes_.erase(source);
-    nodes_[key(to)] = moved;
-    return {true, {}};
-}
-
-std::string FakeFileSystem::resolveLinks(const std::string& path) {
+std::optional<std::string> FakeFileSystem::followFinalLinks(const std::string& path) {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
         const Node* node = find(current);
         if (!node || node->kind != Kind::LINK) return current;
         current = node->linkTarget;
     }
-    return path;
+    return std::nullopt;
 }
 
-bool FakeFileSystem::removeFile(const std::string& path) {
+bool FakeFileSystem::removeIfStill(const std::string& path, std::uint64_t index) {
     Node* node = find(path);
-    if (!node || node->kind == Kind::DIRECTORY) return false;
+    if (!node || node->index != index || node->kind == Kind::DIRECTORY) return false;
     remove(path);
     return true;
+}
+
+class FakeOutputTarget : public OutputTarget {
+public:
+    FakeOutputTarget(FakeFileSystem& fs, std::string path, FakeFileSystem::Node& node, Kind kind)
+        : fs_(fs), path_(std::move(path)), index_(node.index), kind_(kind),
+          file_(node.content, FileId{1, node.index}) {}
+
+    Kind kind() const override { return kind_; }
+    OutputFile& file() override { return file_; }
+    bool isStandardOutput() const override { return false; }
+    bool replaceable() const override {
+        if (kind_ != Kind::REGULAR) return kind_ == Kind::NEW;
+        const FakeFileSystem::Node* node = fs_.find(path_);
+        return node && node->index == index_ && !node->foreignOwner;
+    }
+    Result<OutputFile*> createReplacement() override {
+        if (fs_.temporariesRefused) return SystemError{SystemError::Kind::DENIED, "Permission denied"};
+        if (fs_.temporariesFail) return SystemError{SystemError::Kind::OTHER, "No space left on device"};
+        const std::string dir = parentOf(path_);
+        do replacementPath_ = (dir.empty() ? "" : dir + "/") + UNFINISHED_FILE_PREFIX + std::to_string(100000 + fs_.nextTemporary_++);
+        while (fs_.find(replacementPath_));
+        FakeFileSystem::Node& node = fs_.create(replacementPath_, FakeFileSystem::Kind::FILE);
+        replacementIndex_ = node.index;
+        replacement_ = std::make_unique<FakeOutputFile>(node.content, FileId{1, node.index});
+        fs_.removedOnInterrupt = replacementPath_;
+        return replacement_.get();
+    }
+    Result<void> adoptOwnership() override { return {}; }
+    Result<void> replace() override {
+        fs_.interruptsHeld = true;
+        fs_.removedOnInterrupt.clear();
+        const auto source = fs_.nodes_.find(FakeFileSystem::key(replacementPath_));
+        if (source == fs_.nodes_.end() || source->second.index != replacementIndex_)
+            return SystemError{SystemError::Kind::MISSING, "No such file or directory"};
+        const FakeFileSystem::Node moved = source->second;
+        fs_.nodes_.erase(source);
+        fs_.nodes_[FakeFileSystem::key(path_)] = moved;
+        replacementPath_.clear();
+        return {};
+    }
+    bool discardReplacement() override {
+        fs_.removedOnInterrupt.clear();
+        const bool removed = !replacementPath_.empty() && fs_.removeIfStill(replacementPath_, replacementIndex_);
+        replacementPath_.clear();
+        return removed;
+    }
+    bool removeTarget() override { return kind_ == Kind::REGULAR && fs_.removeIfStill(path_, index_); }
+    void emptyOnInterrupt(const std::string&) override { fs_.emptiedOnInterrupt = path_; }
+    Result<void> empty() override {
+        (void)file_.truncate(0);
+        FakeFileSystem::Node* node = fs_.find(path_);
+        if (node && node->index == index_) node->timeAtEpoch = true;
+        return {};
+    }
+    void finishInPlace() override {
+        fs_.interruptsHeld = true;
+        fs_.emptiedOnInterrupt.clear();
+    }
+
+private:
+    FakeFileSystem& fs_;
+    std::string path_;  // links followed
+    std::uint64_t index_;
+    Kind kind_;
+    FakeOutputFile file_;
+    std::string replacementPath_;
+    std::uint64_t replacementIndex_ = 0;
+    std::unique_ptr<OutputFile> replacement_;
+};
+
+Result<std::unique_ptr<OutputTarget>> FakeFileSystem::openOutputTarget(const std::string& path) {
+    const std::optional<std::string> reached = path.empty() ? std::nullopt : followFinalLinks(path);
+    if (path.empty()) return SystemError{SystemError::Kind::MISSING, "No such file or directory"};
+    if (!reached) return SystemError{SystemError::Kind::OTHER, "Too many levels of symbolic links"};
+    if (Node* existing = resolve(*reached)) {
+        if (existing->kind == Kind::DIRECTORY) return SystemError{SystemError::Kind::OTHER, "Is a directory"};
+        const OutputTarget::Kind kind = existing->kind == Kind::FIFO ? OutputTarget::Kind::OTHER : OutputTarget::Kind::REGULAR;
+        return std::unique_ptr<OutputTarget>(std::make_unique<FakeOutputTarget>(*this, key(*reached), *existing, kind));
+    }
+    Node* dir = resolve(parentOf(key(*reached)));
+    if (!dir || dir->kind != Kind::DIRECTORY) return SystemError{SystemError::Kind::MISSING, "No such file or directory"};
+    // Created by the open, and removed again at once, as the real one does.
+    Node& created = create(*reached, Kind::FILE);
+    auto target = std::make_unique<FakeOutputTarget>(*this, key(*reached), created, OutputTarget::Kind::NEW);
+    remove(*reached);
+    return std::unique_ptr<OutputTarget>(std::move(target));
 }

@@ -22,6 +22,8 @@ public:
         bool unreadable = false;  // a directory that cannot be listed, a file that cannot be opened
         std::uint64_t index = 0;
         std::uint64_t reportedSize = 0;  // when non-zero, the size an open file claims
+        bool foreignOwner = false;  // owned by someone the run cannot give a new file to
+        bool timeAtEpoch = false;   // its modification time was set back to the epoch
     };
 
     FakeFileSystem();
@@ -40,9 +42,12 @@ public:
     std::string stdoutBytes;
     std::string stderrBytes;
 
-    bool stdoutClosed = false;
+    bool stdoutClosed = false;  // writes to standard output fail, as on a closed descriptor
     std::string removedOnInterrupt;  // the file an interrupt would remove now
-    bool temporariesRefused = false;  // no new file can be made (a directory that allows none)  // writes to standard output fail, as on a closed descriptor
+    std::string emptiedOnInterrupt;  // the file an interrupt would empty now
+    bool interruptsHeld = false;     // interrupts are held until the process ends
+    bool temporariesRefused = false;  // the directories refuse new files by their permissions
+    bool temporariesFail = false;     // no new file can be made: the disk is full
 
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
@@ -54,16 +59,16 @@ public:
     std::optional<FileId> fileId(const std::string& path) override;
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
     std::unique_ptr<InputFile> openInput(const std::string& path) override;
-    CreatedOutput createOutput(const std::string& path) override;
-    CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override;
-    SystemResult renameFile(const std::string& from, const std::string& to) override;
-    std::string resolveLinks(const std::string& path) override;
-    void removeOnInterrupt(const std::string& path) override { removedOnInterrupt = path; }
+    Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override;
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
-    bool removeFile(const std::string& path) override;
 
 private:
+    friend class FakeOutputTarget;
+    // The path the links at the end of `path` lead to; nothing for a loop.
+    std::optional<std::string> followFinalLinks(const std::string& path);
+    // Removes the node at `path` when it is still the one of `index`.
+    bool removeIfStill(const std::string& path, std::uint64_t index);
     static std::vector<std::string> split(const std::string& path);
     Node* resolve(const std::string& path, int depth = 0);
     Node& create(const std::string& path, Kind kind);

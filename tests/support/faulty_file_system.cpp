@@ -4,9 +4,10 @@
 
 namespace {
 
-constexpr const char* OPERATION_NAMES[] = {"queryPath", "pathExists", "fileId",  "enumerate",  "openInput",   "read",
-                                           "createOutput", "createTemporary", "renameFile", "write",  "system copy", "truncate", "removeFile", "stdout write",
-                                           "stderr write"};
+constexpr const char* OPERATION_NAMES[] = {
+    "queryPath", "pathExists", "fileId", "enumerate", "openInput", "read", "openOutputTarget", "createReplacement",
+    "adoptOwnership", "replace", "write", "system copy", "truncate", "empty", "removeFile", "stdout write",
+    "stderr write"};
 static_assert(std::size(OPERATION_NAMES) == static_cast<std::size_t>(FsOperation::COUNT));
 
 class FaultyInput : public InputFile {
@@ -73,6 +74,56 @@ private:
     std::string error_;
 };
 
+Result<void> injectedFailure() { return SystemError{SystemError::Kind::OTHER, FaultyFileSystem::INJECTED_ERROR}; }
+
+// The target's steps fail where the mask and the count say; its files' writes too.
+class FaultyTarget : public OutputTarget {
+public:
+    FaultyTarget(FaultyFileSystem& fs, std::unique_ptr<OutputTarget> inner)
+        : fs_(fs), inner_(std::move(inner)),
+          file_(fs, FsOperation::WRITE, nullptr, &inner_->file(), nullptr) {}
+    Kind kind() const override { return inner_->kind(); }
+    OutputFile& file() override { return file_; }
+    bool isStandardOutput() const override { return inner_->isStandardOutput(); }
+    bool replaceable() const override { return inner_->replaceable(); }
+    Result<OutputFile*> createReplacement() override {
+        if (fs_.shouldFail(FsOperation::CREATE_REPLACEMENT))
+            return SystemError{SystemError::Kind::OTHER, FaultyFileSystem::INJECTED_ERROR};
+        Result<OutputFile*> made = inner_->createReplacement();
+        if (!made) return made;
+        replacement_ = std::make_unique<FaultyOutput>(fs_, FsOperation::WRITE, nullptr, *made, nullptr);
+        return replacement_.get();
+    }
+    Result<void> adoptOwnership() override {
+        if (fs_.shouldFail(FsOperation::ADOPT_OWNERSHIP)) return injectedFailure();
+        return inner_->adoptOwnership();
+    }
+    Result<void> replace() override {
+        if (fs_.shouldFail(FsOperation::REPLACE)) return injectedFailure();
+        return inner_->replace();
+    }
+    bool discardReplacement() override {
+        if (fs_.shouldFail(FsOperation::REMOVE_FILE)) return false;
+        return inner_->discardReplacement();
+    }
+    bool removeTarget() override {
+        if (fs_.shouldFail(FsOperation::REMOVE_FILE)) return false;
+        return inner_->removeTarget();
+    }
+    void emptyOnInterrupt(const std::string& message) override { inner_->emptyOnInterrupt(message); }
+    Result<void> empty() override {
+        if (fs_.shouldFail(FsOperation::EMPTY)) return injectedFailure();
+        return inner_->empty();
+    }
+    void finishInPlace() override { inner_->finishInPlace(); }
+
+private:
+    FaultyFileSystem& fs_;
+    std::unique_ptr<OutputTarget> inner_;
+    FaultyOutput file_;
+    std::unique_ptr<OutputFile> replacement_;
+};
+
 }  // namespace
 
 const char* operationName(FsOperation operation) { return OPERATION_NAMES[static_cast<unsigned>(operation)]; }
@@ -127,30 +178,9 @@ std::unique_ptr<InputFile> FaultyFileSystem::openInput(const std::string& path) 
     return std::make_unique<FaultyInput>(*this, std::move(input));
 }
 
-CreatedOutput FaultyFileSystem::createOutput(const std::string& path) {
-    if (shouldFail(FsOperation::CREATE_OUTPUT)) return {nullptr, INJECTED_ERROR};
-    CreatedOutput created = inner_.createOutput(path);
-    if (created.file)
-        created.file = std::make_unique<FaultyOutput>(*this, FsOperation::WRITE, std::move(created.file), nullptr,
-                                                      nullptr);
-    return created;
-}
-
-CreatedTemporary FaultyFileSystem::createTemporary(const std::string& prefix, const std::string& permissionsOf) {
-    if (shouldFail(FsOperation::CREATE_TEMPORARY)) return {nullptr, {}, INJECTED_ERROR};
-    CreatedTemporary created = inner_.createTemporary(prefix, permissionsOf);
-    if (created.file)
-        created.file = std::make_unique<FaultyOutput>(*this, FsOperation::WRITE, std::move(created.file), nullptr,
-                                                      nullptr);
-    return created;
-}
-
-SystemResult FaultyFileSystem::renameFile(const std::string& from, const std::string& to) {
-    if (shouldFail(FsOperation::RENAME_FILE)) return {false, INJECTED_ERROR};
-    return inner_.renameFile(from, to);
-}
-
-bool FaultyFileSystem::removeFile(const std::string& path) {
-    if (shouldFail(FsOperation::REMOVE_FILE)) return false;
-    return inner_.removeFile(path);
+Result<std::unique_ptr<OutputTarget>> FaultyFileSystem::openOutputTarget(const std::string& path) {
+    if (shouldFail(FsOperation::OPEN_TARGET)) return SystemError{SystemError::Kind::OTHER, INJECTED_ERROR};
+    Result<std::unique_ptr<OutputTarget>> opened = inner_.openOutputTarget(path);
+    if (!opened) return opened;
+    return std::unique_ptr<OutputTarget>(std::make_unique<FaultyTarget>(*this, std::move(*opened)));
 }

@@ -11,8 +11,8 @@
 #include "platform/file_system.h"
 
 enum class FsOperation : unsigned {
-    QUERY_PATH, PATH_EXISTS, FILE_ID, ENUMERATE, OPEN_INPUT, READ, CREATE_OUTPUT, CREATE_TEMPORARY, RENAME_FILE,
-    WRITE, SYSTEM_COPY, TRUNCATE, REMOVE_FILE, STDOUT_WRITE, STDERR_WRITE, COUNT
+    QUERY_PATH, PATH_EXISTS, FILE_ID, ENUMERATE, OPEN_INPUT, READ, OPEN_TARGET, CREATE_REPLACEMENT, ADOPT_OWNERSHIP,
+    REPLACE, WRITE, SYSTEM_COPY, TRUNCATE, EMPTY, REMOVE_FILE, STDOUT_WRITE, STDERR_WRITE, COUNT
 };
 
 const char* operationName(FsOperation operation);
@@ -45,14 +45,9 @@ public:
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
     bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override;
     std::unique_ptr<InputFile> openInput(const std::string& path) override;
-    CreatedOutput createOutput(const std::string& path) override;
-    CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override;
-    SystemResult renameFile(const std::string& from, const std::string& to) override;
-    std::string resolveLinks(const std::string& path) override { return inner_.resolveLinks(path); }
-    void removeOnInterrupt(const std::string& path) override { inner_.removeOnInterrupt(path); }
+    Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override;
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
-    bool removeFile(const std::string& path) override;
 
     // The text every injected failure reports.
     static constexpr const char* INJECTED_ERROR = "Injected failure";

@@ -48,7 +48,11 @@ struct Scenario {
     bool toStandardOutput;
     bool keepFailing;
     bool withBigFile = true;  // costly under the sanitizers; left out where it adds no path
+    std::optional<std::string> previous = {};  // out.res before the run
+    bool inPlace = false;  // no new file can be made beside out.res: it is written where it is
 };
+
+constexpr const char* PREVIOUS = "an earlier resource file";
 
 std::vector<std::string> withOutputFile(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"-f", "out.res"});
@@ -100,6 +104,7 @@ struct Outcome {
     std::string messages;
     std::optional<std::string> resource;  // nothing when no resource file is left
     std::vector<std::string> failed;
+    std::size_t leftovers = 0;  // unfinished files left beside out.res
 };
 
 // The file system a scenario runs on, with the inputs in place.
@@ -109,6 +114,9 @@ public:
     virtual FileSystem& fileSystem() = 0;
     virtual void addFile(const std::string& path, const std::string& content) = 0;
     virtual std::optional<std::string> resourceFile() = 0;  // out.res, when it exists
+    virtual std::size_t leftovers() = 0;
+    // Makes the directory refuse new files; false where that cannot be done.
+    virtual bool refuseNewFiles() = 0;
 };
 
 class FakeWorld : public World {
@@ -118,6 +126,18 @@ public:
     std::optional<std::string> resourceFile() override {
         if (!fs_.exists("out.res")) return std::nullopt;
         return fs_.contentOf("out.res");
+    }
+    std::size_t leftovers() override {
+        std::size_t count = 0;
+        (void)fs_.enumerate(".", "*.*", [&](const DirEntry& entry) {
+            count += isUnfinishedResourceFileName(entry.name);
+            return true;
+        });
+        return count;
+    }
+    bool refuseNewFiles() override {
+        fs_.temporariesRefused = true;
+        return true;
     }
 
 private:
@@ -135,6 +155,13 @@ public:
         if (!dir_.exists("out.res")) return std::nullopt;
         return dir_.readFile("out.res");
     }
+    std::size_t leftovers() override {
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+            count += isUnfinishedResourceFileName(entry.path().filename().string());
+        return count;
+    }
+    bool refuseNewFiles() override { return false; }  // root writes in any directory
 
 private:
     TempDir dir_;
@@ -144,6 +171,8 @@ private:
 Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt) {
     for (const auto& [path, content] : inputs())
         if (scenario.withBigFile || content.size() < BIG_SIZE) world.addFile(path, content);
+    if (scenario.previous) world.addFile("out.res", *scenario.previous);
+    if (scenario.inPlace && !world.refuseNewFiles()) return Outcome{-1, {}, {}, {}, 0};
     FaultyFileSystem fs(world.fileSystem(), true);
     fs.maxReadChunk = READ_CHUNK;
     fs.failAt = failAt;
@@ -158,6 +187,7 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
         outcome.resource = world.resourceFile();
     }
     outcome.messages += fs.stderrBytes;
+    outcome.leftovers = world.leftovers();
     return outcome;
 }
 
@@ -171,14 +201,19 @@ Outcome runScenarioIn(const Scenario& scenario, std::uint64_t failAt) {
 void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::set<std::string>& stored) {
     const std::set<std::string> failed(outcome.failed.begin(), outcome.failed.end());
     const std::string outputName = scenario.toStandardOutput ? "standard output" : "out.res";
-    // The resource file is made beside out.res and renamed over it; only where no
-    // new file can be made is out.res itself created and written in place.
-    const bool notCreated = failed.count("createOutput") > 0;
-    const bool inPlace = failed.count("createTemporary") > 0;
+    // Only a new file the system refused to remove may stay beside out.res.
+    if (!failed.count("removeFile")) {
+        EXPECT_EQ(outcome.leftovers, 0u);
+    }
+    // out.res is opened through the system first; the resource file is made beside
+    // it and renamed over it, or, where no new file can be made, written in place.
+    const bool notCreated = failed.count("openOutputTarget") || failed.count("createReplacement") ||
+                            (scenario.inPlace && failed.count("truncate") && !failed.count("write"));
+    const bool notReplaced = failed.count("adoptOwnership") || failed.count("replace");
     // When standard output carries the resource file, the messages go to standard
     // error: a failed write of a message loses no resource bytes, and the run succeeds.
     const bool outputFailed = scenario.toStandardOutput ? failed.count("stdout write") > 0
-                                                        : failed.count("write") || failed.count("renameFile") || notCreated;
+                                                        : failed.count("write") || notReplaced || notCreated;
     const bool messagesLost = failed.count("stderr write") > 0 || (!scenario.toStandardOutput && failed.count("stdout write"));
     const std::vector<std::string> messageLines = lines(outcome.messages);
     ASSERT_FALSE(messageLines.empty());
@@ -189,25 +224,41 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
         const std::string writeFailed = "Error:  Could not write to " + outputName + ": " + reason + "; the run is abandoned.";
         if (notCreated) {
             EXPECT_EQ(messageLines.back(), "Error:  Could not create out.res: " + reason + ".");
-        } else if (inPlace && !failed.count("truncate")) {
-            // Written in place, a failed resource file is left empty, never partial.
+        } else if (scenario.inPlace) {
+            // Written in place, a failed resource file is left empty, never partial,
+            // and never removed: the directory allows no new one.
+            if (failed.count("empty")) return;  // the system refused that too: nothing more can be done
             ASSERT_GE(messageLines.size(), 2u);
             EXPECT_EQ(messageLines[messageLines.size() - 2], writeFailed);
-            EXPECT_EQ(messageLines.back(), "Error:  out.res was written in place, so it is left empty.");
-            EXPECT_EQ(outcome.resource, std::string());
+            EXPECT_EQ(messageLines.back(), "Error:  out.res was being overwritten directly when the run stopped, so it is left empty.");
+            EXPECT_EQ(outcome.resource, std::optional<std::string>(""));
             return;
+        } else if (notReplaced) {
+            EXPECT_EQ(messageLines.back(), "Error:  Could not replace out.res with the new resource file: " + reason + "; it is left as it was.");
         } else {
             EXPECT_EQ(messageLines.back(), writeFailed);
         }
-        // Only a file the OS refused to delete may stay behind after a failed run.
-        if (!scenario.toStandardOutput && !failed.count("removeFile")) {
-            EXPECT_FALSE(outcome.resource.has_value());
+        // A failed run leaves the previous resource file, or none, as it was.
+        if (!scenario.toStandardOutput) {
+            EXPECT_EQ(outcome.resource, scenario.previous);
         }
         return;
     }
-    EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_OK);
+    const bool damaged = outcome.messages.find(" changed or could not be read while it was stored;") != std::string::npos;
+    EXPECT_EQ(outcome.exitStatus, damaged ? EXIT_STATUS_FAILED : EXIT_STATUS_OK);
     if (!outcome.resource) {
         EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
+        EXPECT_TRUE(!scenario.previous || !scenario.inPlace) << "written in place, it is emptied, not removed";
+        return;
+    }
+    if (outcome.resource->empty() && scenario.inPlace) {
+        EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
+        return;
+    }
+    if (scenario.previous && *outcome.resource == *scenario.previous) {
+        // Nothing stored, and the old file could not be removed.
+        EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
+        EXPECT_TRUE(failed.count("removeFile"));
         return;
     }
     const ResFile file = readResFile(*outcome.resource);
@@ -267,6 +318,12 @@ const std::vector<Scenario>& scenarios() {
         // Patterns list a directory and open its files from the listing.
         {"patterns, to a file", withOutputFile({"dir/*.gif", "dir/sub/*.*", "a.gif", "dir/e.txt"}), false, false, false},
         {"nothing to store", withOutputFile({"-r", "missing.gif", "dir/none*.x", "dir/sub/none"}), false, false, false},
+        {"replacing a file", withOutputFile(SPECS), false, false, false, PREVIOUS},
+        {"replacing a file, disk gone", withOutputFile(SPECS), false, true, false, PREVIOUS},
+        {"nothing to store, replacing a file", withOutputFile({"missing.gif"}), false, false, false, PREVIOUS},
+        {"in place", withOutputFile(SPECS), false, false, true, PREVIOUS, true},
+        {"in place, disk gone", withOutputFile(SPECS), false, true, false, PREVIOUS, true},
+        {"nothing to store, in place", withOutputFile({"missing.gif"}), false, false, false, PREVIOUS, true},
     };
     return all;
 }
@@ -277,6 +334,7 @@ template <class WorldType>
 void sweep(std::set<std::string>& everyFailed, std::uint64_t& injected) {
     for (const Scenario& scenario : scenarios()) {
         const Outcome baseline = runScenarioIn<WorldType>(scenario, 0);
+        if (baseline.exitStatus == -1) continue;  // this world cannot refuse new files
         ASSERT_EQ(baseline.exitStatus, EXIT_STATUS_OK) << scenario.what;
         // Without failures every input is read whole: the runs below are held to what it stored.
         for (const char* unreadable : {" changed ", "Could not read"})
@@ -296,18 +354,20 @@ void sweep(std::set<std::string>& everyFailed, std::uint64_t& injected) {
     }
 }
 
-void expectEveryKindFailed(const std::set<std::string>& everyFailed) {
+void expectEveryKindFailed(const std::set<std::string>& everyFailed, bool inPlaceToo) {
     for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "read",
-                                  "createOutput", "createTemporary", "renameFile", "write", "system copy", "truncate",
-                                  "removeFile", "stdout write", "stderr write"})
-        EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
+                                  "openOutputTarget", "createReplacement", "adoptOwnership", "replace", "write",
+                                  "system copy", "truncate", "empty", "removeFile", "stdout write", "stderr write"})
+        if (inPlaceToo || std::string(operation) != "empty") {
+            EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
+        }
 }
 
 TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
     std::set<std::string> everyFailed;
     std::uint64_t injected = 0;
     sweep<FakeWorld>(everyFailed, injected);
-    expectEveryKindFailed(everyFailed);
+    expectEveryKindFailed(everyFailed, true);
     EXPECT_GT(injected, 240u);  // some fifty operations a scenario
 }
 
@@ -315,7 +375,7 @@ TEST(Faults, EveryFailingOperationOfTheRealFileSystemEndsTheRunCleanly) {
     std::set<std::string> everyFailed;
     std::uint64_t injected = 0;
     sweep<RealWorld>(everyFailed, injected);
-    expectEveryKindFailed(everyFailed);
+    expectEveryKindFailed(everyFailed, false);
     EXPECT_GT(injected, 240u);
 }
 

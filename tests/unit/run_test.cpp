@@ -53,9 +53,23 @@ TEST(Run, MatchesLongOptionsWholeAndShortOptionsByTheirSecondCharacter) {
 TEST(Run, TakesTheArgumentAfterFWhateverItLooksLike) {
     FakeFileSystem fs;
     fs.addFile("a.gif", "x");
-    const FakeRun run = runOnFake(fs, {"a.gif", "-fout.res", "-q"});
+    const FakeRun run = runOnFake(fs, {"a.gif", "-f", "-q"});
     EXPECT_EQ(run.output, "Stored a.gif as A.GIF.\n");
     EXPECT_TRUE(readResFile(fs.contentOf("-q")).valid);
+}
+
+// "-fgame.res" would take the next argument, perhaps an input, as the file to overwrite.
+TEST(Run, RefusesFWithLettersAttachedAndTouchesNothing) {
+    for (const PathRules& rules : {POSIX_PATH_RULES, WIN32_PATH_RULES}) {
+        FakeFileSystem fs;
+        fs.addFile("notes.txt", "mine");
+        fs.addFile("a.gif", "x");
+        const FakeRun run = runOnFake(fs, {"-r", "-fgame.res", "notes.txt", "a.gif"}, rules);
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.output, "Error:  -fgame.res: write -f and the resource file name as two arguments.\n");
+        EXPECT_EQ(fs.contentOf("notes.txt"), "mine");
+        EXPECT_FALSE(fs.exists("game.res"));
+    }
 }
 
 TEST(Run, FAsTheLastArgumentIsAnErrorAndCreatesNothing) {

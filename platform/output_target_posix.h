@@ -1,0 +1,20 @@
+// The resource file's target on POSIX, and what an interrupt does to it: the
+// output side of the POSIX file system.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+
+// Turns a descriptor open for writing into the OutputFile that owns and writes it.
+using WrapDescriptor = std::function<std::unique_ptr<OutputFile>(int fd)>;
+
+Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& path, const WrapDescriptor& wrap);
+
+// Installs the handler of SIGINT, SIGTERM and SIGHUP, which removes an unfinished
+// new file, or empties a target written in place, before the process dies of the
+// signal; a failed write to a pipe or past a file-size limit becomes an error the
+// run reports.
+void installInterruptHandling();
