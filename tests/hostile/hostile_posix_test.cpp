@@ -8,12 +8,19 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "platform/name_order.h"
 #include "platform/text.h"
+#include "resfile/resource_output.h"
 #include "tests/hostile/hostile.h"
 #include "tests/support/fake_run.h"
 #include "tests/hostile/streaming_run_posix.h"
@@ -225,12 +232,12 @@ TEST_F(Hostile, ReportsADirectoryItCannotRead) {
 
 
 // What a run may leave of a resource file: the files in `dir` that are leftovers
-// of an unfinished run (".out.res.raduza-XXXXXX").
+// of an unfinished run (".raduza-unfinished-XXXXXX").
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind(".out.res.raduza-", 0) == 0) found.push_back(name);
+        if (isUnfinishedResourceFileName(name)) found.push_back(name);
     }
     return found;
 }
@@ -355,9 +362,265 @@ TEST_F(Hostile, StandardOutputNamedWithFIsWrittenAndNeverRemoved) {
     EXPECT_EQ(nothing.exitStatus, 0);
     EXPECT_TRUE(std::filesystem::exists("/dev/stdout"));
     dir.writeFile("a.gif", "1");
-    const ToolResult stored = run({"-q", "-f", "/dev/stdout", "a.gif"});
-    EXPECT_EQ(stored.exitStatus, 0);
-    EXPECT_EQ(entryNames(readResFile(stored.output)), (std::vector<std::string>{"A.GIF"}));
+    // Named by a path, standard output still carries no message: they go to standard error.
+    for (const char* path : {"/dev/stdout", "/dev/fd/1"}) {
+        const ToolResult stored = run({"-f", path, "a.gif"});
+        EXPECT_EQ(stored.exitStatus, 0);
+        EXPECT_EQ(stored.errors, "Stored a.gif as A.GIF.\n") << path;
+        const ResFile file = readResFile(stored.output);
+        EXPECT_TRUE(file.valid) << path << ": " << file.error;
+        EXPECT_EQ(entryNames(file), (std::vector<std::string>{"A.GIF"})) << path;
+    }
+    // Another device leaves the messages where they were.
+    const ToolResult discarded = run({"-f", "/dev/null", "a.gif"});
+    EXPECT_EQ(discarded.exitStatus, 0);
+    EXPECT_EQ(discarded.output, "Stored a.gif as A.GIF.\n");
+}
+
+// A name that looks like a leftover, but is not of the one shape the tool makes,
+// is the user's file; a target the system refuses (a loop of links) fails the run.
+TEST_F(Hostile, OnlyTheUnfinishedFileShapeIsLeftOutOfWalks) {
+    for (const char* name : {".cfg.raduza-backup", ".x.raduza-v1.0.0", ".raduza-unfinished-AbC1234", ".raduza-unfinished-Ab.12",
+                             ".raduza-unfinished-AbC123", ".raduza-unfinished-000000"})
+        dir.writeFile(std::string("w/") + name, name);
+    const ToolResult walked = run({"-q", "-r", "-f", "out.res", "w", "w/.*"});
+    EXPECT_EQ(walked.exitStatus, 0);
+    EXPECT_EQ(entryNames(resFile()), (std::vector<std::string>{"W/.CFG.RADUZA-BACKUP", "W/.RADUZA-UNFINISHED-AB.12",
+                                                               "W/.RADUZA-UNFINISHED-ABC1234", "W/.X.RADUZA-V1.0.0"}));
+
+    std::filesystem::create_symlink("loop", std::filesystem::path(dir.path()) / "loop");
+    const ToolResult looped = run({"-q", "-f", "loop", "w/.cfg.raduza-backup"});
+    EXPECT_EQ(looped.exitStatus, 1);
+    EXPECT_EQ(looped.output, "Error:  Could not create loop: Too many levels of symbolic links.\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::path(dir.path()) / "loop"));
+}
+
+// A target name so long that the old ".NAME.raduza-XXXXXX" could not be made still
+// gets a new file renamed over it; a directory renamed mid-run keeps no leftover,
+// whether the run finishes (the new file lands in it) or is interrupted.
+TEST_F(Hostile, ATemporaryNameFitsAnyTargetAndARenamedDirectoryKeepsNoLeftover) {
+    for (int i = 0; i < 2000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), "x");
+    const std::string longName = std::string(251, 'n') + ".res";
+    dir.writeFile(longName, "previous");
+    struct stat before, after;
+    ASSERT_EQ(::stat((dir.path() + "/" + longName).c_str(), &before), 0);
+    EXPECT_EQ(run({"-q", "-f", longName, "d/f10000"}).exitStatus, 0);
+    ASSERT_EQ(::stat((dir.path() + "/" + longName).c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino) << "written in place, not replaced";
+    EXPECT_EQ(entryNames(resFile(longName)), std::vector<std::string>{"D/F10000"});
+
+    const std::filesystem::path root(dir.path());
+    for (const bool interrupted : {true, false}) {
+        SCOPED_TRACE(interrupted ? "interrupted" : "finished");
+        dir.writeFile("w/out.res", "previous");
+        {
+            StreamingRun tool({"-r", "-f", "w/out.res", "d"}, dir.path());
+            ASSERT_TRUE(tool.readUntil("Stored d/f10100"));
+            std::filesystem::rename(root / "w", root / "moved");
+            if (interrupted) tool.signal(SIGTERM);
+            EXPECT_EQ(tool.finish().exitStatus, interrupted ? 128 + SIGTERM : 0);
+        }
+        EXPECT_TRUE(leftovers((root / "moved").string()).empty());
+        if (interrupted) EXPECT_EQ(dir.readFile("moved/out.res"), "previous");
+        else EXPECT_EQ(resFile("moved/out.res").entries.size(), 2000u);
+        std::filesystem::remove_all(root / "moved");
+    }
+}
+
+// Every removal checks that the name still names the file the run made or opened:
+// a file put in its place meanwhile, by the user or by someone else, stays.
+TEST_F(Hostile, NothingIsRemovedThatIsNoLongerTheFileTheRunMadeOrOpened) {
+    const std::filesystem::path root(dir.path());
+    // Nothing stored: the old file would be removed, but another took its name.
+    std::vector<std::string> missing{"-f", "out.res"};
+    for (int i = 0; i < 3000; ++i) missing.push_back("missing-" + std::to_string(10000 + i) + ".gif");
+    dir.writeFile("out.res", "previous");
+    {
+        StreamingRun tool(missing, dir.path());  // held by the warnings it cannot get out
+        ASSERT_TRUE(tool.readUntil("missing-10100.gif"));
+        dir.writeFile("other.res", "put in its place");
+        std::filesystem::rename(root / "other.res", root / "out.res");
+        EXPECT_EQ(tool.finish().exitStatus, 0);
+    }
+    EXPECT_EQ(dir.readFile("out.res"), "put in its place");
+
+    // Interrupted: the unfinished file would be removed, but another took its name.
+    for (int i = 0; i < 3000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), "x");
+    StreamingRun tool({"-r", "-f", "out.res", "d"}, dir.path());
+    ASSERT_TRUE(tool.readUntil("Stored d/f10100"));
+    const std::vector<std::string> unfinished = leftovers(dir.path());
+    ASSERT_EQ(unfinished.size(), 1u);
+    dir.writeFile("other.res", "also put in its place");
+    std::filesystem::rename(root / "other.res", root / unfinished[0]);
+    tool.signal(SIGTERM);
+    EXPECT_EQ(tool.finish().exitStatus, 128 + SIGTERM);
+    EXPECT_EQ(dir.readFile(unfinished[0]), "also put in its place");
+    EXPECT_EQ(dir.readFile("out.res"), "put in its place");
+}
+
+// The exit status tells what the file is: 0 with the complete new file, 128 + n
+// with the old one untouched, wherever the signal lands, also during the rename.
+TEST_F(Hostile, StatusAndOutcomeAgreeWhateverMomentAnInterruptComes) {
+    for (int i = 0; i < 400; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), std::string(3000, 'x'));
+    const auto timeOneRun = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run({"-q", "-r", "-f", "out.res", "d"}).exitStatus, 0);
+        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    };
+    const long long span = std::max<long long>(timeOneRun(), 2000);
+    std::mt19937 random(12345);
+    int finished = 0, interrupted = 0;
+    for (int round = 0; round < 40; ++round) {
+        dir.writeFile("out.res", "previous");
+        StreamingRun tool({"-q", "-r", "-f", "out.res", "d"}, dir.path());
+        ::usleep(static_cast<useconds_t>(std::uniform_int_distribution<long long>(span / 4, span + span / 4)(random)));
+        tool.signal(round % 2 ? SIGTERM : SIGINT);
+        const int status = tool.finish().exitStatus;
+        const std::string now = dir.readFile("out.res");
+        if (status == 0) {
+            ++finished;
+            EXPECT_EQ(readResFile(now).entries.size(), 400u) << "round " << round;
+        } else {
+            ++interrupted;
+            EXPECT_EQ(status, 128 + (round % 2 ? SIGTERM : SIGINT)) << "round " << round;
+            EXPECT_EQ(now, "previous") << "round " << round << ": killed, yet the file was replaced";
+        }
+        EXPECT_TRUE(leftovers(dir.path()).empty());
+    }
+    std::printf("%d runs finished, %d were interrupted\n", finished, interrupted);
+}
+
+// What only root can build: files of another user, and a link planted in a sticky
+// directory. The tool, run as root or as nobody, may do nothing to them that
+// writing the file in place as that user could not.
+class AsRootAndNobody : public Hostile {
+protected:
+    static constexpr uid_t NOBODY = 65534;
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root, to act as another user";
+        ::chmod(dir.path().c_str(), 0755);
+        if (runAsNobody({"-t"}).exitStatus != 0) GTEST_SKIP() << "cannot run the tool as nobody here (setpriv, or a path nobody cannot reach)";
+    }
+    static std::vector<std::string> asNobody() {
+        return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    ToolResult runAsNobody(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> commandLine = asNobody();
+        commandLine.push_back(toolPath());
+        commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+        return runProgram(commandLine, dir.path());
+    }
+    // Runs a shell command as nobody in the scratch directory.
+    void shellAsNobody(const std::string& command) const {
+        std::vector<std::string> commandLine = asNobody();
+        commandLine.insert(commandLine.end(), {"sh", "-c", command});
+        ASSERT_EQ(runProgram(commandLine, dir.path()).exitStatus, 0) << command;
+    }
+    void makeDirectory(const std::string& name, mode_t mode) const {
+        dir.makeDirectory(name);
+        ASSERT_EQ(::chmod((dir.path() + "/" + name).c_str(), mode), 0);
+    }
+    struct stat statOf(const std::string& name) const {
+        struct stat st{};
+        EXPECT_EQ(::lstat((dir.path() + "/" + name).c_str(), &st), 0) << name;
+        return st;
+    }
+};
+
+TEST_F(AsRootAndNobody, TheSystemsLinkProtectionAppliesToTheResourceFile) {
+    const char* setting = "/proc/sys/fs/protected_symlinks";
+    std::string previous;
+    std::ifstream(setting) >> previous;
+    if (previous != "1" && !(std::ofstream(setting) << "1")) GTEST_SKIP() << "fs.protected_symlinks is off and cannot be set";
+    dir.writeFile("a.txt", "a");
+    dir.writeFile("victim", "precious");
+    makeDirectory("st", 01777);
+    shellAsNobody("ln -s \"$PWD/victim\" st/out.res");
+    const ToolResult result = run({"-q", "-f", "st/out.res", "a.txt"});
+    if (previous != "1") std::ofstream(setting) << previous;
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Error:  Could not create st/out.res: Permission denied.\n");
+    EXPECT_EQ(dir.readFile("victim"), "precious");
+    EXPECT_TRUE(S_ISLNK(statOf("st/out.res").st_mode));
+}
+
+TEST_F(AsRootAndNobody, RootKeepsOwnersAndModesAndNeverSetIdBits) {
+    dir.writeFile("a.txt", "a");
+    makeDirectory("d", 0777);
+    shellAsNobody("echo x > d/s.res && chmod 6777 d/s.res && echo y > d/p.res && chmod 0640 d/p.res");
+    for (const char* name : {"d/s.res", "d/p.res"}) {
+        EXPECT_EQ(run({"-q", "-f", name, "a.txt"}).exitStatus, 0) << name;
+        const struct stat st = statOf(name);
+        EXPECT_EQ(st.st_uid, NOBODY) << name;
+        EXPECT_EQ(st.st_gid, NOBODY) << name;
+        EXPECT_EQ(st.st_mode & 07777, std::string(name) == "d/s.res" ? 0777u : 0640u) << name;
+        EXPECT_EQ(entryNames(resFile(name)), std::vector<std::string>{"A.TXT"});
+    }
+}
+
+TEST_F(AsRootAndNobody, AnUnprivilegedRunReplacesNothingItCouldNotWrite) {
+    dir.writeFile("a.txt", "a");
+    makeDirectory("open", 0777);
+    makeDirectory("sticky", 01777);
+    dir.writeFile("open/owned.res", "root's");
+    dir.writeFile("sticky/shared.res", "root's, writable by all");
+    ASSERT_EQ(::chmod((dir.path() + "/sticky/shared.res").c_str(), 0666), 0);
+
+    // Not writable by nobody: refused by the system's open, whatever the directory allows.
+    const ToolResult refused = runAsNobody({"-q", "-f", "open/owned.res", "a.txt"});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.output, "Error:  Could not create open/owned.res: Permission denied.\n");
+    EXPECT_EQ(dir.readFile("open/owned.res"), "root's");
+    EXPECT_EQ(statOf("open/owned.res").st_uid, 0u);
+
+    // Writable, in a sticky directory: written in place, where a rename would be refused.
+    const ino_t inode = statOf("sticky/shared.res").st_ino;
+    const ToolResult inPlace = runAsNobody({"-q", "-f", "sticky/shared.res", "a.txt"});
+    EXPECT_EQ(inPlace.exitStatus, 0) << inPlace.output;
+    EXPECT_EQ(statOf("sticky/shared.res").st_ino, inode);
+    EXPECT_EQ(statOf("sticky/shared.res").st_uid, 0u);
+    EXPECT_EQ(entryNames(resFile("sticky/shared.res")), std::vector<std::string>{"A.TXT"});
+}
+
+// Written in place (nobody owns out.res but may not make a file in `locked`), a run
+// that fails or is interrupted leaves the file empty and dated at the epoch, so no
+// build takes it for complete.
+TEST_F(AsRootAndNobody, AnInPlaceRunThatStopsLeavesAnEmptyFileOlderThanAnyInput) {
+    for (int i = 0; i < 3000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), "x");
+    dir.writeFile("big.bin", std::string(3 << 20, 'b'));
+    makeDirectory("locked", 0755);
+    const std::string emptied = "Error:  locked/out.res was being overwritten directly when the run stopped, so it is left empty.\n";
+    const auto expectEmptiedAtEpoch = [&] {
+        const struct stat st = statOf("locked/out.res");
+        EXPECT_EQ(st.st_size, 0);
+        EXPECT_EQ(st.st_mtime, 0);
+        EXPECT_TRUE(leftovers(dir.path() + "/locked").empty());
+    };
+
+    const auto previousOfNobody = [&] {
+        dir.writeFile("locked/out.res", "previous");
+        ASSERT_EQ(::chown((dir.path() + "/locked/out.res").c_str(), NOBODY, NOBODY), 0);
+    };
+    previousOfNobody();
+    {
+        StreamingRun tool({"-r", "-f", "locked/out.res", "d"}, dir.path(), asNobody());
+        ASSERT_TRUE(tool.readUntil("Stored d/f10100"));
+        tool.signal(SIGTERM);
+        const ToolResult result = tool.finish();
+        EXPECT_EQ(result.exitStatus, 128 + SIGTERM);
+        EXPECT_EQ(result.errors, emptied);
+    }
+    expectEmptiedAtEpoch();
+
+    previousOfNobody();
+    std::vector<std::string> limited = asNobody();
+    limited.insert(limited.end(), {"sh", "-c", "ulimit -f 1024 && exec \"$0\" -q -f locked/out.res big.bin", toolPath()});
+    const ToolResult failed = runProgram(limited, dir.path());
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_TRUE(fixtures::withSystemReason(failed.output, "Error:  Could not write to locked/out.res: ",
+                                           "; the run is abandoned.\n" + emptied))
+        << failed.output;
+    expectEmptiedAtEpoch();
 }
 
 TEST_F(Hostile, NamesThatDifferInBytesButNotOnceWrittenGiveOneResource) {

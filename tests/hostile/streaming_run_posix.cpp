@@ -10,18 +10,20 @@
 namespace {
 
 pid_t startTool(const std::vector<std::string>& arguments, const std::string& workDir, int stdoutFd, int stderrFd,
-                const std::vector<int>& closeInChild) {
-    std::vector<std::string> commandLine{toolPath()};
+                const std::vector<int>& closeInChild, const std::vector<std::string>& launcher = {}) {
+    std::vector<std::string> commandLine = launcher;
+    commandLine.push_back(toolPath());
     commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
     return startProcess(commandLine, workDir, stdoutFd, stderrFd, closeInChild);
 }
 
 }  // namespace
 
-StreamingRun::StreamingRun(const std::vector<std::string>& arguments, const std::string& workDir) {
+StreamingRun::StreamingRun(const std::vector<std::string>& arguments, const std::string& workDir,
+                           const std::vector<std::string>& launcher) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return;
-    child_ = startTool(arguments, workDir, out[1], err[1], {out[0], out[1], err[0], err[1]});
+    child_ = startTool(arguments, workDir, out[1], err[1], {out[0], out[1], err[0], err[1]}, launcher);
     ::close(out[1]);
     ::close(err[1]);
     out_ = out[0];

@@ -12,7 +12,9 @@
 
 class StreamingRun {
 public:
-    StreamingRun(const std::vector<std::string>& arguments, const std::string& workDir);
+    // `launcher` comes before the tool on the command line (such as setpriv and its options).
+    StreamingRun(const std::vector<std::string>& arguments, const std::string& workDir,
+                 const std::vector<std::string>& launcher = {});
     ~StreamingRun();
     StreamingRun(const StreamingRun&) = delete;
     StreamingRun& operator=(const StreamingRun&) = delete;

@@ -185,6 +185,26 @@ TEST(Run, ReplacesTheResourceFileInOneStepOrInPlaceWhereNoNewFileCanBeMade) {
     }
 }
 
+// Removals check identity: a file put in place of the old resource file, or of the
+// unfinished new one, while the run went on is not the run's to remove.
+TEST(Run, RemovesOnlyFilesThatAreStillTheOnesTheRunOpenedOrMade) {
+    FakeFileSystem fs;
+    fs.addFile("out.res", "old");
+    fs.addFile("huge.bin", "x");
+    fs.find("huge.bin")->reportedSize = std::uint64_t{1} << 33;  // opened, then refused: nothing stored
+    std::string unfinished;
+    fs.afterOpen = [&](const std::string&) {
+        unfinished = fs.removedOnInterrupt;
+        fs.addFile("out.res", "someone else's");
+        fs.addFile(unfinished, "also someone else's");
+    };
+    const FakeRun run = runOnFake(fs, {"-f", "out.res", "huge.bin"});
+    EXPECT_EQ(run.exitStatus, 0);
+    ASSERT_FALSE(unfinished.empty());
+    EXPECT_EQ(fs.contentOf("out.res"), "someone else's");
+    EXPECT_EQ(fs.contentOf(unfinished), "also someone else's");
+}
+
 TEST(Run, ShowsEverySpecWhenAsked) {
     FakeFileSystem fs;
     fs.addFile("a.gif", "x");
