@@ -1,10 +1,8 @@
-// Extraction: where a stored name may go below the directory, and writing it there.
-#include <fstream>
-#include <system_error>
+// Extraction: where a stored name may go below the directory. Writing it there is
+// each system's own (extract_posix.cpp, extract_win32.cpp).
+#include <new>
 
 #include "lister/lister.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -38,22 +36,19 @@ Refusal prefixRefusal(std::u16string_view name, const ExtractRules& rules) {
     return Refusal::NONE;
 }
 
-// What stands at `path` before anything is written there.
-Refusal checkOnTheWay(const fs::path& path, bool mustBeDirectory) {
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(path, error);
-    if (status.type() == fs::file_type::not_found) return Refusal::NONE;
-    if (error) return Refusal::NOT_WRITTEN;
-    if (fs::is_symlink(status)) return Refusal::THROUGH_LINK;
-    if (fs::is_directory(status) != mustBeDirectory) return Refusal::IN_THE_WAY;
-    return Refusal::NONE;
-}
-
-Refusal writeBytes(const fs::path& path, raduza::FileView bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return out ? Refusal::NONE : Refusal::NOT_WRITTEN;
+// A NUL unit, or a surrogate without its other half: no file system's name holds it.
+bool isRepresentable(std::u16string_view component) {
+    for (std::size_t i = 0; i < component.size(); ++i) {
+        const char16_t unit = component[i];
+        if (unit == 0) return false;
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < component.size() && component[i + 1] >= 0xDC00 &&
+            component[i + 1] <= 0xDFFF) {
+            ++i;
+            continue;
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -67,8 +62,9 @@ const char* describeRefusal(Refusal refusal) {
         case Refusal::SERVER_PREFIX: return "carries a server prefix";
         case Refusal::PARENT_DIRECTORY: return "climbs out with '..'";
         case Refusal::NOT_A_FILE_NAME: return "cannot be a file name here";
+        case Refusal::UNREPRESENTABLE: return "holds a character no file name can (a NUL, or half of a UTF-16 pair)";
         case Refusal::THROUGH_LINK: return "would pass through a symbolic link";
-        case Refusal::IN_THE_WAY: return "collides with a file or directory already there";
+        case Refusal::IN_THE_WAY: return "collides with something already there that is not a directory or a regular file";
         case Refusal::NOT_WRITTEN: return "could not be written";
     }
     return "refused";
@@ -86,6 +82,7 @@ RelativePath relativePathOf(std::u16string_view name, const ExtractRules& rules)
         start = end + 1;
         if (component.empty() || component == u".") continue;
         if (component == u"..") return {Refusal::PARENT_DIRECTORY, {}};
+        if (!isRepresentable(component)) return {Refusal::UNREPRESENTABLE, {}};
         if (rules.windowsFileNames && !isWindowsFileName(component)) return {Refusal::NOT_A_FILE_NAME, {}};
         path.components.emplace_back(component);
     }
@@ -93,17 +90,25 @@ RelativePath relativePathOf(std::u16string_view name, const ExtractRules& rules)
     return path;
 }
 
-Refusal extractFile(const fs::path& root, const RelativePath& relative, raduza::FileView bytes) {
-    if (relative.refusal != Refusal::NONE) return relative.refusal;
-    fs::path path = root;
-    for (std::size_t i = 0; i + 1 < relative.components.size(); ++i) {
-        path /= fs::path(relative.components[i]);
-        if (const Refusal refusal = checkOnTheWay(path, true); refusal != Refusal::NONE) return refusal;
-        std::error_code error;
-        fs::create_directory(path, error);
-        if (error) return Refusal::NOT_WRITTEN;
+std::string describe(const Extracted& extracted) {
+    std::string text = std::string("it ") + describeRefusal(extracted.refusal);
+    if (!extracted.reason.empty()) text += ": " + extracted.reason;
+    return text;
+}
+
+std::size_t extractAll(const raduza::Bundle& bundle, const std::string& root,
+                       const std::function<void(const raduza::BundleFile&, const Extracted&)>& refused) {
+    std::size_t count = 0;
+    for (const raduza::BundleFile& stored : bundle) {
+        Extracted extracted;
+        try {
+            extracted = extractFile(root, relativePathOf(stored.name, PLATFORM_EXTRACT_RULES), stored.bytes);
+        } catch (const std::bad_alloc&) {
+            extracted = {Refusal::NOT_WRITTEN, "out of memory"};
+        }
+        if (extracted.refusal == Refusal::NONE) continue;
+        ++count;
+        refused(stored, extracted);
     }
-    path /= fs::path(relative.components.back());
-    if (const Refusal refusal = checkOnTheWay(path, false); refusal != Refusal::NONE) return refusal;
-    return writeBytes(path, bytes);
+    return count;
 }

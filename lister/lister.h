@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +14,8 @@
 // One line of the listing: size, name and, unless it is RT_RADUZA, the type.
 // Ordinals show as #N; control characters in names as \xHH.
 std::string listingLine(const raduza::ResourceEntry& entry);
+// A name in UTF-8 with control characters (a NUL too) as \xHH, for one line of text.
+std::string printableName(std::u16string_view name);
 
 // Why a name cannot be extracted.
 enum class Refusal {
@@ -24,8 +26,9 @@ enum class Refusal {
     SERVER_PREFIX,     // "//server/..." or "\\server\..."
     PARENT_DIRECTORY,  // a ".." component would climb out
     NOT_A_FILE_NAME,   // Windows: a reserved character or device name, a trailing dot or space
+    UNREPRESENTABLE,   // a NUL unit, or half of a UTF-16 surrogate pair: no file name holds it
     THROUGH_LINK,      // a symbolic link already in the directory lies on the way
-    IN_THE_WAY,        // a file stands where a directory must go, or the other way round
+    IN_THE_WAY,        // something other than a directory, or than a regular file to replace, is there
     NOT_WRITTEN,       // the file system refused
 };
 
@@ -53,6 +56,22 @@ struct RelativePath {
 // has none. Pure: looks at the name alone.
 RelativePath relativePathOf(std::u16string_view name, const ExtractRules& rules);
 
-// Writes `bytes` at `relative` below `root`, creating directories, never
-// following a symbolic link that is already there.
-Refusal extractFile(const std::filesystem::path& root, const RelativePath& relative, raduza::FileView bytes);
+// The outcome of one file's extraction: done, or refused and why.
+struct Extracted {
+    Refusal refusal = Refusal::NONE;
+    std::string reason;  // the system's words, for NOT_WRITTEN
+};
+// "it climbs out with '..'", "it could not be written: No space left on device".
+std::string describe(const Extracted& extracted);
+
+// Writes `bytes` at `relative` below the directory `root`, which exists. Every
+// directory on the way is opened without following links, and created when
+// missing; a file already there is replaced by a new file renamed over it, never
+// written through; a link, directory, FIFO, device or socket in the way is refused.
+Extracted extractFile(const std::string& root, const RelativePath& relative, raduza::FileView bytes);
+
+// Extracts every RT_RADUZA file of `bundle` that a lookup would find below `root`,
+// which exists, in stored order. Each refused file is handed to `refused`; returns
+// how many were. Throws nothing.
+std::size_t extractAll(const raduza::Bundle& bundle, const std::string& root,
+                       const std::function<void(const raduza::BundleFile&, const Extracted&)>& refused);

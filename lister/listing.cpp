@@ -3,10 +3,8 @@
 
 #include "lister/lister.h"
 
-namespace {
-
 // UTF-8, with control characters escaped so that one entry stays one line.
-std::string printable(std::u16string_view text) {
+std::string printableName(std::u16string_view text) {
     std::string out;
     for (char c : raduza::detail::narrowUtf8(text)) {
         const auto byte = static_cast<unsigned char>(c);
@@ -21,9 +19,11 @@ std::string printable(std::u16string_view text) {
     return out;
 }
 
+namespace {
+
 std::string fieldText(const raduza::ResourceField& field) {
     if (field.isOrdinal()) return "#" + std::to_string(field.ordinal());
-    return printable(field.text());
+    return printableName(field.text());
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // raduza-list: lists the entries of a resource file, checks its structure, and
 // extracts its RT_RADUZA resources as a tree of files.
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
+#include <cstring>
+#include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -53,19 +54,25 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     return options;
 }
 
-std::optional<std::string> readAll(const std::string& file) {
+// The file's bytes, or the system's words for why they could not be read.
+std::optional<std::string> readAll(const std::string& file, std::string& reason) {
+    std::FILE* in = stdin;
     if (file == "-") {
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);  // the bytes as they are, no CR LF translation
 #endif
-        std::string bytes((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-        if (std::cin.bad()) return std::nullopt;
-        return bytes;
+    } else if (!(in = std::fopen(file.c_str(), "rb"))) {
+        reason = std::strerror(errno);
+        return std::nullopt;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
+    const bool failed = std::ferror(in) != 0;
+    if (failed) reason = std::strerror(errno);
+    if (in != stdin) std::fclose(in);
+    if (failed) return std::nullopt;
     return bytes;
 }
 
@@ -92,35 +99,41 @@ int extractEntries(const std::string& file, const std::string& bytes, const std:
     if (!bundle.ok()) return reportBroken(file, bundle.error(), bundle.errorOffset());
     std::error_code error;
     std::filesystem::create_directories(directory, error);
-    if (!std::filesystem::is_directory(directory)) {
+    if (!std::filesystem::is_directory(directory, error)) {
         std::fprintf(stderr, "raduza-list: cannot create the directory %s\n", directory.c_str());
         return STATUS_TROUBLE;
     }
-    int status = STATUS_OK;
-    for (const raduza::BundleFile& stored : bundle) {
-        const Refusal refusal =
-            extractFile(directory, relativePathOf(stored.name, PLATFORM_EXTRACT_RULES), stored.bytes);
-        if (refusal == Refusal::NONE) continue;
-        std::fprintf(stderr, "raduza-list: warning: not extracting %s: it %s\n", stored.utf8Name().c_str(),
-                     describeRefusal(refusal));
-        status = STATUS_TROUBLE;
-    }
-    return status;
+    const std::size_t refused =
+        extractAll(bundle, directory, [](const raduza::BundleFile& stored, const Extracted& extracted) {
+            std::fprintf(stderr, "raduza-list: warning: not extracting %s: %s\n", printableName(stored.name).c_str(),
+                         describe(extracted).c_str());
+        });
+    return refused == 0 ? STATUS_OK : STATUS_TROUBLE;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     const std::optional<Options> options = parseOptions(argc, argv);
     if (!options) {
         std::fputs(USAGE, stderr);
         return STATUS_USAGE;
     }
-    const std::optional<std::string> bytes = readAll(options->file);
+    std::string reason;
+    const std::optional<std::string> bytes = readAll(options->file, reason);
     if (!bytes) {
-        std::fprintf(stderr, "raduza-list: cannot read %s\n", options->file.c_str());
+        std::fprintf(stderr, "raduza-list: cannot read %s: %s\n", options->file.c_str(), reason.c_str());
         return STATUS_TROUBLE;
     }
     if (options->extractTo) return extractEntries(options->file, *bytes, *options->extractTo);
     return listEntries(options->file, *bytes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "raduza-list: %s\n", failure.what());
+        return STATUS_TROUBLE;
+    }
 }

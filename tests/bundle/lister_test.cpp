@@ -2,6 +2,8 @@
 // program on good, broken and hostile resource files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 
@@ -26,7 +28,8 @@ TEST(Extraction, PlacesANameBelowTheDirectoryOrSaysWhyNot) {
     const std::string absolute = describeRefusal(Refusal::ABSOLUTE_NAME), drive = describeRefusal(Refusal::DRIVE_PREFIX),
                       server = describeRefusal(Refusal::SERVER_PREFIX),
                       parent = describeRefusal(Refusal::PARENT_DIRECTORY), empty = describeRefusal(Refusal::EMPTY_NAME),
-                      invalid = describeRefusal(Refusal::NOT_A_FILE_NAME);
+                      invalid = describeRefusal(Refusal::NOT_A_FILE_NAME),
+                      unrepresentable = describeRefusal(Refusal::UNREPRESENTABLE);
     const struct {
         std::u16string name;
         std::string posix;
@@ -65,6 +68,10 @@ TEST(Extraction, PlacesANameBelowTheDirectoryOrSaysWhyNot) {
         {u"DOT.", "[DOT.]", invalid},
         {u"SPACE ", "[SPACE ]", invalid},
         {u"TAB\tX", "[TAB\tX]", invalid},
+        {std::u16string(u"NUL") + u'\0' + u"X", unrepresentable, unrepresentable},
+        {std::u16string(u"HALF") + char16_t(0xD800) + u"/X", unrepresentable, unrepresentable},
+        {std::u16string(u"X/") + char16_t(0xDC00), unrepresentable, unrepresentable},
+        {std::u16string(u"PAIR") + char16_t(0xD83D) + char16_t(0xDE00), "[PAIR\xF0\x9F\x98\x80]", "[PAIR\xF0\x9F\x98\x80]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(raduza::detail::narrowUtf8(c.name));
@@ -147,7 +154,9 @@ TEST_F(Lister, ListsWhatTheToolStoredAndChecksTheStructure) {
     const ToolResult foreign = list({"text.res"});
     EXPECT_EQ(foreign.exitStatus, 1);
     EXPECT_NE(foreign.errors.find("(at offset 0)"), std::string::npos) << foreign.errors;
-    EXPECT_EQ(list({"missing.res"}).exitStatus, 1);
+    const ToolResult missing = list({"missing.res"});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(plain(missing.errors), "raduza-list: cannot read missing.res: No such file or directory\n");
     const ToolResult extractedFromBroken = list({"-x", "out", "cut.res"});
     EXPECT_EQ(extractedFromBroken.exitStatus, 1);
     EXPECT_FALSE(dir.exists("out/ASSETS"));
@@ -204,6 +213,54 @@ TEST_F(Lister, RefusesToWriteThroughASymbolicLinkAlreadyInTheDirectory) {
             << result.errors;
     EXPECT_EQ(filesBelow("outside"), (std::map<std::string, std::string>{{"keep.txt", "untouched"}}));
     EXPECT_EQ(dir.readFile("out/FINE.TXT"), "fine");
+}
+
+// Planted below the extraction directory by someone else: a hard link to a file
+// outside, a FIFO, a directory, a link to a directory. Nothing is written through,
+// nothing blocks, and a regular file there is replaced by a new one.
+TEST_F(Lister, NeverWritesThroughOrWaitsOnWhatIsPlantedInTheDirectory) {
+    const fs::path root(dir.path());
+    dir.writeFile("outside/keep.txt", "untouched");
+    dir.writeFile("out/OLD.TXT", "old");
+    fs::create_hard_link(root / "outside" / "keep.txt", root / "out" / "HARD.TXT");
+    ASSERT_EQ(::mkfifo((root / "out" / "FIFO").c_str(), 0644), 0);
+    dir.makeDirectory("out/DIR");
+    fs::create_directory_symlink(root / "outside", root / "out" / "SUB");
+    dir.writeFile("planted.res", ResBuilder()
+                                     .file(u"HARD.TXT", "new")
+                                     .file(u"FIFO", "x")
+                                     .file(u"DIR", "x")
+                                     .file(u"FIFO/X", "x")
+                                     .file(u"SUB/NEW.TXT", "x")
+                                     .file(u"OLD.TXT", "replaced")
+                                     .bytes());
+    const ToolResult result = list({"-x", "out", "planted.res"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors,
+              "raduza-list: warning: not extracting FIFO: it collides with something already there that is not a directory or a regular file\n"
+              "raduza-list: warning: not extracting DIR: it collides with something already there that is not a directory or a regular file\n"
+              "raduza-list: warning: not extracting FIFO/X: it collides with something already there that is not a directory or a regular file\n"
+              "raduza-list: warning: not extracting SUB/NEW.TXT: it would pass through a symbolic link\n");
+    EXPECT_EQ(filesBelow("outside"), (std::map<std::string, std::string>{{"keep.txt", "untouched"}}));
+    EXPECT_EQ(dir.readFile("out/HARD.TXT"), "new");
+    EXPECT_EQ(dir.readFile("out/OLD.TXT"), "replaced");
+}
+
+// Names no file name can hold are refused one by one, by name; the rest is
+// extracted. (A NUL ends a stored name, so only the name's rules above meet one.)
+TEST_F(Lister, RefusesNamesTheSystemCannotHoldAndExtractsTheRest) {
+    dir.writeFile("odd.res", ResBuilder()
+                                 .file(std::u16string(u"HALF") + char16_t(0xD800) + u".TXT", "x")
+                                 .file(u"FINE.TXT", "fine")
+                                 .file(u"DIR/" + std::u16string(300, u'N'), "too long")
+                                 .bytes());
+    const ToolResult result = list({"-x", "out", "odd.res"});
+    EXPECT_EQ(result.exitStatus, 1);
+    const std::string unrepresentable = ": it holds a character no file name can (a NUL, or half of a UTF-16 pair)\n";
+    EXPECT_EQ(result.errors, "raduza-list: warning: not extracting HALF\xEF\xBF\xBD.TXT" + unrepresentable +
+                                 "raduza-list: warning: not extracting DIR/" + std::string(300, 'N') +
+                                 ": it could not be written: File name too long\n");
+    EXPECT_EQ(filesBelow("out"), (std::map<std::string, std::string>{{"FINE.TXT", "fine"}}));
 }
 
 TEST_F(Lister, ReadsStandardInput) {
