@@ -9,7 +9,7 @@ root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
 build=${RADUZA_FUZZ_BUILD:-$root/build/fuzz}
 seconds=${RADUZA_FUZZ_SECONDS:-30}
-targets="options resource_name wildcard header_writer bundle_reader"
+targets="options resource_name wildcard header_writer bundle_reader extract"
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRADUZA_TESTS=OFF -DRADUZA_FUZZ=ON >/dev/null
