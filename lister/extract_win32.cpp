@@ -1,6 +1,8 @@
 // Writing an extracted file on Windows: every directory on the way is checked not
 // to be a link or junction before it is entered, and a file already there is
 // replaced by a new file renamed over it, never written through.
+#include <windows.h>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -21,7 +23,10 @@ Refusal inTheWay(const fs::path& path, bool mustBeDirectory, std::string& reason
         reason = error.message();
         return Refusal::NOT_WRITTEN;
     }
-    if (fs::is_symlink(status) || status.type() == fs::file_type::junction) return Refusal::THROUGH_LINK;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (fs::is_symlink(status) ||
+        (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
+        return Refusal::THROUGH_LINK;  // a symbolic link or a junction
     if (mustBeDirectory ? !fs::is_directory(status) : !fs::is_regular_file(status)) return Refusal::IN_THE_WAY;
     return Refusal::NONE;
 }
