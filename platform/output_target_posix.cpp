@@ -317,17 +317,9 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& path, const WrapDescriptor& wrap) {
-    constexpr int FLAGS = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY;
-    // An exclusive create tells a file this open made from one that was there; a
-    // name that exists is then opened as a shell's `>` opens it, less the truncation.
-    bool created = true;
-    int fd = ::open(path.c_str(), FLAGS | O_EXCL, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = ::open(path.c_str(), FLAGS, 0666);
-    }
-    if (fd < 0) return systemError(errno);
+namespace {
+
+Result<std::unique_ptr<OutputTarget>> targetOf(int fd, const std::string& path, bool created, const WrapDescriptor& wrap) {
     std::unique_ptr<OutputFile> file = wrap(fd);
     struct stat st;
     if (::fstat(fd, &st) != 0) return systemError(errno);
@@ -339,6 +331,25 @@ Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& p
         if (Result<void> located = target->locate(path); !located) return located.error();
     }
     return std::unique_ptr<OutputTarget>(std::move(target));
+}
+
+}  // namespace
+
+Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& path, const WrapDescriptor& wrap) {
+    constexpr int FLAGS = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY;
+    {
+        // An exclusive create tells a file this open made from one that was there.
+        // It never waits (a FIFO that exists fails it), so interrupts can wait until
+        // the new file is removed again.
+        const InterruptsHeld held;
+        const int fd = ::open(path.c_str(), FLAGS | O_EXCL, 0666);
+        if (fd >= 0) return targetOf(fd, path, true, wrap);
+        if (errno != EEXIST) return systemError(errno);
+    }
+    // A name that exists is opened as a shell's `>` opens it, less the truncation.
+    const int fd = ::open(path.c_str(), FLAGS, 0666);
+    if (fd < 0) return systemError(errno);
+    return targetOf(fd, path, false, wrap);
 }
 
 void installInterruptHandling() {

@@ -130,7 +130,13 @@ public:
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         const DWORD attributes = GetFileAttributesA(path_.c_str());
         throughLink_ = attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (kind_ == Kind::NEW) deleteIfSame(path_, info_);  // a killed run must not leave an empty file
+        if (kind_ == Kind::NEW) {
+            // A killed run must not leave an empty file; closed, so the name is free
+            // again at once, not pending deletion until the process ends.
+            deleteIfSame(path_, info_);
+            CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
     }
 
     Kind kind() const override { return kind_; }
