@@ -125,6 +125,16 @@ public:
     // Holds the directory open, so it cannot be renamed while the run writes in it;
     // for a NEW file, removes that file again.
     void settle() {
+        // ReplaceFile wants whole paths, and every later step goes by them.
+        const DWORD length = GetFullPathNameA(path_.c_str(), 0, nullptr, nullptr);
+        if (length > 0) {
+            std::string full(length, '\0');
+            const DWORD written = GetFullPathNameA(path_.c_str(), length, &full[0], nullptr);
+            if (written > 0 && written < length) {
+                full.resize(written);
+                path_ = full;
+            }
+        }
         directory_ = CreateFileA(directoryPart(path_).empty() ? "." : directoryPart(path_).c_str(), 0,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
