@@ -78,6 +78,9 @@ private:
 
     // True for the file being written, and for the one it replaces: never stored.
     bool isOwnOutput(const InputFile& input) const;
+    // Stores the file at `path` opened as `input`; a null `input` is reported as
+    // missing or refused as unreadable.
+    void storeOpened(const std::string& path, InputFile* input);
     // Names the file at `path` and stores it; a null `input` (unreadable, or a device
     // or FIFO that is never opened) has its name checked and is refused.
     void storeUnderDerivedName(const std::string& path, InputFile* input);
@@ -101,7 +104,7 @@ private:
     const char* outputName() const { return resFile ? resFile->c_str() : "standard output"; }
 
     // What the directory walk finds.
-    void fileFound(const std::string& path, const std::string& name) override;
+    void fileFound(const std::string& path, ListedFile& file) override;
     void enteringDirectory(const std::string& path) override;
     void unreadableDirectory(const std::string& path) override;
     void cycleRefused(const std::string&) override {}  // a cycle is walked once, silently

@@ -97,7 +97,7 @@ RADUza::Next RADUza::openOutput() {
         standardOutputId_ = fs_.standardOutput().id();
         return PROCEED;
     }
-    const std::optional<PathStatus> status = fs_.queryPath(*resFile);
+    const Result<PathStatus> status = fs_.status(*resFile);
     if (status && status->readOnly) {
         msg(MSG_NOT_WRITABLE, resFile->c_str());
         return exitWith(EXIT_STATUS_FAILED);

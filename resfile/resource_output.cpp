@@ -25,8 +25,8 @@ ResourceOutput::Opened ResourceOutput::open(FileSystem& fs, const PathRules& rul
     // A device, a FIFO or a terminal (also behind a link such as /dev/stdout) is
     // written as it is; a directory, or no name at all, fails there with the
     // system's reason.
-    const std::optional<PathStatus> status = fs.queryPath(path);
-    if (path.empty() || (status && (status->isSpecial || status->isDirectory))) {
+    const Result<PathStatus> status = fs.status(path);
+    if (path.empty() || (status && status->kind != FileKind::REGULAR)) {
         CreatedOutput created = fs.createOutput(path);
         if (!created.file) return {nullptr, created.error};
         std::unique_ptr<ResourceOutput> output(new ResourceOutput(fs, Mode::DIRECT, path));
@@ -38,7 +38,7 @@ ResourceOutput::Opened ResourceOutput::open(FileSystem& fs, const PathRules& rul
     std::string target = fs.resolveLinks(path);
     const std::size_t nameStart = fileNameStart(target, rules);
     const std::string prefix = target.substr(0, nameStart) + "." + target.substr(nameStart) + std::string(UNFINISHED_MARK);
-    CreatedTemporary temporary = fs.createTemporary(prefix, status ? target : std::string());
+    CreatedTemporary temporary = fs.createTemporary(prefix, status.ok() ? target : std::string());
     std::unique_ptr<ResourceOutput> output;
     if (temporary.file) {
         output.reset(new ResourceOutput(fs, Mode::REPLACE, std::move(target)));
@@ -53,7 +53,10 @@ ResourceOutput::Opened ResourceOutput::open(FileSystem& fs, const PathRules& rul
         output->file_ = std::move(created.file);
     }
     output->writtenId_ = output->file_->id();
-    if (status) output->targetId_ = fs.fileId(output->target_);
+    if (status) {
+        const Result<PathStatus> replaced = fs.status(output->target_);
+        if (replaced) output->targetId_ = replaced->id;
+    }
     return {std::move(output), {}};
 }
 
@@ -106,6 +109,6 @@ bool ResourceOutput::abandon() {
 
 void ResourceOutput::removeIfStill(const std::string& path, const std::optional<FileId>& id) {
     if (!id || path.empty()) return;
-    const std::optional<FileId> now = fs_.fileId(path);
-    if (now && *now == *id) (void)fs_.removeFile(path);
+    const Result<PathStatus> now = fs_.status(path);
+    if (now && now->id == id) (void)fs_.removeFile(path);
 }

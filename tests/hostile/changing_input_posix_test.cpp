@@ -113,14 +113,14 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     for (const Case& c : cases) {
         dir.writeFile("in.big", big);
         FileSystem& fs = realFileSystem();
-        const std::unique_ptr<InputFile> input = fs.openInput(dir.path() + "/in.big");
+        const Result<std::unique_ptr<InputFile>> input = fs.openInput(dir.path() + "/in.big");
         ASSERT_TRUE(input) << c.what;
         c.change();
         const CreatedOutput created = fs.createOutput(dir.path() + "/out.bin");
         ASSERT_TRUE(created.file) << c.what;
         OutputBuffer out(*created.file);
         out.put("head", 4);
-        EXPECT_EQ(copyExactly(*input, out, BIG_SIZE), c.outcome) << c.what;
+        EXPECT_EQ(copyExactly(**input, out, BIG_SIZE), c.outcome) << c.what;
         EXPECT_TRUE(out.flush()) << c.what;
         const std::string written = dir.readFile("out.bin");
         EXPECT_EQ(written.size(), 4 + c.keptBytes) << c.what;
@@ -131,16 +131,16 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     dir.writeFile("in.big", big);
     // On Linux the system does copy between two regular files, so the cases above
     // took that path rather than the buffer's.
-    const std::unique_ptr<InputFile> input = realFileSystem().openInput(dir.path() + "/in.big");
+    const Result<std::unique_ptr<InputFile>> input = realFileSystem().openInput(dir.path() + "/in.big");
     const CreatedOutput created = realFileSystem().createOutput(dir.path() + "/copy.bin");
     ASSERT_TRUE(input && created.file);
-    EXPECT_EQ(created.file->copyFrom(*input, 1000), std::optional<std::uint64_t>(1000));
-    EXPECT_FALSE(realFileSystem().standardOutput().copyFrom(*input, 1000).has_value())
+    EXPECT_EQ(created.file->copyFrom(**input, 1000), std::optional<std::uint64_t>(1000));
+    EXPECT_FALSE(realFileSystem().standardOutput().copyFrom(**input, 1000).has_value())
         << "standard output is written as before";
 
     // An output that takes only part of a copy (here up to a file-size limit) leaves
     // the input at the first byte it did not take, for the ordinary copy to go on from.
-    const std::unique_ptr<InputFile> again = realFileSystem().openInput(dir.path() + "/in.big");
+    const Result<std::unique_ptr<InputFile>> again = realFileSystem().openInput(dir.path() + "/in.big");
     const CreatedOutput limited = realFileSystem().createOutput(dir.path() + "/limited.bin");
     ASSERT_TRUE(again && limited.file);
     struct rlimit previous;
@@ -148,12 +148,12 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     struct rlimit limit = previous;
     limit.rlim_cur = 3 << 20;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const std::optional<std::uint64_t> copied = limited.file->copyFrom(*again, BIG_SIZE);
+    const std::optional<std::uint64_t> copied = limited.file->copyFrom(**again, BIG_SIZE);
     ::setrlimit(RLIMIT_FSIZE, &previous);
     ASSERT_TRUE(copied.has_value());
     EXPECT_EQ(*copied, std::uint64_t{3} << 20);
     std::string next(4096, '\0');
-    ASSERT_EQ(again->read(&next[0], next.size()), std::optional<std::size_t>(next.size()));
+    ASSERT_EQ((*again)->read(&next[0], next.size()), std::optional<std::size_t>(next.size()));
     EXPECT_TRUE(next == big.substr(static_cast<std::size_t>(*copied), next.size())) << "bytes were skipped";
 #endif
 }

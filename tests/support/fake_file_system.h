@@ -40,20 +40,22 @@ public:
     std::string stdoutBytes;
     std::string stderrBytes;
 
-    bool stdoutClosed = false;
+    bool stdoutClosed = false;  // writes to standard output fail, as on a closed descriptor
     std::string removedOnInterrupt;  // the file an interrupt would remove now
-    bool temporariesRefused = false;  // no new file can be made (a directory that allows none)  // writes to standard output fail, as on a closed descriptor
+    bool temporariesRefused = false;  // no new file can be made (a directory that allows none)
+    // A visit of a directory's files opens each this many files before the visitor
+    // reaches it, in the order the POSIX read-ahead does; 0 opens each when asked.
+    std::size_t openAhead = 0;
 
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
     // Called after each read of a file, with the bytes delivered so far.
     std::function<void(const std::string& path, std::uint64_t delivered)> afterRead;
 
-    std::optional<PathStatus> queryPath(const std::string& path) override;
-    Existence pathExists(const std::string& path) override;
-    std::optional<FileId> fileId(const std::string& path) override;
-    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
-    std::unique_ptr<InputFile> openInput(const std::string& path) override;
+    Result<PathStatus> status(const std::string& path) override;
+    Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override;
+    Result<void> search(const std::string& pattern, const EntryVisitor& visit) override;
+    Result<std::unique_ptr<InputFile>> openInput(const std::string& path) override;
     CreatedOutput createOutput(const std::string& path) override;
     CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override;
     SystemResult renameFile(const std::string& from, const std::string& to) override;
@@ -64,6 +66,8 @@ public:
     bool removeFile(const std::string& path) override;
 
 private:
+    // The entries of the directory `dir` names, sorted; MISSING or DENIED when it cannot be listed.
+    Result<std::vector<DirEntry>> list(const std::string& dir);
     static std::vector<std::string> split(const std::string& path);
     Node* resolve(const std::string& path, int depth = 0);
     Node& create(const std::string& path, Kind kind);
