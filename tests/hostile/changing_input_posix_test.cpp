@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
+#include "filespec/resource_name.h"
 #include "resfile/entry_copy.h"
 #include "tests/hostile/hostile.h"
 #include "tests/hostile/streaming_run_posix.h"
+#include "tests/support/fake_run.h"
+#include "tests/support/faulty_system_calls_posix.h"
 
 namespace {
 
@@ -193,6 +197,56 @@ TEST_F(ChangingInput, FilesChangedAfterTheWalkListedThemAreReportedWhenTheResour
     EXPECT_EQ(entryNames(file), expected);
     ASSERT_EQ(file.entries.size(), 1002u);
     EXPECT_EQ(file.entries.back().data, "zz_e-grown");
+}
+
+// A file read ahead can change between the size its open gave and the read that
+// takes it whole. Shrunk or grown there, it is never stored cut at its old size or
+// filled up with zeros: it is stored as the walk then finds it, or reported as changed
+// and left out. The listing is large enough to be read ahead on a second thread.
+TEST_F(ChangingInput, AFileThatChangesBetweenItsSizeAndItsReadIsStoredAsItIsOrReported) {
+    constexpr int FILES = 40;
+    const auto nameOf = [](int i) { return "f" + std::to_string(100 + i); };
+    for (int i = 0; i < FILES; ++i) dir.writeFile("d/" + nameOf(i), std::string(100 + 7 * i, static_cast<char>('a' + i % 26)));
+    // Each changes once, right after the first size taken of it.
+    struct Change {
+        std::string name;
+        std::function<void()> apply;
+        ino_t inode = 0;
+        std::atomic<bool> done{false};
+    };
+    Change changes[] = {{nameOf(10), [&] { truncateTo("d/" + nameOf(10), 5); }},
+                        {nameOf(11), [&] { append("d/" + nameOf(11), "-grown"); }},
+                        {nameOf(39), [&] { truncateTo("d/" + nameOf(39), 0); }}};
+    for (Change& change : changes) {
+        struct stat st;
+        ASSERT_EQ(::stat((dir.path() + "/d/" + change.name).c_str(), &st), 0);
+        change.inode = st.st_ino;
+    }
+    FaultySystemCalls calls;
+    calls.afterStatus = [&](int fd) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return;
+        for (Change& change : changes)
+            if (st.st_ino == change.inode && !change.done.exchange(true)) change.apply();
+    };
+    const std::unique_ptr<FileSystem> real = makePosixFileSystem(calls);
+    FaultyFileSystem fs(*real, true);  // nothing fails; the messages are kept
+    ASSERT_EQ(runOn(fs, {"-q", "-r", "-f", dir.path() + "/out.res", dir.path() + "/d"}, POSIX_PATH_RULES), 0);
+    for (const Change& change : changes) EXPECT_TRUE(change.done) << change.name << " was never sized";
+
+    const ResFile file = resFile();
+    std::size_t entry = 0;
+    for (int i = 0; i < FILES; ++i) {
+        const std::string path = dir.path() + "/d/" + nameOf(i);
+        const bool reported = fs.stdoutBytes.find("The file " + path + " changed") != std::string::npos;
+        if (reported) continue;
+        ASSERT_LT(entry, file.entries.size()) << path;
+        EXPECT_EQ(file.entries[entry].name.utf8(), deriveResourceName(path, false, POSIX_PATH_RULES));
+        EXPECT_TRUE(file.entries[entry].data == dir.readFile("d/" + nameOf(i)))
+            << path << " is stored otherwise than it is (" << file.entries[entry].data.size() << " bytes)";
+        ++entry;
+    }
+    EXPECT_EQ(entry, file.entries.size());
 }
 
 }  // namespace

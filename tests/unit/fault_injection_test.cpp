@@ -118,6 +118,7 @@ public:
 
 class FakeWorld : public World {
 public:
+    explicit FakeWorld(std::size_t openAhead = 0) { fs_.openAhead = openAhead; }
     FileSystem& fileSystem() override { return fs_; }
     void addFile(const std::string& path, const std::string& content) override { fs_.addFile(path, content); }
     std::optional<std::string> resourceFile() override {
@@ -127,6 +128,13 @@ public:
 
 private:
     FakeFileSystem fs_;
+};
+
+// The fake opening a directory's files before the walk reaches them, in the order the
+// POSIX read-ahead does, so a failure can come between the open of a file and its turn.
+class FakeWorldOpeningAhead : public FakeWorld {
+public:
+    FakeWorldOpeningAhead() : FakeWorld(2) {}
 };
 
 // The real file system in a scratch directory that is the current one for the run.
@@ -331,6 +339,11 @@ TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
     sweep<FakeWorld>(everyFailed, injected);
     expectEveryKindFailed(everyFailed, false);
     EXPECT_GT(injected, 240u);  // some fifty operations a scenario
+    everyFailed.clear();
+    injected = 0;
+    sweep<FakeWorldOpeningAhead>(everyFailed, injected);
+    expectEveryKindFailed(everyFailed, false);
+    EXPECT_GT(injected, 240u);
 }
 
 TEST(Faults, EveryFailingOperationOfTheRealFileSystemEndsTheRunCleanly) {
@@ -378,5 +391,53 @@ TEST(Faults, ADirectoryThatCannotBeReadIsReportedAndSkipped) {
         EXPECT_EQ(entryNames(readResFile(fs.contentOf("out.res"))), (std::vector<std::string>{"D/A.GIF", "D/Z.GIF"}));
     }
 }
+
+#ifndef _WIN32
+// The steps the read-ahead makes fail too: over a listing large enough to be read
+// ahead, each system call of reading fails in turn, on whichever thread makes it. The
+// run goes on; every file is stored whole or named in a warning, and none stays open.
+TEST(Faults, EveryFailingStepOfAListingReadAheadEndsTheRunCleanly) {
+    constexpr int FILES = 40;
+    TempDir dir;
+    std::vector<std::pair<std::string, std::string>> files;  // path and bytes, in the order stored
+    for (int i = 0; i < FILES; ++i) {
+        // Read whole ahead, and larger ones handed over open.
+        std::string content(static_cast<std::size_t>(i) * 997 % 30000, static_cast<char>('a' + i % 26));
+        files.emplace_back(dir.path() + "/d/f" + std::to_string(100 + i), content);
+        dir.writeFile("d/f" + std::to_string(100 + i), content);
+    }
+    std::set<std::string> everyFailed;
+    for (std::uint64_t n = 1;; ++n) {
+        FaultySystemCalls calls;
+        const std::unique_ptr<FileSystem> real = makePosixFileSystem(calls);
+        FaultyFileSystem fs(*real, true);
+        fs.stepsBelow = true;
+        fs.mask = operationBit(FsOperation::LIST) | operationBit(FsOperation::OPEN) | operationBit(FsOperation::SIZE) |
+                  operationBit(FsOperation::READ) | operationBit(FsOperation::CLOSE);
+        fs.failAt = n;
+        calls.faults = &fs;
+        const int status = runOn(fs, {"-r", "-f", dir.path() + "/out.res", dir.path() + "/d"});
+        if (fs.failedOperations.empty()) break;  // past the run's last step
+        SCOPED_TRACE("step " + std::to_string(n) + " (" + fs.failedOperations[0] + ")");
+        everyFailed.insert(fs.failedOperations.begin(), fs.failedOperations.end());
+        EXPECT_EQ(status, EXIT_STATUS_OK);
+        const ResFile file = readResFile(dir.exists("out.res") ? dir.readFile("out.res") : std::string());
+        std::size_t entry = 0;
+        for (const auto& [path, content] : files) {
+            if (entry < file.entries.size() && file.entries[entry].name.utf8() == deriveResourceName(path, false, POSIX_PATH_RULES)) {
+                EXPECT_TRUE(file.entries[entry++].data == content) << path;
+            } else {
+                EXPECT_TRUE(accountedFor(path, lines(fs.stdoutBytes))) << path << " was lost without a word";
+            }
+        }
+        EXPECT_EQ(entry, file.entries.size());
+        EXPECT_EQ(openFilesIn(dir.path()), std::vector<std::string>{});
+        std::filesystem::remove(dir.path() + "/out.res");
+        if (::testing::Test::HasFailure()) return;
+    }
+    for (const char* step : {"list", "open", "size", "read", "close"})
+        EXPECT_TRUE(everyFailed.count(step)) << step << " never failed";
+}
+#endif
 
 }  // namespace
