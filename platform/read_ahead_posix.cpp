@@ -123,6 +123,8 @@ void ReadAhead::release(std::size_t entry) {
     std::size_t unclaimed = entry;
     if (!nextClaim_.compare_exchange_strong(unclaimed, entry + 1)) awaitDone(entry);
     slots_[entry % WINDOW].file.fd.reset();  // a large file the walk did not take
+    // Stores its progress, then loads the thread's flag: sequentially consistent, as the
+    // thread stores its flag and then loads the progress (hasWork).
     released_.store(entry + 1);
     // The thread waits for half the window, not for every slot, and is woken once.
     if (threadSleeps_.load() && entry + 1 >= wakeAt_.load() && threadSleeps_.exchange(false)) {
@@ -143,6 +145,8 @@ bool ReadAhead::claim(std::size_t& entry) {
 void ReadAhead::prepare(std::size_t entry) {
     Slot& slot = slots_[entry % WINDOW];
     prepareFile(calls_, directory_, files_->nameAt(entry), openFlags_, MAX_FILE_SIZE, slot.file);
+    // Publishes the file (release), then loads the walk's flag: sequentially consistent,
+    // as the walk stores its flag and then loads `done`.
     slot.done.store(entry + 1);
     if (walkWaits_.load() && walkWaits_.exchange(false)) {
         const std::lock_guard<std::mutex> lock(mutex_);
