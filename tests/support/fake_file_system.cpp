@@ -214,19 +214,24 @@ Result<std::vector<DirEntry>> FakeFileSystem::list(const std::string& dir) {
 
 namespace {
 
+// A listed file, opened ahead of its visit or when the visitor asks.
 class FakeListedFile final : public ListedFile {
 public:
-    FakeListedFile(const DirEntry& entry, Result<std::unique_ptr<InputFile>> opened)
-        : entry_(entry), opened_(std::move(opened)) {}
+    FakeListedFile(const DirEntry& entry, FakeFileSystem& fs, std::string path)
+        : entry_(entry), fs_(fs), path_(std::move(path)) {}
+    void openedAhead(Result<std::unique_ptr<InputFile>> opened) { opened_.emplace(std::move(opened)); }
     const DirEntry& entry() const override { return entry_; }
     Result<InputFile*> open() override {
-        if (!opened_) return opened_.error();
-        return opened_->get();
+        if (!opened_) opened_.emplace(fs_.openInput(path_));
+        if (!*opened_) return opened_->error();
+        return (*opened_)->get();
     }
 
 private:
     const DirEntry& entry_;
-    Result<std::unique_ptr<InputFile>> opened_;
+    FakeFileSystem& fs_;
+    std::string path_;
+    std::optional<Result<std::unique_ptr<InputFile>>> opened_;
 };
 
 class FakeDirectory final : public Directory {
@@ -252,39 +257,16 @@ public:
         for (std::size_t i = 0; i < files.size(); ++i) {
             while (ahead.size() < fs_.openAhead && i + ahead.size() < files.size())
                 ahead.push_back(fs_.openInput(pathOf(*files[i + ahead.size()])));
-            const bool goOn = [&] {
-                if (ahead.empty()) {
-                    // Opened when asked: a listed file that stays unopened is never touched.
-                    LazyListedFile file(*files[i], fs_, pathOf(*files[i]));
-                    return visit(file);
-                }
-                FakeListedFile file(*files[i], std::move(ahead.front()));
+            FakeListedFile file(*files[i], fs_, pathOf(*files[i]));
+            if (!ahead.empty()) {
+                file.openedAhead(std::move(ahead.front()));
                 ahead.pop_front();
-                return visit(file);
-            }();
-            if (!goOn) break;
+            }
+            if (!visit(file)) break;
         }
     }
 
 private:
-    class LazyListedFile final : public ListedFile {
-    public:
-        LazyListedFile(const DirEntry& entry, FakeFileSystem& fs, std::string path)
-            : entry_(entry), fs_(fs), path_(std::move(path)) {}
-        const DirEntry& entry() const override { return entry_; }
-        Result<InputFile*> open() override {
-            if (!opened_) opened_.emplace(fs_.openInput(path_));
-            if (!*opened_) return opened_->error();
-            return (*opened_)->get();
-        }
-
-    private:
-        const DirEntry& entry_;
-        FakeFileSystem& fs_;
-        std::string path_;
-        std::optional<Result<std::unique_ptr<InputFile>>> opened_;
-    };
-
     std::string pathOf(const DirEntry& entry) const { return path_ + "/" + entry.name; }
 
     std::vector<const DirEntry*> matching(const std::string& pattern) const {
