@@ -20,7 +20,7 @@ enum class FileKind {
     SPECIAL,    // a device, FIFO or socket: reading it could block or never end
 };
 
-// One entry of a directory enumeration; `name` has no directory part.
+// One entry of a directory listing; `name` has no directory part.
 struct DirEntry {
     std::string name;
     bool isDirectory = false;

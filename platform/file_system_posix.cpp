@@ -1,5 +1,5 @@
 // The file system on POSIX: Win32 notions mapped to their nearest POSIX meaning
-// (write permission for read-only, a leading dot for hidden, sorted enumeration).
+// (write permission for read-only, a leading dot for hidden, sorted listings).
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
