@@ -235,6 +235,11 @@ def make_tools(args):
         Tool("raduza", lambda key: [raduza, "-q", "-f", "out-raduza.res", "-r", key], "out-raduza.res"),
         Tool("cat", lambda key: ["xargs", "-0", "-a", key + ".list", "cat"], "out-cat.bin"),
     ]
+    if args.baseline:
+        # Another build of raduza, timed in turn with this one: the ratio says what a change did.
+        baseline = os.path.abspath(args.baseline)
+        tools.append(Tool("baseline", lambda key: [baseline, "-q", "-f", "out-baseline.res", "-r", key],
+                          "out-baseline.res"))
     llvm_rc = None if args.no_llvm_rc else find_tool("llvm-rc", ["llvm-rc-16", "llvm-rc-15", "llvm-rc-14"])
     if llvm_rc:
         tools.append(Tool("llvm-rc", lambda key: [llvm_rc, "-no-preprocess", "-fo", "out-llvm-rc.res", key + ".rc"],
@@ -282,15 +287,16 @@ def measure(corpus, tools, data_dir, runs):
 
 
 def check_identical(corpus, tools, data_dir):
-    if not any(tool.key == "llvm-rc" for tool in tools):
-        return
     mine = os.path.join(data_dir, "out-raduza.res")
-    theirs = os.path.join(data_dir, "out-llvm-rc.res")
-    if not (os.path.exists(mine) and os.path.exists(theirs)):
-        sys.exit("missing output to compare on %s" % corpus.key)
-    if not filecmp.cmp(mine, theirs, shallow=False):
-        sys.exit("raduza's output differs from llvm-rc's on %s" % corpus.key)
-    print("  raduza's output is byte-identical to llvm-rc's", flush=True)
+    for peer in ("llvm-rc", "baseline"):
+        if not any(tool.key == peer for tool in tools):
+            continue
+        theirs = os.path.join(data_dir, "out-%s.res" % peer)
+        if not (os.path.exists(mine) and os.path.exists(theirs)):
+            sys.exit("missing output to compare on %s" % corpus.key)
+        if not filecmp.cmp(mine, theirs, shallow=False):
+            sys.exit("raduza's output differs from %s's on %s" % (peer, corpus.key))
+        print("  raduza's output is byte-identical to %s's" % peer, flush=True)
 
 
 def median(values):
@@ -393,6 +399,7 @@ def main():
     parser.add_argument("--raduza", help="the raduza to time (default: build one in --build-dir)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"),
                         help="where raduza is built when --raduza is not given (default build/bench)")
+    parser.add_argument("--baseline", help="another raduza (say, the build before a change) to time in turn with it")
     parser.add_argument("--no-llvm-rc", action="store_true", help="leave llvm-rc out")
     parser.add_argument("--windres", action="store_true", help="time windres too (quadratic: capped)")
     parser.add_argument("--windres-cap", type=int, default=60, help="seconds before a windres run is stopped")

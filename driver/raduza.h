@@ -14,7 +14,7 @@
 #include "filespec/directory_walk.h"
 #include "platform/file_system.h"
 #include "platform/path_rules.h"
-#include "resfile/entry_copy.h"
+#include "resfile/entry_writer.h"
 #include "resfile/name_tree.h"
 #include "resfile/output_buffer.h"
 #include "resfile/res_format.h"
@@ -34,7 +34,7 @@ enum OptionFlag : std::uint32_t {
 inline constexpr int EXIT_STATUS_OK = 0;
 inline constexpr int EXIT_STATUS_FAILED = 1;
 
-class RADUza : private WalkObserver {
+class RADUza : private WalkObserver, private PaddingObserver {
 public:
     explicit RADUza(FileSystem& fileSystem = realFileSystem(), PathRules rules = PLATFORM_PATH_RULES);
     RADUza(const RADUza&) = delete;
@@ -51,8 +51,6 @@ public:
     void moreUsage();
 
     // Resource file.
-    void initHeader();
-    void writeHeader();
     // `input` is the file at `path` opened for reading, or null when it exists but
     // could not be opened.
     void storeFile(const std::string& path, InputFile* input);
@@ -80,6 +78,9 @@ private:
 
     // True for the file being written, and for the one it replaces: never stored.
     bool isOwnOutput(const InputFile& input) const;
+    // Stores the file at `path` opened as `input`; a null `input` is reported as
+    // missing or refused as unreadable.
+    void storeOpened(const std::string& path, InputFile* input);
     // Names the file at `path` and stores it; a null `input` (unreadable, or a device
     // or FIFO that is never opened) has its name checked and is refused.
     void storeUnderDerivedName(const std::string& path, InputFile* input);
@@ -92,9 +93,6 @@ private:
     // The name is taken and the run has stored something.
     void claimName(const NameClaim& claim);
     void storeAs(const std::string& path, InputFile& input, const NameClaim& claim);
-    void takeBack(const std::string& path, const NameClaim& claim, CopyOutcome outcome, std::uint64_t entryStart);
-    void padData();
-    void putPadding(std::uint32_t count, int reportId);
     void recordStored(const std::string& path, const NameClaim& claim);
     // Flushes the output; on failure reports it once and halts the run.
     bool checkOutput();
@@ -103,14 +101,16 @@ private:
     const char* outputName() const { return resFile ? resFile->c_str() : "standard output"; }
 
     // What the directory walk finds.
-    void fileFound(const std::string& path, const std::string& name) override;
+    void fileFound(const std::string& path, ListedFile& file) override;
     void enteringDirectory(const std::string& path) override;
     void unreadableDirectory(const std::string& path) override;
     void cycleRefused(const std::string&) override {}  // a cycle is walked once, silently
     bool stopped() const override { return halted_; }
 
-    ResHeader hdr;
-    std::int8_t headerPad = 0;
+    // What the writer pads with, under -show_padding.
+    void headerPadding() override { msg(MSG_PAD_HEADER); }
+    void dataPadding() override { msg(MSG_PAD_DATA); }
+
     std::optional<std::string> resFile;
     std::uint32_t options = 0;
     std::uint32_t stored = 0;
@@ -124,12 +124,12 @@ private:
     OutputBuffer console_;
     std::unique_ptr<ResourceOutput> resourceOutput_;
     std::unique_ptr<OutputBuffer> resourceBuffer_;
+    std::optional<EntryWriter> writer_;  // lays out `out` once it is open
     std::optional<FileId> standardOutputId_;  // standard output carrying the resource file, when a regular file
     bool halted_ = false;  // the output failed: the run stops with status 1
     bool damaged_ = false;  // an entry may not match its file: the run ends with status 1
     bool messagesToStandardError_ = false;  // the resource file goes where standard output does
     // Reused from entry to entry, so that storing a file allocates nothing.
-    std::string headerBytes_;
     std::string keyStorage_;
     std::string nameStorage_;
 };

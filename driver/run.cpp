@@ -26,11 +26,9 @@ int RADUza::run(int argc, char** argv) {
     if (const Next next = optionPass(argc, argv); !next.proceed) return next.exitStatus;
     if (isSet(OPT_OPTIONS_ONLY)) return endRun();
 
-    initHeader();
-    hdr.MemoryFlags = 0;
-    hdr.LanguageId = 0;
     if (const Next next = openOutput(); !next.proceed) return next.exitStatus;
-    writeHeader();
+    writer_.emplace(*out, isSet(OPT_SHOW_PADDING) ? static_cast<PaddingObserver*>(this) : nullptr);
+    writer_->writeLeadingEntry();
     (void)checkOutput();
 
     for (int i = 1; i < argc && !halted_; ++i) {
@@ -103,7 +101,7 @@ RADUza::Next RADUza::openOutput() {
         standardOutputId_ = fs_.standardOutput().id();
         return PROCEED;
     }
-    const std::optional<PathStatus> status = fs_.queryPath(*resFile);
+    const Result<PathStatus> status = fs_.status(*resFile);
     if (status && status->readOnly) {
         msg(MSG_NOT_WRITABLE, resFile->c_str());
         return exitWith(EXIT_STATUS_FAILED);

@@ -7,15 +7,22 @@
 
 void RADUza::addFile(const std::string& path) {
     if (halted_) return;
-    // Open first: the size and identity then describe exactly the bytes copied. A
-    // file that opens exists, so only a failed open costs the question whether it does.
-    const std::unique_ptr<InputFile> input = fs_.openInput(path);
-    if (!input && fs_.pathExists(path) == Existence::MISSING) {
-        if (!isSet(OPT_QUIET)) msg(MSG_NO_FILE, path.c_str());
-        return;
+    // Open first: the size and identity then describe exactly the bytes copied.
+    const Result<std::unique_ptr<InputFile>> input = fs_.openInput(path);
+    storeOpened(path, input ? input->get() : nullptr);
+}
+
+void RADUza::storeOpened(const std::string& path, InputFile* input) {
+    // A file that opens exists, so only a failed open costs the question whether it does.
+    if (!input) {
+        const Result<PathStatus> status = fs_.status(path);
+        if (!status && status.error().isMissing()) {
+            if (!isSet(OPT_QUIET)) msg(MSG_NO_FILE, path.c_str());
+            return;
+        }
     }
     // A file that exists but could not be opened or reached is refused by storeFile.
-    storeUnderDerivedName(path, input.get());
+    storeUnderDerivedName(path, input);
 }
 
 void RADUza::storeUnderDerivedName(const std::string& path, InputFile* input) {
@@ -52,9 +59,11 @@ void RADUza::doSpec(const std::string& spec) {
 
 void RADUza::doDir(const std::string& dir, const std::string& pattern) { walk_.walk(dir, pattern, isSet(OPT_RECURSE)); }
 
-void RADUza::fileFound(const std::string& path, const std::string& name) {
+void RADUza::fileFound(const std::string& path, ListedFile& file) {
     // What a killed run left beside its resource file is never a resource.
-    if (!isUnfinishedResourceFileName(name)) addFile(path);
+    if (halted_ || isUnfinishedResourceFileName(file.entry().name)) return;
+    const Result<InputFile*> input = file.open();
+    storeOpened(path, input ? *input : nullptr);
 }
 
 void RADUza::enteringDirectory(const std::string& path) {

@@ -3,6 +3,7 @@
 // nothing about storing or printing.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,9 @@
 class WalkObserver {
 public:
     virtual ~WalkObserver() = default;
-    // A file (not a directory) whose name matches the pattern; `name` is its last component.
-    virtual void fileFound(const std::string& path, const std::string& name) = 0;
+    // A file (not a directory) whose name matches the pattern, at `path`. The input
+    // `file` opens lasts until this returns.
+    virtual void fileFound(const std::string& path, ListedFile& file) = 0;
     // About to descend into a subdirectory.
     virtual void enteringDirectory(const std::string& path) = 0;
     // A directory whose entries could not be listed; files in it were not seen.
@@ -36,11 +38,12 @@ public:
 private:
     bool enterDirectory(const std::string& dir);
     // False when `dir` could not be read.
-    bool walkSubdirectories(const std::string& dir, const std::string& pattern);
-    bool reportMatchingFiles(const std::string& dir, const std::string& pattern);
+    bool walkDirectory(const std::string& dir, const std::string& pattern, bool recurse);
+    void walkSubdirectories(const std::string& dir, const std::vector<std::string>& names, const std::string& pattern);
+    void reportMatchingFiles(Directory& directory, const std::string& dir, const std::string& pattern);
 
     FileSystem& fs_;
     PathRules rules_;
     WalkObserver& observer_;
-    std::vector<FileId> walkPath_;  // directories on the current walk, to refuse cycles
+    std::vector<std::optional<FileId>> walkPath_;  // directories on the current walk, to refuse cycles
 };

@@ -5,14 +5,15 @@ bool hasWildcard(std::string_view spec) { return spec.find_first_of("*?") != std
 SpecTarget classifySpec(FileSystem& fs, const PathRules& rules, const std::string& spec) {
     SpecTarget target;
     if (!hasWildcard(spec) && !spec.empty()) {
-        if (const std::optional<PathStatus> status = fs.queryPath(spec)) {
-            target.kind = status->isDirectory ? SpecTarget::DIRECTORY
-                          : status->isSpecial ? SpecTarget::SPECIAL_FILE
-                                              : SpecTarget::FILE;
+        const Result<PathStatus> status = fs.status(spec);
+        if (status) {
+            target.kind = status->kind == FileKind::DIRECTORY ? SpecTarget::DIRECTORY
+                          : status->kind == FileKind::SPECIAL ? SpecTarget::SPECIAL_FILE
+                                                              : SpecTarget::FILE;
             return target;
         }
         // Only a path that truly does not exist may be searched for as a pattern.
-        if (fs.pathExists(spec) == Existence::UNREACHABLE) {
+        if (!status.error().isMissing()) {
             target.kind = SpecTarget::UNREACHABLE;
             return target;
         }
@@ -21,16 +22,20 @@ SpecTarget classifySpec(FileSystem& fs, const PathRules& rules, const std::strin
     if (split == std::string::npos) return target;  // SEARCH
     target.dir = spec.substr(0, split);
     target.pattern = spec.substr(split + 1);
-    const std::optional<PathStatus> dirStatus = hasWildcard(target.dir) ? std::nullopt : fs.queryPath(target.dir);
-    target.kind = !dirStatus                ? SpecTarget::MISSING_DIRECTORY
-                  : dirStatus->isDirectory ? SpecTarget::PATTERN_IN_DIRECTORY
-                                           : SpecTarget::BELOW_A_FILE;
+    if (hasWildcard(target.dir)) {
+        target.kind = SpecTarget::MISSING_DIRECTORY;
+        return target;
+    }
+    const Result<PathStatus> dirStatus = fs.status(target.dir);
+    target.kind = !dirStatus                  ? SpecTarget::MISSING_DIRECTORY
+                  : dirStatus->isDirectory() ? SpecTarget::PATTERN_IN_DIRECTORY
+                                             : SpecTarget::BELOW_A_FILE;
     return target;
 }
 
 std::vector<std::string> findPlainFiles(FileSystem& fs, const std::string& spec) {
     std::vector<std::string> names;
-    (void)fs.enumerate("", spec, [&](const DirEntry& entry) {
+    (void)fs.search(spec, [&](const DirEntry& entry) {
         if (!entry.isDirectory && !entry.isHidden && !entry.isSystem) names.push_back(entry.name);
         return true;
     });

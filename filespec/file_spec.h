@@ -14,7 +14,7 @@ bool hasWildcard(std::string_view spec);
 
 struct SpecTarget {
     enum Kind {
-        FILE,               // an existing file or special file: the spec itself
+        FILE,               // an existing regular file: the spec itself
         SPECIAL_FILE,       // a device, FIFO or socket, which is never opened
         DIRECTORY,          // an existing directory: the spec itself
         PATTERN_IN_DIRECTORY,  // `pattern` in the existing directory `dir`

@@ -9,21 +9,18 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/result.h"
 
-// What a path query reports about an existing file or directory.
-struct PathStatus {
-    bool isDirectory = false;
-    bool readOnly = false;
-    bool isSpecial = false;  // neither a regular file nor a directory: a device, FIFO or socket
+// What kind of thing a path names, after following links.
+enum class FileKind {
+    REGULAR,    // a regular file
+    DIRECTORY,
+    SPECIAL,    // a device, FIFO or socket: reading it could block or never end
 };
 
-// Whether a path names something. UNREACHABLE: something may be there, but the
-// system would not say (no search permission, a path too long, a link loop).
-enum class Existence { EXISTS, MISSING, UNREACHABLE };
-
-// One entry of a directory enumeration; `name` has no directory part.
+// One entry of a directory listing; `name` has no directory part.
 struct DirEntry {
     std::string name;
     bool isDirectory = false;
@@ -38,6 +35,14 @@ struct FileId {
     std::uint64_t index = 0;
     bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
     bool operator!=(const FileId& other) const { return !(*this == other); }
+};
+
+// What the system says of an existing path (links followed).
+struct PathStatus {
+    FileKind kind = FileKind::REGULAR;
+    bool readOnly = false;
+    std::optional<FileId> id;  // nothing where the system would not tell
+    bool isDirectory() const { return kind == FileKind::DIRECTORY; }
 };
 
 // A file opened for reading. Size and identity come from the open file, so they
@@ -136,36 +141,62 @@ public:
 inline constexpr char UNFINISHED_FILE_PREFIX[] = ".raduza-unfinished-";
 inline constexpr std::size_t UNFINISHED_FILE_UNIQUE_CHARACTERS = 6;
 
-// Receives enumerated entries one at a time; returning false stops the enumeration.
+// Receives listed entries one at a time; returning false stops the listing.
 using EntryVisitor = std::function<bool(const DirEntry&)>;
+
+// A file of a directory, as a visit of the directory's files hands it out.
+class ListedFile {
+public:
+    virtual const DirEntry& entry() const = 0;
+    // Opens the file for reading; a second call gives the same input. The input
+    // belongs to this visit: it is valid until the visitor returns, and closed then.
+    // Fails for anything that is no regular file by now.
+    [[nodiscard]] virtual Result<InputFile*> open() = 0;
+
+protected:
+    ~ListedFile() = default;
+};
+
+// Receives the files of a directory one at a time; returning false stops the visit.
+using FileVisitor = std::function<bool(ListedFile&)>;
+
+// One directory, listed once when it is opened. Only regular files and
+// directories (links followed) are listed, never "." and "..": a FIFO, socket,
+// device or dangling link could block a reader or fail it.
+class Directory {
+public:
+    virtual ~Directory() = default;
+    // The names of the subdirectories, in the platform's order.
+    virtual std::vector<std::string> subdirectories() = 0;
+    // The files whose names match `pattern`, in the platform's order, by name and
+    // kind: nothing is opened.
+    virtual void listFiles(const std::string& pattern, const EntryVisitor& visit) = 0;
+    // The same files, each with the means to open it. A platform may open and read
+    // files ahead of the visitor, in this order; what the visitor opens is still
+    // the file as that open found it, its size and identity taken from the open file.
+    virtual void visitFiles(const std::string& pattern, const FileVisitor& visit) = 0;
+};
 
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // Nothing for a path that names nothing (or cannot be reached).
-    virtual std::optional<PathStatus> queryPath(const std::string& path) = 0;
-    virtual Existence pathExists(const std::string& path) = 0;
-    // Identity of an existing file or directory (following links).
-    virtual std::optional<FileId> fileId(const std::string& path) = 0;
+    // What `path` names, links followed; the reason when it names nothing
+    // (SystemError::Kind::MISSING) or the system would not say (a denied search, a
+    // link loop, a path too long).
+    virtual Result<PathStatus> status(const std::string& path) = 0;
 
-    // Visits the entries of `dir` whose names match `pattern`, in the platform's
-    // order; `*.*` visits every entry, "." and ".." included. An empty `dir` runs the
-    // search `pattern` as given, against the current directory (on Win32 it may then
-    // carry a drive or a directory part). Returns false when the directory could not
-    // be read (an empty match is not a failure).
-    virtual bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) = 0;
-    // Visits the directories among the entries of `dir`, "." and ".." left out, as
-    // enumerate(dir, "*.*") would. A platform that can tell directories apart while
-    // listing skips the files there, so a large directory is not sorted for nothing.
-    virtual bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) {
-        return enumerate(dir, "*.*", [&](const DirEntry& entry) {
-            return !entry.isDirectory || entry.name == "." || entry.name == ".." || visit(entry);
-        });
-    }
+    // Lists the directory at `path`.
+    virtual Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) = 0;
+    // Visits the entries that `pattern`, a name pattern without a directory part,
+    // matches in the current directory, in the platform's order ("." and ".."
+    // left out). On Win32 the system resolves the pattern as given, so a drive
+    // ("C:*.gif") or a directory part written with '/' is searched there.
+    virtual Result<void> search(const std::string& pattern, const EntryVisitor& visit) = 0;
 
-    // Nothing when the file cannot be opened (also when it is not a regular file).
-    virtual std::unique_ptr<InputFile> openInput(const std::string& path) = 0;
+    // Opens a regular file for reading; the input is the caller's. Fails for
+    // anything that is no regular file.
+    virtual Result<std::unique_ptr<InputFile>> openInput(const std::string& path) = 0;
     // Opens the file a resource file goes to (see OutputTarget).
     virtual Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) = 0;
     // Standard output and standard error in binary mode; owned by the file system.

@@ -1,5 +1,5 @@
 // The file system on POSIX: Win32 notions mapped to their nearest POSIX meaning
-// (write permission for read-only, a leading dot for hidden, sorted enumeration).
+// (write permission for read-only, a leading dot for hidden, sorted listings).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <string_view>
 
+#include "platform/descriptor_posix.h"
 #include "platform/file_system.h"
 #include "platform/name_order.h"
 #include "platform/read_ahead_posix.h"
 #include "platform/output_target_posix.h"
+#include "platform/system_calls_posix.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -45,19 +49,20 @@ void holdClosedStandardDescriptors() {
 }
 
 // Closes the files a walk has read a few dozen at a time: one close_range for many
-// files cost a tenth less of a run over 200,000 tiny files than a close each. The
-// descriptors are held as runs of consecutive numbers (a descriptor inherited from the
-// parent splits them), and a run holds only descriptors handed over here, so no other
-// file is ever closed with them.
+// files cost a tenth less of a run over 200,000 tiny files than a close each
+// (close_range is Linux's). The descriptors are held as runs of consecutive numbers (a
+// descriptor inherited from the parent splits them), and a run holds only
+// descriptors handed over here, so no other file is ever closed with them.
 class DeferredCloses {
 public:
-    DeferredCloses() = default;
+    explicit DeferredCloses(SystemCalls& calls) : calls_(calls) {}
     DeferredCloses(const DeferredCloses&) = delete;
     DeferredCloses& operator=(const DeferredCloses&) = delete;
     ~DeferredCloses() { closeAll(); }
 
-    void close(int fd) {
+    void close(Descriptor descriptor) {
 #ifdef __linux__
+        const int fd = descriptor.release();
         if (runs_ == 0 || fd != runLast_[runs_ - 1] + 1) {
             if (runs_ == MAX_RUNS) closeAll();
             runFirst_[runs_++] = fd;
@@ -65,17 +70,14 @@ public:
         runLast_[runs_ - 1] = fd;
         if (++held_ == MAX_HELD) closeAll();
 #else
-        ::close(fd);
+        (void)calls_.close(descriptor.release());
 #endif
     }
 
     void closeAll() {
         for (int run = 0; run < runs_; ++run) {
-#ifdef __linux__
-            if (::close_range(static_cast<unsigned>(runFirst_[run]), static_cast<unsigned>(runLast_[run]), 0) == 0)
-                continue;
-#endif
-            for (int fd = runFirst_[run]; fd <= runLast_[run]; ++fd) ::close(fd);
+            if (calls_.closeRange(runFirst_[run], runLast_[run]) == 0) continue;
+            for (int fd = runFirst_[run]; fd <= runLast_[run]; ++fd) (void)calls_.close(fd);
         }
         runs_ = 0;
         held_ = 0;
@@ -85,23 +87,40 @@ private:
     static constexpr int MAX_HELD = 64;  // far below any limit on open files
     static constexpr int MAX_RUNS = 8;
 
+    SystemCalls& calls_;
     int runFirst_[MAX_RUNS] = {};
     int runLast_[MAX_RUNS] = {};
     int runs_ = 0;
     int held_ = 0;
 };
 
+SystemError errorFrom(int code) {
+    const SystemError::Kind kind = code == ENOENT || code == ENOTDIR ? SystemError::Kind::MISSING
+                                   : code == EACCES || code == EPERM ? SystemError::Kind::DENIED
+                                                                      : SystemError::Kind::OTHER;
+    return SystemError{kind, std::strerror(code)};
+}
+
+SystemError lastError() { return errorFrom(errno); }
+
+SystemError notRegular() { return SystemError{SystemError::Kind::OTHER, "not a regular file"}; }
+
 class PosixInput final : public InputFile {
 public:
-    PosixInput(int fd, const struct stat& st, DeferredCloses& closes)
-        : fd_(fd), size_(static_cast<std::uint64_t>(st.st_size)), id_(idOf(st)), closes_(closes) {}
-    ~PosixInput() override { closes_.close(fd_); }
+    // With `closes`, the descriptor goes to that batch when the input is done.
+    PosixInput(SystemCalls& calls, Descriptor fd, const struct stat& st, DeferredCloses* closes)
+        : calls_(calls), fd_(std::move(fd)), size_(static_cast<std::uint64_t>(st.st_size)), id_(idOf(st)),
+          closes_(closes) {}
+    ~PosixInput() override {
+        if (closes_) closes_->close(std::move(fd_));
+        else (void)calls_.close(fd_.release());
+    }
     std::uint64_t size() const override { return size_; }
     FileId id() const override { return id_; }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
         if (broken_) return std::nullopt;
         for (;;) {
-            const ssize_t got = ::read(fd_, buffer, capacity);
+            const ssize_t got = calls_.read(fd_.get(), buffer, capacity);
             if (got >= 0) {
                 // Only regular files are opened: a short read of one stops at its end.
                 atEnd_ = static_cast<std::size_t>(got) < capacity;
@@ -111,23 +130,229 @@ public:
         }
     }
     bool readReachedEnd() const override { return atEnd_; }
-    int descriptor() const { return fd_; }
+    SystemCalls& calls() { return calls_; }
+    int descriptor() const { return fd_.get(); }
     // Steps back over `count` bytes already taken. Should that ever fail, every later
     // read fails too, so no byte is silently skipped.
     bool rewind(std::size_t count) {
-        if (::lseek(fd_, -static_cast<off_t>(count), SEEK_CUR) >= 0) return true;
+        if (::lseek(fd_.get(), -static_cast<off_t>(count), SEEK_CUR) >= 0) return true;
         broken_ = true;
         return false;
     }
 
 private:
-    int fd_;
+    SystemCalls& calls_;
+    Descriptor fd_;
     std::uint64_t size_;
     FileId id_;
-    DeferredCloses& closes_;
+    DeferredCloses* closes_;
     bool atEnd_ = false;
     bool broken_ = false;
 };
+
+// A file read whole ahead of its turn: its bytes, which stay where they are until the
+// visit that hands this out is over.
+class ReadAheadInput final : public InputFile {
+public:
+    ReadAheadInput(std::string_view data, const struct stat& st) : data_(data), id_(idOf(st)) {}
+    std::uint64_t size() const override { return data_.size(); }
+    FileId id() const override { return id_; }
+    std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
+        const std::size_t count = std::min(capacity, data_.size() - delivered_);
+        if (count > 0) std::memcpy(buffer, data_.data() + delivered_, count);
+        delivered_ += count;
+        atEnd_ = count < capacity;
+        return count;
+    }
+    bool readReachedEnd() const override { return atEnd_; }
+
+private:
+    std::string_view data_;
+    FileId id_;
+    std::size_t delivered_ = 0;
+    bool atEnd_ = false;
+};
+
+// Non-blocking so that a FIFO named on the command line cannot hang the open.
+constexpr int INPUT_FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// A regular file opened as `fd`, whose status is `st`.
+std::unique_ptr<InputFile> inputFrom(SystemCalls& calls, Descriptor fd, const struct stat& st, DeferredCloses* closes) {
+#ifdef POSIX_FADV_SEQUENTIAL
+    // Only where read-ahead can matter: for small files it is one system call more.
+    if (st.st_size >= SEQUENTIAL_HINT_MIN_SIZE) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return std::make_unique<PosixInput>(calls, std::move(fd), st, closes);
+}
+
+// Opens `name`, relative to the directory open as `directory` (or AT_FDCWD), when it
+// is a regular file. Where the limit on open files is reached, `makeRoom` may free some.
+Result<std::unique_ptr<InputFile>> openRegular(SystemCalls& calls, int directory, const char* name,
+                                               DeferredCloses* closes, const std::function<void()>& makeRoom = {}) {
+    Descriptor fd(calls.openAt(directory, name, INPUT_FLAGS));
+    if (!fd && errno == EMFILE && makeRoom) {
+        makeRoom();
+        fd.reset(calls.openAt(directory, name, INPUT_FLAGS));
+    }
+    if (!fd) return lastError();
+    struct stat st;
+    if (calls.status(fd.get(), &st) != 0) return lastError();
+    if (!S_ISREG(st.st_mode)) return notRegular();
+    return inputFrom(calls, std::move(fd), st, closes);
+}
+
+// Calls `found` with each entry of the directory open as `directory` that is a directory or a
+// regular file after following links ("." and ".." left out).
+template <class Found>
+Result<void> listEntries(int directory, const Found& found) {
+    // The listing takes a descriptor of its own, which closedir closes.
+    Descriptor copy(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    DIR* stream = copy ? ::fdopendir(copy.get()) : nullptr;
+    if (!stream) return lastError();
+    copy.release();
+    while (const dirent* entry = ::readdir(stream)) {
+        const char* name = entry->d_name;
+        if (isDotOrDotDot(name)) continue;
+#ifdef _DIRENT_HAVE_D_TYPE
+        if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+            found(name, entry->d_type == DT_DIR);
+            continue;
+        }
+#endif
+        struct stat st;
+        if (::fstatat(directory, name, &st, 0) != 0) continue;  // a dangling link
+        if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) found(name, S_ISDIR(st.st_mode));
+    }
+    ::closedir(stream);
+    return {};
+}
+
+bool matchesEveryName(const std::string& pattern) { return pattern == "*.*" || pattern == "*"; }
+
+class PosixDirectory;
+
+class PosixListedFile final : public ListedFile {
+public:
+    PosixListedFile(PosixDirectory& directory, ReadAhead& readAhead) : directory_(directory), readAhead_(readAhead) {}
+    void visit(std::size_t index, const char* name) {
+        index_ = index;
+        entry_.name.assign(name);
+        entry_.isHidden = name[0] == '.';
+    }
+    // The visit is over: the input is closed and the entry's read-ahead given back.
+    void finish() {
+        input_.reset();
+        failure_.reset();
+        readAhead_.release(index_);
+    }
+    const DirEntry& entry() const override { return entry_; }
+    Result<InputFile*> open() override;
+
+private:
+    Result<std::unique_ptr<InputFile>> openPrepared();
+
+    PosixDirectory& directory_;
+    ReadAhead& readAhead_;
+    std::size_t index_ = 0;
+    DirEntry entry_;
+    std::unique_ptr<InputFile> input_;
+    std::optional<SystemError> failure_;
+};
+
+class PosixDirectory final : public Directory {
+public:
+    PosixDirectory(SystemCalls& calls, Descriptor fd, ReadAhead& readAhead)
+        : calls_(calls), fd_(std::move(fd)), readAhead_(readAhead), closes_(calls) {}
+
+    static Result<std::unique_ptr<Directory>> open(SystemCalls& calls, const std::string& path, ReadAhead& readAhead) {
+        Descriptor fd(calls.openDirectory(path.c_str()));
+        if (!fd) return lastError();
+        auto directory = std::make_unique<PosixDirectory>(calls, std::move(fd), readAhead);
+        const Result<void> listed = listEntries(directory->fd_.get(), [&](const char* name, bool isDirectory) {
+            (isDirectory ? directory->subdirectories_ : directory->files_).add(name, isDirectory, name[0] == '.', false);
+        });
+        if (!listed) return listed.error();
+        return std::unique_ptr<Directory>(std::move(directory));
+    }
+
+    std::vector<std::string> subdirectories() override {
+        std::vector<std::string> names;
+        subdirectories_.visitInOrder([&](const DirEntry& entry) {
+            names.push_back(entry.name);
+            return true;
+        });
+        return names;
+    }
+
+    void listFiles(const std::string& pattern, const EntryVisitor& visit) override { matching(pattern).visitInOrder(visit); }
+
+    void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
+        const SortedEntries& files = matching(pattern);
+        readAhead_.start(fd_.get(), files);
+        PosixListedFile file(*this, readAhead_);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            file.visit(i, files.nameAt(i));
+            const bool goOn = visit(file);
+            file.finish();
+            if (!goOn) break;
+        }
+        readAhead_.stop();
+        closes_.closeAll();  // no file read from a listing stays open past its visit
+    }
+
+    SystemCalls& calls() { return calls_; }
+    int descriptor() const { return fd_.get(); }
+    DeferredCloses& closes() { return closes_; }
+    // Room for one more open file: those held for closing, and those opened ahead,
+    // may be what a low limit on open files counts.
+    void makeRoom() {
+        closes_.closeAll();
+        readAhead_.stop();
+    }
+
+private:
+    // The files matching `pattern`, sorted.
+    SortedEntries& matching(const std::string& pattern) {
+        files_.sort();
+        if (matchesEveryName(pattern)) return files_;
+        matching_ = std::make_unique<SortedEntries>();
+        for (std::size_t i = 0; i < files_.size(); ++i)
+            if (wildcardMatch(pattern, files_.nameAt(i))) matching_->add(files_.nameAt(i), false, files_.nameAt(i)[0] == '.', false);
+        matching_->sort();
+        return *matching_;
+    }
+
+    SystemCalls& calls_;
+    Descriptor fd_;
+    ReadAhead& readAhead_;
+    SortedEntries subdirectories_;
+    SortedEntries files_;
+    std::unique_ptr<SortedEntries> matching_;
+    DeferredCloses closes_;
+};
+
+Result<InputFile*> PosixListedFile::open() {
+    if (!input_ && !failure_) {
+        Result<std::unique_ptr<InputFile>> opened = openPrepared();
+        if (opened) input_ = std::move(*opened);
+        else failure_ = opened.error();
+    }
+    if (failure_) return *failure_;
+    return input_.get();
+}
+
+Result<std::unique_ptr<InputFile>> PosixListedFile::openPrepared() {
+    PreparedFile& prepared = readAhead_.take(index_);
+    switch (prepared.kind) {
+    case PreparedFile::READ: return std::unique_ptr<InputFile>(std::make_unique<ReadAheadInput>(prepared.data, prepared.status));
+    case PreparedFile::OPENED:
+        return inputFrom(directory_.calls(), std::move(prepared.fd), prepared.status, &directory_.closes());
+    case PreparedFile::NOT_REGULAR: return notRegular();
+    case PreparedFile::LEFT_TO_WALK: break;
+    }
+    return openRegular(directory_.calls(), directory_.descriptor(), entry_.name.c_str(), &directory_.closes(),
+                       [this] { directory_.makeRoom(); });
+}
 
 class PosixOutput final : public OutputFile {
 public:
@@ -242,90 +467,39 @@ private:
 
 class PosixFileSystem final : public FileSystem {
 public:
-    PosixFileSystem() : stdout_(STDOUT_FILENO, false), stderr_(STDERR_FILENO, false) {
+    explicit PosixFileSystem(SystemCalls& calls)
+        : stdout_(STDOUT_FILENO, false), stderr_(STDERR_FILENO, false), calls_(calls) {
         holdClosedStandardDescriptors();
         installInterruptHandling();
     }
 
-    std::optional<PathStatus> queryPath(const std::string& path) override {
+    Result<PathStatus> status(const std::string& path) override {
         struct stat st;
-        if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+        if (::stat(path.c_str(), &st) != 0) return lastError();
+        const FileKind kind = S_ISDIR(st.st_mode)   ? FileKind::DIRECTORY
+                              : S_ISREG(st.st_mode) ? FileKind::REGULAR
+                                                    : FileKind::SPECIAL;
         // Root may write anywhere, so read-only is the owner's write bit, not access().
-        return PathStatus{S_ISDIR(st.st_mode), (st.st_mode & S_IWUSR) == 0,
-                          !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)};
+        return PathStatus{kind, (st.st_mode & S_IWUSR) == 0, idOf(st)};
     }
 
-    Existence pathExists(const std::string& path) override {
-        struct stat st;
-        if (::stat(path.c_str(), &st) == 0) return Existence::EXISTS;
-        return errno == ENOENT || errno == ENOTDIR ? Existence::MISSING : Existence::UNREACHABLE;
+    Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override {
+        return PosixDirectory::open(calls_, path, readAhead_);
     }
 
-    std::optional<FileId> fileId(const std::string& path) override {
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-        return idOf(st);
+    Result<void> search(const std::string& pattern, const EntryVisitor& visit) override {
+        Descriptor here(calls_.openDirectory("."));
+        if (!here) return lastError();
+        SortedEntries entries;
+        const Result<void> listed = listEntries(here.get(), [&](const char* name, bool isDirectory) {
+            if (wildcardMatch(pattern, name)) entries.add(name, isDirectory, name[0] == '.', false);
+        });
+        if (listed) entries.visitInOrder(visit);
+        return listed;
     }
 
-    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
-        std::unique_ptr<SortedEntries> entries = takeLeafListing(dir, pattern);
-        if (!entries) {
-            entries = std::make_unique<SortedEntries>();
-            if (!readMatching(dir.empty() ? "." : dir, pattern, *entries, nullptr)) return false;
-        }
-        entries->sort();
-        if (dir.empty()) {
-            entries->visitInOrder(visit);  // a search: what it finds is opened after the listing
-        } else {
-            // A walk opens the listed files in this order, as it stores them.
-            const ReadAhead::Listing readAhead(readAhead_, ::dirfd(listed_.get()), *entries);
-            entries->visitInOrder(visit);
-        }
-        closes_.closeAll();  // no file read from a listing stays open past it
-        return true;
-    }
-
-    bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override {
-        leafListing_.reset();
-        auto everyOther = std::make_unique<SortedEntries>();
-        SortedEntries subdirectories;
-        if (!readMatching(dir, "*.*", *everyOther, &subdirectories)) return false;
-        if (subdirectories.size() == 0) {
-            // A walk asks for the files of a directory right after its subdirectories,
-            // and here nothing lies between: this listing serves that one too.
-            leafListing_ = std::move(everyOther);
-            leafPath_ = dir;
-            return true;
-        }
-        subdirectories.visitInOrder(visit);
-        return true;
-    }
-
-    std::unique_ptr<InputFile> openInput(const std::string& path) override {
-        const char* listedName = nameInListedDirectory(path);
-        if (listedName) {
-            ReadAhead::Taken taken = readAhead_.take(listedName);
-            switch (taken.kind) {
-            case ReadAhead::Taken::READ: return std::move(taken.file);
-            case ReadAhead::Taken::OPENED: return inputFrom(taken.fd, taken.status);
-            case ReadAhead::Taken::NOT_REGULAR: return nullptr;
-            case ReadAhead::Taken::NOT_TAKEN: break;
-            }
-        }
-        int fd = openInListedDirectory(path, listedName);
-        if (fd < 0 && errno == EMFILE) {
-            // The files held for closing, and those opened ahead, may be what the limit counts.
-            closes_.closeAll();
-            readAhead_.stop();
-            fd = openInListedDirectory(path, listedName);
-        }
-        if (fd < 0) return nullptr;
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return nullptr;
-        }
-        return inputFrom(fd, st);
+    Result<std::unique_ptr<InputFile>> openInput(const std::string& path) override {
+        return openRegular(calls_, AT_FDCWD, path.c_str(), nullptr);
     }
 
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
@@ -336,119 +510,17 @@ public:
     OutputFile& standardError() override { return stderr_; }
 
 private:
-    // A regular file opened as `fd`, whose status is `st`.
-    std::unique_ptr<InputFile> inputFrom(int fd, const struct stat& st) {
-#ifdef POSIX_FADV_SEQUENTIAL
-        // Only where read-ahead can matter: for small files it is one system call more.
-        if (st.st_size >= SEQUENTIAL_HINT_MIN_SIZE) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-        return std::make_unique<PosixInput>(fd, st, closes_);
-    }
-
-    // Non-blocking so that a FIFO named on the command line cannot hang the open.
-    static constexpr int INPUT_FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-
-    // The name within the directory listed last of a file `path` names there, or null.
-    const char* nameInListedDirectory(const std::string& path) const {
-        const std::size_t dirLength = listedPath_.size();
-        if (listed_ && path.size() > dirLength + 1 && path[dirLength] == '/' &&
-            path.compare(0, dirLength, listedPath_) == 0 && path.find('/', dirLength + 1) == std::string::npos)
-            return path.c_str() + dirLength + 1;
-        return nullptr;
-    }
-
-    // A walk opens the files of the directory it has just listed: those are looked
-    // up from the listed directory, still open, not by their whole path again.
-    int openInListedDirectory(const std::string& path, const char* listedName) const {
-        if (listedName) return ::openat(::dirfd(listed_.get()), listedName, INPUT_FLAGS);
-        return ::open(path.c_str(), INPUT_FLAGS);
-    }
-
-    struct CloseDirectory {
-        void operator()(DIR* stream) const { ::closedir(stream); }
-    };
-
-    // Collects the matching entries that are directories or regular files after
-    // following links; FIFOs, sockets, devices and dangling links are left out,
-    // since reading them could block forever or fail. With `subdirectories`, the
-    // directories other than "." and ".." go there instead.
-    bool readMatching(const std::string& dir, const std::string& pattern, SortedEntries& entries,
-                      SortedEntries* subdirectories) {
-        readAhead_.stop();  // it reads from the directory listed last
-        leafListing_.reset();
-        listed_.reset();
-        closes_.closeAll();  // files named one by one may still be held, and a low limit on open files counts them
-        DIR* stream = ::opendir(dir.c_str());
-        if (!stream) return false;
-        std::string path = dir + '/';
-        const std::size_t dirLength = path.size();
-        while (const dirent* found = ::readdir(stream)) {
-            if (!wildcardMatch(pattern, found->d_name)) continue;
-            if (isDotOrDotDot(found->d_name)) {
-                entries.add(found->d_name, true, false, false);
-                continue;
-            }
-            // Once a subdirectory is found the directory is no leaf, and its files are listed again.
-            if (subdirectories && subdirectories->size() > 0 && isPlainFile(found)) continue;
-            path.resize(dirLength);
-            path += found->d_name;
-            bool isDirectory = false;
-            if (!classify(found, path, isDirectory)) continue;
-            SortedEntries& into = isDirectory && subdirectories ? *subdirectories : entries;
-            into.add(found->d_name, isDirectory, found->d_name[0] == '.', false);
-        }
-        listed_.reset(stream);
-        listedPath_ = dir;
-        return true;
-    }
-
-    // The listing of `dir` that its listing of subdirectories left, when it is the
-    // whole of what this one would read.
-    std::unique_ptr<SortedEntries> takeLeafListing(const std::string& dir, const std::string& pattern) {
-        std::unique_ptr<SortedEntries> leaf = std::move(leafListing_);
-        if (leaf && (dir != leafPath_ || pattern != "*.*")) leaf.reset();
-        return leaf;
-    }
-
-    // True when the entry is known to be a regular file without a stat().
-    static bool isPlainFile(const dirent* found) {
-#ifdef _DIRENT_HAVE_D_TYPE
-        return found->d_type == DT_REG;
-#else
-        (void)found;
-        return false;
-#endif
-    }
-
-    static bool classify(const dirent* found, const std::string& path, bool& isDirectory) {
-#ifdef _DIRENT_HAVE_D_TYPE
-        if (found->d_type == DT_REG) return true;
-        if (found->d_type == DT_DIR) {
-            isDirectory = true;
-            return true;
-        }
-#else
-        (void)found;
-#endif
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0) return false;
-        isDirectory = S_ISDIR(st.st_mode);
-        return isDirectory || S_ISREG(st.st_mode);
-    }
-
     PosixOutput stdout_;
     PosixOutput stderr_;
-    DeferredCloses closes_;
-    ReadAhead readAhead_{INPUT_FLAGS};
-    std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
-    std::string listedPath_;
-    std::unique_ptr<SortedEntries> leafListing_;  // a directory without subdirectories, and its path
-    std::string leafPath_;
+    SystemCalls& calls_;
+    ReadAhead readAhead_{calls_, INPUT_FLAGS};
 };
 
 }  // namespace
 
 FileSystem& realFileSystem() {
-    static PosixFileSystem fileSystem;
+    static PosixFileSystem fileSystem(SystemCalls::direct());
     return fileSystem;
 }
+
+std::unique_ptr<FileSystem> makePosixFileSystem(SystemCalls& calls) { return std::make_unique<PosixFileSystem>(calls); }

@@ -2,10 +2,10 @@
 // here as on POSIX, so the order does not depend on the volume's file system.
 #include <windows.h>
 
-
 #include "platform/file_system.h"
 #include "platform/name_order.h"
 #include "platform/output_target_win32.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -13,6 +13,18 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber,
                   (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
+
+SystemError errorFrom(DWORD code) {
+    const SystemError::Kind kind =
+        code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+                code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE
+            ? SystemError::Kind::MISSING
+        : code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ? SystemError::Kind::DENIED
+                                                                          : SystemError::Kind::OTHER;
+    return SystemError{kind, describeError(code)};
+}
+
+SystemError notRegular() { return SystemError{SystemError::Kind::OTHER, "not a regular file"}; }
 
 bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -86,6 +98,128 @@ private:
     std::string error_;
 };
 
+// Runs one directory search, calling `found` with each entry's data. A search that
+// matches nothing is not a failure. `everyName`: the pattern matches every name, so
+// the short 8.3 names, which other patterns may match, need not be fetched.
+template <class Found>
+Result<void> search(const std::string& query, bool everyName, const Found& found) {
+    WIN32_FIND_DATAA data;
+    // Entries come in large batches; a system that knows neither batches nor the
+    // basic information level gets the plain search.
+    HANDLE handle = FindFirstFileExA(query.c_str(), everyName ? FindExInfoBasic : FindExInfoStandard, &data,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+        handle = FindFirstFileA(query.c_str(), &data);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return {};
+        return errorFrom(error);
+    }
+    do {
+        if (!isDotOrDotDot(data.cFileName)) found(data);
+    } while (FindNextFileA(handle, &data));
+    FindClose(handle);
+    return {};
+}
+
+void addEntry(SortedEntries& entries, const WIN32_FIND_DATAA& data) {
+    entries.add(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0, (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0);
+}
+
+Result<std::unique_ptr<InputFile>> openRegular(const std::string& path) {
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return errorFrom(GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(handle);
+        return notRegular();
+    }
+    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return std::unique_ptr<InputFile>(std::make_unique<Win32Input>(handle, size, idOf(info)));
+}
+
+class Win32ListedFile final : public ListedFile {
+public:
+    void visit(const std::string& path, const char* name) {
+        path_ = path;
+        entry_.name.assign(name);
+        input_.reset();
+        failure_.reset();
+    }
+    const DirEntry& entry() const override { return entry_; }
+    Result<InputFile*> open() override {
+        if (!input_ && !failure_) {
+            Result<std::unique_ptr<InputFile>> opened = openRegular(path_);
+            if (opened) input_ = std::move(*opened);
+            else failure_ = opened.error();
+        }
+        if (failure_) return *failure_;
+        return input_.get();
+    }
+    void finish() { input_.reset(); }
+
+private:
+    std::string path_;
+    DirEntry entry_;
+    std::unique_ptr<InputFile> input_;
+    std::optional<SystemError> failure_;
+};
+
+class Win32Directory final : public Directory {
+public:
+    explicit Win32Directory(std::string path) : path_(std::move(path)) {}
+
+    static Result<std::unique_ptr<Directory>> open(const std::string& path) {
+        auto directory = std::make_unique<Win32Directory>(path);
+        const Result<void> listed = search(path + "\\*.*", true, [&](const WIN32_FIND_DATAA& data) {
+            addEntry((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? directory->subdirectories_ : directory->files_, data);
+        });
+        if (!listed) return listed.error();
+        return std::unique_ptr<Directory>(std::move(directory));
+    }
+
+    std::vector<std::string> subdirectories() override {
+        std::vector<std::string> names;
+        subdirectories_.visitInOrder([&](const DirEntry& entry) {
+            names.push_back(entry.name);
+            return true;
+        });
+        return names;
+    }
+
+    void listFiles(const std::string& pattern, const EntryVisitor& visit) override { matching(pattern).visitInOrder(visit); }
+
+    void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
+        Win32ListedFile file;
+        matching(pattern).visitInOrder([&](const DirEntry& entry) {
+            file.visit(path_ + '\\' + entry.name, entry.name.c_str());
+            const bool goOn = visit(file);
+            file.finish();
+            return goOn;
+        });
+    }
+
+private:
+    // The files matching `pattern`. Any other pattern than `*.*` is the system's own
+    // search, which also matches the short 8.3 names.
+    SortedEntries& matching(const std::string& pattern) {
+        if (pattern == "*.*") return files_;
+        matching_ = std::make_unique<SortedEntries>();
+        (void)search(path_ + '\\' + pattern, false, [&](const WIN32_FIND_DATAA& data) {
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) addEntry(*matching_, data);
+        });
+        return *matching_;
+    }
+
+    std::string path_;
+    SortedEntries subdirectories_;
+    SortedEntries files_;
+    std::unique_ptr<SortedEntries> matching_;
+};
+
 class Win32FileSystem final : public FileSystem {
 public:
     Win32FileSystem()
@@ -93,61 +227,35 @@ public:
         installInterruptHandling();
     }
 
-    std::optional<PathStatus> queryPath(const std::string& path) override {
+    Result<PathStatus> status(const std::string& path) override {
         const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-        return PathStatus{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0,
-                          false};
-    }
-
-    Existence pathExists(const std::string& path) override {
-        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Existence::EXISTS;
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
-                       error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE
-                   ? Existence::MISSING
-                   : Existence::UNREACHABLE;
-    }
-
-    std::optional<FileId> fileId(const std::string& path) override {
+        if (attributes == INVALID_FILE_ATTRIBUTES) return errorFrom(GetLastError());
+        PathStatus status{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::DIRECTORY : FileKind::REGULAR,
+                          (attributes & FILE_ATTRIBUTE_READONLY) != 0, std::nullopt};
         // Backup semantics let CreateFile open a directory, following junctions.
         const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool known = GetFileInformationByHandle(handle, &info);
-        CloseHandle(handle);
-        if (!known) return std::nullopt;
-        return idOf(info);
-    }
-
-    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
-        SortedEntries entries;
-        if (!search(dir.empty() ? pattern : dir + '\\' + pattern, pattern == "*.*", false, entries)) return false;
-        entries.visitInOrder(visit);
-        return true;
-    }
-
-    bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override {
-        SortedEntries entries;
-        if (!search(dir + "\\*.*", true, true, entries)) return false;
-        entries.visitInOrder(visit);
-        return true;
-    }
-
-    std::unique_ptr<InputFile> openInput(const std::string& path) override {
-        const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        BY_HANDLE_FILE_INFORMATION info;
-        if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (handle != INVALID_HANDLE_VALUE) {
+            BY_HANDLE_FILE_INFORMATION info;
+            if (GetFileInformationByHandle(handle, &info)) status.id = idOf(info);
             CloseHandle(handle);
-            return nullptr;
         }
-        const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        return std::make_unique<Win32Input>(handle, size, idOf(info));
+        return status;
     }
+
+    Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override {
+        return Win32Directory::open(path);
+    }
+
+    Result<void> search(const std::string& pattern, const EntryVisitor& visit) override {
+        SortedEntries entries;
+        const Result<void> searched =
+            ::search(pattern, pattern == "*.*", [&](const WIN32_FIND_DATAA& data) { addEntry(entries, data); });
+        if (searched) entries.visitInOrder(visit);
+        return searched;
+    }
+
+    Result<std::unique_ptr<InputFile>> openInput(const std::string& path) override { return openRegular(path); }
 
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
         return openWin32OutputTarget(path, [](HANDLE handle) { return std::make_unique<Win32Output>(handle, false); });
@@ -157,37 +265,6 @@ public:
     OutputFile& standardError() override { return stderr_; }
 
 private:
-    // Runs one directory search. A search that matches nothing is not a failure.
-    // With `directoriesOnly`, only the directories other than "." and "..".
-    // `everyName`: the pattern matches every name, so the short 8.3 names, which
-    // other patterns may match, need not be fetched.
-    static bool search(const std::string& query, bool everyName, bool directoriesOnly, SortedEntries& entries) {
-        WIN32_FIND_DATAA found;
-        const HANDLE handle = findFirst(query, everyName, found);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
-        }
-        do {
-            const bool dots = isDotOrDotDot(found.cFileName);
-            const bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || dots;
-            if (directoriesOnly && (!isDirectory || dots)) continue;
-            entries.add(found.cFileName, isDirectory, (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0,
-                        (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0);
-        } while (FindNextFileA(handle, &found));
-        FindClose(handle);
-        return true;
-    }
-
-    // Entries come in large batches; a system that knows neither batches nor the
-    // basic information level gets the plain search.
-    static HANDLE findFirst(const std::string& query, bool everyName, WIN32_FIND_DATAA& found) {
-        const HANDLE handle = FindFirstFileExA(query.c_str(), everyName ? FindExInfoBasic : FindExInfoStandard,
-                                               &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) return handle;
-        return FindFirstFileA(query.c_str(), &found);
-    }
-
     Win32Output stdout_;
     Win32Output stderr_;
 };

@@ -5,16 +5,15 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <system_error>
 
 namespace {
+
+constexpr std::size_t NEVER = ~std::size_t{0};
 
 unsigned usableCores() {
 #ifdef __linux__
@@ -24,59 +23,51 @@ unsigned usableCores() {
     return std::thread::hardware_concurrency();
 }
 
-// Grows this process's table of open files to room for `count` while no other thread
-// shares it. Once one does, every growth waits for an RCU grace period in the
-// kernel (seen: 10 to 30 ms); the table never shrinks.
-void reserveDescriptors(int anyOpen, rlim_t count) {
+#ifdef __linux__
+// Linux grows a process's table of open files under RCU: once a second thread shares
+// the table, each growth waits for a grace period (10 to 30 ms seen). Room for the
+// standard files, the output, a directory, the walk's batch of files to close (64)
+// and the window's is made while the walk is still alone; the table never shrinks.
+void reserveDescriptors(int anyOpen) {
+    constexpr rlim_t RESERVED = 256;
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 1) return;
-    const auto highest = static_cast<int>(std::min(limit.rlim_cur, count) - 1);
-    const int placeholder = ::fcntl(anyOpen, F_DUPFD_CLOEXEC, highest);
+    const int placeholder = ::fcntl(anyOpen, F_DUPFD_CLOEXEC, static_cast<int>(std::min(limit.rlim_cur, RESERVED) - 1));
     if (placeholder >= 0) ::close(placeholder);
 }
-
-void pauseBriefly() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
 #endif
-}
 
 }  // namespace
 
-// A file read ahead, as the walk reads it: from the slot, which stays the walk's
-// until this is gone.
-class ReadAhead::Input final : public InputFile {
-public:
-    Input(ReadAhead& owner, std::size_t entry, const Slot& slot)
-        : owner_(owner), entry_(entry), entriesBefore_(owner.entriesBefore_), slot_(slot) {}
-    ~Input() override {
-        if (owner_.entriesBefore_ != entriesBefore_) return;  // a later listing has begun
-        owner_.handedOut_ = false;
-        owner_.giveBackBefore(entry_ + 1);
-    }
-    std::uint64_t size() const override { return slot_.data.size(); }
-    FileId id() const override {
-        return FileId{static_cast<std::uint64_t>(slot_.status.st_dev), static_cast<std::uint64_t>(slot_.status.st_ino)};
-    }
-    std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
-        const std::size_t count = std::min(capacity, slot_.data.size() - delivered_);
-        if (count > 0) std::memcpy(buffer, slot_.data.data() + delivered_, count);
-        delivered_ += count;
-        atEnd_ = count < capacity;
-        return count;
-    }
-    bool readReachedEnd() const override { return atEnd_; }
+bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data) {
+    const auto size = static_cast<std::size_t>(status.st_size);
+    // One byte more than the size: a file that has grown since fills it.
+    data.resize(size + 1);
+    ssize_t got;
+    do got = calls.read(fd, &data[0], size + 1);
+    while (got < 0 && errno == EINTR);
+    data.resize(size);
+    return got == static_cast<ssize_t>(size);
+}
 
-private:
-    ReadAhead& owner_;
-    std::size_t entry_;
-    std::uint64_t entriesBefore_;
-    const Slot& slot_;
-    std::size_t delivered_ = 0;
-    bool atEnd_ = false;
-};
-
-ReadAhead::ReadAhead(int openFlags) : openFlags_(openFlags) {}
+void prepareFile(SystemCalls& calls, int directory, const char* name, int openFlags, std::size_t maxReadSize,
+                 PreparedFile& into) {
+    into.kind = PreparedFile::LEFT_TO_WALK;
+    Descriptor fd(calls.openAt(directory, name, openFlags));
+    if (!fd) return;
+    if (calls.status(fd.get(), &into.status) != 0) {
+        // left to the walk
+    } else if (!S_ISREG(into.status.st_mode)) {
+        into.kind = PreparedFile::NOT_REGULAR;  // opened once, as the walk would have, and refused
+    } else if (static_cast<std::size_t>(into.status.st_size) > maxReadSize) {
+        into.fd = std::move(fd);
+        into.kind = PreparedFile::OPENED;
+        return;
+    } else if (readWhole(calls, fd.get(), into.status, into.data)) {
+        into.kind = PreparedFile::READ;
+    }
+    (void)calls.close(fd.release());  // what was read stands, whatever the close says
+}
 
 ReadAhead::~ReadAhead() {
     stop();
@@ -85,19 +76,18 @@ ReadAhead::~ReadAhead() {
         const std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
     }
-    wake_.notify_one();
+    changed_.notify_all();
     thread_.join();
 }
 
-void ReadAhead::start(int directory, const SortedEntries& entries) {
+void ReadAhead::start(int directory, const SortedEntries& files) {
     stop();
-    if (unavailable_ || entries.size() < MIN_ENTRIES || !startThread(directory)) return;
+    if (files.size() < MIN_ENTRIES || !startThread(directory)) return;
+    // The thread is idle (stop() waited for it), so nothing else touches these now.
+    for (Slot& slot : slots_) slot.done.store(0, std::memory_order_relaxed);
     directory_ = directory;
-    entries_ = &entries;
-    entriesBefore_ += count_;
-    count_ = entries.size();
-    next_ = 0;
-    handedOut_ = false;
+    files_ = &files;
+    count_ = files.size();
     nextClaim_.store(0);
     released_.store(0);
     stopping_.store(false);
@@ -105,9 +95,8 @@ void ReadAhead::start(int directory, const SortedEntries& entries) {
         const std::lock_guard<std::mutex> lock(mutex_);
         listing_ = true;
         wakeAt_.store(0);
-        listingsStarted_.fetch_add(1);
     }
-    wake_.notify_one();
+    changed_.notify_all();
     active_ = true;
 }
 
@@ -117,197 +106,117 @@ void ReadAhead::stop() {
     stopping_.store(true);
     std::unique_lock<std::mutex> lock(mutex_);
     listing_ = false;
-    idle_.wait(lock, [&] { return !working_; });
-    for (Slot& slot : slots_) {
-        if (slot.fd >= 0) ::close(slot.fd);
-        slot.fd = -1;
-    }
+    changed_.wait(lock, [&] { return !working_; });
+    for (Slot& slot : slots_) slot.file.fd.reset();  // large files opened for entries never taken
 }
 
-ReadAhead::Taken ReadAhead::take(const char* name) {
-    Taken taken;
-    if (!active_ || handedOut_) return taken;
-    // The walk opens the listed files in order, passing over a few.
-    std::size_t entry = next_;
-    while (entry < count_ && (entries_->isDirectoryAt(entry) || std::strcmp(entries_->nameAt(entry), name) != 0))
-        ++entry;
-    if (entry == count_) return taken;
-    // Not claimed yet, the file is the caller's to open, and those passed over are nobody's.
-    std::size_t claimed = nextClaim_.load(std::memory_order_acquire);
-    while (claimed <= entry && !nextClaim_.compare_exchange_weak(claimed, entry + 1, std::memory_order_acq_rel)) {
-    }
-    const std::size_t firstUnclaimed = std::min(claimed, entry + 1);
-    // A slot is given back only once no thread writes to it.
-    for (std::size_t passed = next_; passed < firstUnclaimed; ++passed) {
-        awaitEntry(passed);
-        if (passed != entry) closeUnused(passed);
-    }
-    next_ = entry + 1;
-    Slot& slot = slots_[entry % WINDOW];
-    const std::uint64_t now = firstUnclaimed > entry ? slot.stamp.load(std::memory_order_acquire) : NO_ENTRY;
-    if (now == stamp(entry, READY)) {
-        giveBackBefore(entry);
-        handedOut_ = true;
-        taken.kind = Taken::READ;
-        taken.file = std::make_unique<Input>(*this, entry, slot);
-        return taken;
-    }
-    if (now == stamp(entry, OPENED)) {
-        taken.kind = Taken::OPENED;
-        taken.fd = slot.fd;
-        taken.status = slot.status;
-        slot.fd = -1;
-    } else if (now == stamp(entry, NOT_REGULAR)) {
-        taken.kind = Taken::NOT_REGULAR;
-    }
-    giveBackBefore(entry + 1);
-    return taken;
+PreparedFile& ReadAhead::take(std::size_t entry) {
+    if (!active_) return nothing_;
+    awaitDone(entry);
+    return slots_[entry % WINDOW].file;
 }
 
-// A large file opened for an entry the walk passed over.
-void ReadAhead::closeUnused(std::size_t entry) {
-    Slot& slot = slots_[entry % WINDOW];
-    if (slot.fd < 0 || slot.stamp.load(std::memory_order_acquire) != stamp(entry, OPENED)) return;
-    ::close(slot.fd);
-    slot.fd = -1;
+void ReadAhead::release(std::size_t entry) {
+    if (!active_) return;
+    // An entry nobody claimed yet becomes the walk's, left unprepared; one the thread
+    // claimed is waited for, since its slot is about to serve a later entry.
+    std::size_t unclaimed = entry;
+    if (!nextClaim_.compare_exchange_strong(unclaimed, entry + 1)) awaitDone(entry);
+    slots_[entry % WINDOW].file.fd.reset();  // a large file the walk did not take
+    // Stores its progress, then loads the thread's flag: sequentially consistent, as the
+    // thread stores its flag and then loads the progress (hasWork).
+    released_.store(entry + 1);
+    // The thread waits for half the window, not for every slot, and is woken once.
+    if (threadSleeps_.load() && entry + 1 >= wakeAt_.load() && threadSleeps_.exchange(false)) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        changed_.notify_all();
+    }
 }
 
 bool ReadAhead::claim(std::size_t& entry) {
-    std::size_t next = nextClaim_.load(std::memory_order_relaxed);
-    for (;;) {
-        if (next >= count_ || next >= released_.load(std::memory_order_acquire) + WINDOW ||
-            stopping_.load(std::memory_order_relaxed))
-            return false;
-        if (nextClaim_.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel, std::memory_order_relaxed)) {
-            entry = next;
-            return true;
-        }
-    }
+    std::size_t next = nextClaim_.load();
+    do {
+        if (next >= count_ || next >= released_.load() + WINDOW || stopping_.load()) return false;
+    } while (!nextClaim_.compare_exchange_weak(next, next + 1));
+    entry = next;
+    return true;
 }
 
-void ReadAhead::readEntry(std::size_t entry) {
+void ReadAhead::prepare(std::size_t entry) {
     Slot& slot = slots_[entry % WINDOW];
-    const State state = entries_->isDirectoryAt(entry) ? LEFT_TO_WALK : readFile(entries_->nameAt(entry), slot);
-    slot.stamp.store(stamp(entry, state));
-    // One wake-up for each time the walk goes to sleep: until it has run, more would
-    // only cost system calls.
+    prepareFile(calls_, directory_, files_->nameAt(entry), openFlags_, MAX_FILE_SIZE, slot.file);
+    // Publishes the file (release), then loads the walk's flag: sequentially consistent,
+    // as the walk stores its flag and then loads `done`.
+    slot.done.store(entry + 1);
     if (walkWaits_.load() && walkWaits_.exchange(false)) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        done_.notify_one();
+        changed_.notify_all();
     }
 }
 
-// Opens the file as the walk would, and reads it whole when it is small. Whatever
-// went otherwise than planned is left to the walk, which then meets it as it is.
-ReadAhead::State ReadAhead::readFile(const char* name, Slot& slot) const {
-    const int fd = ::openat(directory_, name, openFlags_);
-    if (fd < 0) return LEFT_TO_WALK;
-    State state = LEFT_TO_WALK;
-    if (::fstat(fd, &slot.status) != 0) {
-        state = LEFT_TO_WALK;
-    } else if (!S_ISREG(slot.status.st_mode)) {
-        state = NOT_REGULAR;  // opened once, as the walk would have, and refused
-    } else if (slot.status.st_size > static_cast<off_t>(MAX_FILE_SIZE)) {
-        slot.fd = fd;
-        return OPENED;
-    } else {
-        const auto size = static_cast<std::size_t>(slot.status.st_size);
-        // One byte more than the size: a file that has grown since fills it.
-        slot.data.resize(size + 1);
-        ssize_t got;
-        do got = ::read(fd, &slot.data[0], size + 1);
-        while (got < 0 && errno == EINTR);
-        slot.data.resize(size);
-        if (got == static_cast<ssize_t>(size)) state = READY;
-    }
-    ::close(fd);
-    return state;
-}
-
-bool ReadAhead::isDone(std::size_t entry) const {
-    const std::uint64_t now = slots_[entry % WINDOW].stamp.load();
-    return (now >> STATE_BITS) == entriesBefore_ + entry;
-}
-
-void ReadAhead::awaitEntry(std::size_t entry) {
-    for (unsigned spins = 0; !isDone(entry); ++spins) {
+// The walk prepares what it can claim while `entry` is not ready; with nothing left
+// to claim it sleeps until the thread has prepared `entry`.
+void ReadAhead::awaitDone(std::size_t entry) {
+    const std::atomic<std::size_t>& done = slots_[entry % WINDOW].done;
+    while (done.load() != entry + 1) {
         std::size_t later;
         if (claim(later)) {
-            readEntry(later);
-        } else if (spins < SPINS_BEFORE_SLEEP) {
-            pauseBriefly();
-        } else {
-            // The other thread waits for the disk, or for a core: sleep until it is done.
-            std::unique_lock<std::mutex> lock(mutex_);
-            for (walkWaits_.store(true); !isDone(entry); walkWaits_.store(true)) done_.wait(lock);
-            walkWaits_.store(false);
+            prepare(later);
+            continue;
         }
-    }
-}
-
-void ReadAhead::giveBackBefore(std::size_t end) {
-    if (end <= released_.load(std::memory_order_relaxed)) return;
-    released_.store(end);
-    // The thread waits for half the window, not for every slot, and is woken once.
-    if (threadWaits_.load() && end >= wakeAt_.load() && threadWaits_.exchange(false)) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        wake_.notify_one();
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (walkWaits_.store(true); done.load() != entry + 1; walkWaits_.store(true)) changed_.wait(lock);
+        walkWaits_.store(false);
     }
 }
 
 bool ReadAhead::startThread(int anyOpen) {
     if (thread_.joinable()) return true;
-    if (usableCores() < 2) {
+    if (unavailable_ || usableCores() < 2) {
         unavailable_ = true;  // the walk would only wait for its own core
         return false;
     }
-    reserveDescriptors(anyOpen, DESCRIPTORS_RESERVED);
+#ifdef __linux__
+    reserveDescriptors(anyOpen);
+#else
+    (void)anyOpen;
+#endif
+    // The thread is born with every signal blocked and never unblocks one: signals
+    // are the walk's thread's, whose handlers clean up the resource file.
+    sigset_t every, previous;
+    sigfillset(&every);
+    ::pthread_sigmask(SIG_BLOCK, &every, &previous);
     try {
-        thread_ = std::thread([this] { runThread(); });
+        thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
         unavailable_ = true;
-        return false;
     }
-    return true;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return !unavailable_;
 }
 
-// With the lock held: quit, or entries to read in the window.
+// With the mutex held: quit, or entries to claim.
 bool ReadAhead::hasWork() const {
-    return quit_ || (listing_ && !stopping_.load() && nextClaim_.load() < count_ && released_.load() >= wakeAt_.load());
+    return quit_ ||
+           (listing_ && !stopping_.load() && nextClaim_.load() < count_ && released_.load() >= wakeAt_.load());
 }
 
-void ReadAhead::runThread() {
-    // Signals are the walk's thread's to handle.
-    sigset_t every;
-    sigfillset(&every);
-    ::pthread_sigmask(SIG_BLOCK, &every, nullptr);
+void ReadAhead::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        for (threadWaits_.store(true); !hasWork(); threadWaits_.store(true)) wake_.wait(lock);
-        threadWaits_.store(false);
+        for (threadSleeps_.store(true); !hasWork(); threadSleeps_.store(true)) changed_.wait(lock);
+        threadSleeps_.store(false);
         if (quit_) return;
         working_ = true;
         lock.unlock();
         std::size_t entry;
-        while (claim(entry)) readEntry(entry);
+        while (claim(entry)) prepare(entry);
         lock.lock();
         working_ = false;
-        idle_.notify_all();
         // With the window full, go on once half of it is free; with the listing all
-        // claimed or stopped, only the next listing wakes the thread.
+        // claimed or stopped, the next listing wakes the thread.
         const std::size_t claimed = nextClaim_.load();
-        const bool windowFull = listing_ && !stopping_.load() && claimed < count_;
-        wakeAt_.store(windowFull ? claimed - WINDOW / 2 : NEVER);
-        if (!windowFull) lingerForNextListing(lock);
+        wakeAt_.store(listing_ && !stopping_.load() && claimed < count_ ? claimed - WINDOW / 2 : NEVER);
+        changed_.notify_all();  // stop() may be waiting for the thread to leave the listing
     }
-}
-
-// A walk lists its next directory soon after the last. Woken from sleep, the thread
-// would come back only after the walk had read the first files itself.
-void ReadAhead::lingerForNextListing(std::unique_lock<std::mutex>& lock) {
-    const std::uint64_t seen = listingsStarted_.load();
-    lock.unlock();
-    const auto until = std::chrono::steady_clock::now() + LINGER;
-    while (listingsStarted_.load() == seen && std::chrono::steady_clock::now() < until) pauseBriefly();
-    lock.lock();
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what the tests need, builds the native and the Win32 tool, and runs
 # every test: native, native under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the Win32 build under Wine.
+# and the Win32 build under Wine; then the further stages, ThreadSanitizer's among them.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -52,7 +52,7 @@ step "Win32 tests under Wine ($win_tests)"
 
 # Further stages; each script is self-contained and fails the run on failure.
 export root jobs win_tests win_bits
-for stage in fuzz bundle package valgrind; do
+for stage in fuzz bundle package valgrind tsan; do
   step "stage: $stage"
   sh "scripts/stage-$stage.sh"
 done

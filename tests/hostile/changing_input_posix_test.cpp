@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
+#include "filespec/resource_name.h"
 #include "resfile/entry_copy.h"
 #include "tests/hostile/hostile.h"
 #include "tests/hostile/streaming_run_posix.h"
+#include "tests/support/fake_run.h"
+#include "tests/support/faulty_system_calls_posix.h"
 
 namespace {
 
@@ -113,7 +117,7 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     for (const Case& c : cases) {
         dir.writeFile("in.big", big);
         FileSystem& fs = realFileSystem();
-        const std::unique_ptr<InputFile> input = fs.openInput(dir.path() + "/in.big");
+        const Result<std::unique_ptr<InputFile>> input = fs.openInput(dir.path() + "/in.big");
         ASSERT_TRUE(input) << c.what;
         c.change();
         dir.writeFile("out.bin", "");  // written in place, through the descriptor the open gave
@@ -121,7 +125,7 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
         ASSERT_TRUE(created) << c.what;
         OutputBuffer out((*created)->file());
         out.put("head", 4);
-        EXPECT_EQ(copyExactly(*input, out, BIG_SIZE), c.outcome) << c.what;
+        EXPECT_EQ(copyExactly(**input, out, BIG_SIZE), c.outcome) << c.what;
         EXPECT_TRUE(out.flush()) << c.what;
         const std::string written = dir.readFile("out.bin");
         EXPECT_EQ(written.size(), 4 + c.keptBytes) << c.what;
@@ -132,17 +136,17 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     dir.writeFile("in.big", big);
     // On Linux the system does copy between two regular files, so the cases above
     // took that path rather than the buffer's.
-    const std::unique_ptr<InputFile> input = realFileSystem().openInput(dir.path() + "/in.big");
+    const Result<std::unique_ptr<InputFile>> input = realFileSystem().openInput(dir.path() + "/in.big");
     dir.writeFile("copy.bin", "");
     Result<std::unique_ptr<OutputTarget>> created = realFileSystem().openOutputTarget(dir.path() + "/copy.bin");
     ASSERT_TRUE(input && created);
-    EXPECT_EQ((*created)->file().copyFrom(*input, 1000), std::optional<std::uint64_t>(1000));
-    EXPECT_FALSE(realFileSystem().standardOutput().copyFrom(*input, 1000).has_value())
+    EXPECT_EQ((*created)->file().copyFrom(**input, 1000), std::optional<std::uint64_t>(1000));
+    EXPECT_FALSE(realFileSystem().standardOutput().copyFrom(**input, 1000).has_value())
         << "standard output is written as before";
 
     // An output that takes only part of a copy (here up to a file-size limit) leaves
     // the input at the first byte it did not take, for the ordinary copy to go on from.
-    const std::unique_ptr<InputFile> again = realFileSystem().openInput(dir.path() + "/in.big");
+    const Result<std::unique_ptr<InputFile>> again = realFileSystem().openInput(dir.path() + "/in.big");
     dir.writeFile("limited.bin", "");
     Result<std::unique_ptr<OutputTarget>> limited = realFileSystem().openOutputTarget(dir.path() + "/limited.bin");
     ASSERT_TRUE(again && limited);
@@ -151,12 +155,12 @@ TEST_F(ChangingInput, ALargeFileCopiedByTheSystemIsExactAndItsChangesAreCaught) 
     struct rlimit limit = previous;
     limit.rlim_cur = 3 << 20;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const std::optional<std::uint64_t> copied = (*limited)->file().copyFrom(*again, BIG_SIZE);
+    const std::optional<std::uint64_t> copied = (*limited)->file().copyFrom(**again, BIG_SIZE);
     ::setrlimit(RLIMIT_FSIZE, &previous);
     ASSERT_TRUE(copied.has_value());
     EXPECT_EQ(*copied, std::uint64_t{3} << 20);
     std::string next(4096, '\0');
-    ASSERT_EQ(again->read(&next[0], next.size()), std::optional<std::size_t>(next.size()));
+    ASSERT_EQ((*again)->read(&next[0], next.size()), std::optional<std::size_t>(next.size()));
     EXPECT_TRUE(next == big.substr(static_cast<std::size_t>(*copied), next.size())) << "bytes were skipped";
 #endif
 }
@@ -196,6 +200,56 @@ TEST_F(ChangingInput, FilesChangedAfterTheWalkListedThemAreReportedWhenTheResour
     EXPECT_EQ(entryNames(file), expected);
     ASSERT_EQ(file.entries.size(), 1002u);
     EXPECT_EQ(file.entries.back().data, "zz_e-grown");
+}
+
+// A file read ahead can change between the size its open gave and the read that
+// takes it whole. Shrunk or grown there, it is never stored cut at its old size or
+// filled up with zeros: it is stored as the walk then finds it, or reported as changed
+// and left out. The listing is large enough to be read ahead on a second thread.
+TEST_F(ChangingInput, AFileThatChangesBetweenItsSizeAndItsReadIsStoredAsItIsOrReported) {
+    constexpr int FILES = 40;
+    const auto nameOf = [](int i) { return "f" + std::to_string(100 + i); };
+    for (int i = 0; i < FILES; ++i) dir.writeFile("d/" + nameOf(i), std::string(100 + 7 * i, static_cast<char>('a' + i % 26)));
+    // Each changes once, right after the first size taken of it.
+    struct Change {
+        std::string name;
+        std::function<void()> apply;
+        ino_t inode = 0;
+        std::atomic<bool> done{false};
+    };
+    Change changes[] = {{nameOf(10), [&] { truncateTo("d/" + nameOf(10), 5); }},
+                        {nameOf(11), [&] { append("d/" + nameOf(11), "-grown"); }},
+                        {nameOf(39), [&] { truncateTo("d/" + nameOf(39), 0); }}};
+    for (Change& change : changes) {
+        struct stat st;
+        ASSERT_EQ(::stat((dir.path() + "/d/" + change.name).c_str(), &st), 0);
+        change.inode = st.st_ino;
+    }
+    FaultySystemCalls calls;
+    calls.afterStatus = [&](int fd) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return;
+        for (Change& change : changes)
+            if (st.st_ino == change.inode && !change.done.exchange(true)) change.apply();
+    };
+    const std::unique_ptr<FileSystem> real = makePosixFileSystem(calls);
+    FaultyFileSystem fs(*real, true);  // nothing fails; the messages are kept
+    ASSERT_EQ(runOn(fs, {"-q", "-r", "-f", dir.path() + "/out.res", dir.path() + "/d"}, POSIX_PATH_RULES), 0);
+    for (const Change& change : changes) EXPECT_TRUE(change.done) << change.name << " was never sized";
+
+    const ResFile file = resFile();
+    std::size_t entry = 0;
+    for (int i = 0; i < FILES; ++i) {
+        const std::string path = dir.path() + "/d/" + nameOf(i);
+        const bool reported = fs.stdoutBytes.find("The file " + path + " changed") != std::string::npos;
+        if (reported) continue;
+        ASSERT_LT(entry, file.entries.size()) << path;
+        EXPECT_EQ(file.entries[entry].name.utf8(), deriveResourceName(path, false, POSIX_PATH_RULES));
+        EXPECT_TRUE(file.entries[entry].data == dir.readFile("d/" + nameOf(i)))
+            << path << " is stored otherwise than it is (" << file.entries[entry].data.size() << " bytes)";
+        ++entry;
+    }
+    EXPECT_EQ(entry, file.entries.size());
 }
 
 }  // namespace

@@ -297,7 +297,7 @@ TEST_F(Hostile, ConcurrentRunsWritingOneResourceFileEachLeaveAWholeOne) {
 // up: they give way, and every file is stored. Sizes on both sides of what is read
 // ahead whole.
 TEST_F(Hostile, ALowLimitOnOpenFilesStillStoresEveryFileOfLargeListings) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
 #endif
     std::vector<std::string> expected;

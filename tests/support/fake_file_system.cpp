@@ -1,6 +1,7 @@
 #include "tests/support/fake_file_system.h"
 
 #include <algorithm>
+#include <deque>
 #include <sstream>
 
 #include "platform/name_order.h"
@@ -21,6 +22,8 @@ std::string parentOf(const std::string& path) {
 }
 
 constexpr const char* CLOSED_ERROR = "Bad file descriptor";
+
+SystemError missing() { return SystemError{SystemError::Kind::MISSING, "No such file or directory"}; }
 
 class StringOutput : public OutputFile {
 public:
@@ -179,52 +182,128 @@ std::string FakeFileSystem::contentOf(const std::string& path) {
     return node ? *node->content : std::string();
 }
 
-std::optional<PathStatus> FakeFileSystem::queryPath(const std::string& path) {
-    if (path.empty()) return std::nullopt;
-    Node* node = resolve(path);
-    if (!node) return std::nullopt;
-    return PathStatus{node->kind == Kind::DIRECTORY, node->readOnly, node->kind == Kind::FIFO};
+Result<PathStatus> FakeFileSystem::status(const std::string& path) {
+    Node* node = path.empty() ? nullptr : resolve(path);
+    if (!node) return missing();
+    const FileKind kind = node->kind == Kind::DIRECTORY ? FileKind::DIRECTORY
+                          : node->kind == Kind::FIFO    ? FileKind::SPECIAL
+                                                        : FileKind::REGULAR;
+    return PathStatus{kind, node->readOnly, FileId{1, node->index}};
 }
 
-Existence FakeFileSystem::pathExists(const std::string& path) {
-    return !path.empty() && resolve(path) ? Existence::EXISTS : Existence::MISSING;
-}
-
-std::optional<FileId> FakeFileSystem::fileId(const std::string& path) {
-    Node* node = resolve(path);
-    if (!node) return std::nullopt;
-    return FileId{1, node->index};
-}
-
-bool FakeFileSystem::enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) {
-    Node* directory = resolve(dir.empty() ? "." : dir);
-    if (!directory || directory->kind != Kind::DIRECTORY || directory->unreadable) return false;
+Result<std::vector<DirEntry>> FakeFileSystem::list(const std::string& dir) {
+    Node* directory = resolve(dir);
+    if (!directory || directory->kind != Kind::DIRECTORY) return missing();
+    if (directory->unreadable) return SystemError{SystemError::Kind::DENIED, "Permission denied"};
     std::string key;
     for (const auto& [name, node] : nodes_)
         if (&node == directory) key = name;
     std::vector<DirEntry> entries;
-    for (const char* dots : {".", ".."})
-        if (wildcardMatch(pattern, dots)) entries.push_back(DirEntry{dots, true, false, false});
+    const std::string prefix = key.empty() ? "" : key + "/";
     for (const auto& [name, node] : nodes_) {
-        const std::string prefix = key.empty() ? "" : key + "/";
         if (name.empty() || name.compare(0, prefix.size(), prefix) != 0) continue;
         const std::string leaf = name.substr(prefix.size());
-        if (leaf.empty() || leaf.find('/') != std::string::npos || !wildcardMatch(pattern, leaf)) continue;
+        if (leaf.empty() || leaf.find('/') != std::string::npos) continue;
         Node* target = resolve(name);
         if (!target || target->kind == Kind::FIFO) continue;  // as the POSIX layer leaves them out
         entries.push_back(DirEntry{leaf, target->kind == Kind::DIRECTORY, leaf[0] == '.', false});
     }
     sortInNameOrder(entries);
-    for (const DirEntry& entry : entries)
-        if (!visit(entry)) break;
-    return true;
+    return entries;
 }
 
-std::unique_ptr<InputFile> FakeFileSystem::openInput(const std::string& path) {
+namespace {
+
+// A listed file, opened ahead of its visit or when the visitor asks.
+class FakeListedFile final : public ListedFile {
+public:
+    FakeListedFile(const DirEntry& entry, FakeFileSystem& fs, std::string path)
+        : entry_(entry), fs_(fs), path_(std::move(path)) {}
+    void openedAhead(Result<std::unique_ptr<InputFile>> opened) { opened_.emplace(std::move(opened)); }
+    const DirEntry& entry() const override { return entry_; }
+    Result<InputFile*> open() override {
+        if (!opened_) opened_.emplace(fs_.openInput(path_));
+        if (!*opened_) return opened_->error();
+        return (*opened_)->get();
+    }
+
+private:
+    const DirEntry& entry_;
+    FakeFileSystem& fs_;
+    std::string path_;
+    std::optional<Result<std::unique_ptr<InputFile>>> opened_;
+};
+
+class FakeDirectory final : public Directory {
+public:
+    FakeDirectory(FakeFileSystem& fs, std::string path, std::vector<DirEntry> entries)
+        : fs_(fs), path_(std::move(path)), entries_(std::move(entries)) {}
+
+    std::vector<std::string> subdirectories() override {
+        std::vector<std::string> names;
+        for (const DirEntry& entry : entries_)
+            if (entry.isDirectory) names.push_back(entry.name);
+        return names;
+    }
+
+    void listFiles(const std::string& pattern, const EntryVisitor& visit) override {
+        for (const DirEntry* entry : matching(pattern))
+            if (!visit(*entry)) break;
+    }
+
+    void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
+        const std::vector<const DirEntry*> files = matching(pattern);
+        std::deque<Result<std::unique_ptr<InputFile>>> ahead;  // files[i] onwards, opened before their turn
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            while (ahead.size() < fs_.openAhead && i + ahead.size() < files.size())
+                ahead.push_back(fs_.openInput(pathOf(*files[i + ahead.size()])));
+            FakeListedFile file(*files[i], fs_, pathOf(*files[i]));
+            if (!ahead.empty()) {
+                file.openedAhead(std::move(ahead.front()));
+                ahead.pop_front();
+            }
+            if (!visit(file)) break;
+        }
+    }
+
+private:
+    std::string pathOf(const DirEntry& entry) const { return path_ + "/" + entry.name; }
+
+    std::vector<const DirEntry*> matching(const std::string& pattern) const {
+        std::vector<const DirEntry*> files;
+        for (const DirEntry& entry : entries_)
+            if (!entry.isDirectory && wildcardMatch(pattern, entry.name)) files.push_back(&entry);
+        return files;
+    }
+
+    FakeFileSystem& fs_;
+    std::string path_;
+    std::vector<DirEntry> entries_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<Directory>> FakeFileSystem::openDirectory(const std::string& path) {
+    Result<std::vector<DirEntry>> entries = list(path);
+    if (!entries) return entries.error();
+    return std::unique_ptr<Directory>(std::make_unique<FakeDirectory>(*this, path, std::move(*entries)));
+}
+
+Result<void> FakeFileSystem::search(const std::string& pattern, const EntryVisitor& visit) {
+    Result<std::vector<DirEntry>> entries = list(".");
+    if (!entries) return entries.error();
+    for (const DirEntry& entry : *entries)
+        if (wildcardMatch(pattern, entry.name) && !visit(entry)) break;
+    return {};
+}
+
+Result<std::unique_ptr<InputFile>> FakeFileSystem::openInput(const std::string& path) {
     Node* node = resolve(path);
-    if (!node || node->kind != Kind::FILE || node->unreadable) return nullptr;
+    if (!node) return missing();
+    if (node->unreadable) return SystemError{SystemError::Kind::DENIED, "Permission denied"};
+    if (node->kind != Kind::FILE) return SystemError{SystemError::Kind::OTHER, "not a regular file"};
     const std::uint64_t size = node->reportedSize ? node->reportedSize : node->content->size();
-    auto input = std::make_unique<FakeInputFile>(*this, path, node->content, size, FileId{1, node->index});
+    std::unique_ptr<InputFile> input = std::make_unique<FakeInputFile>(*this, path, node->content, size, FileId{1, node->index});
     if (afterOpen) afterOpen(path);
     return input;
 }

@@ -48,17 +48,19 @@ public:
     bool interruptsHeld = false;     // interrupts are held until the process ends
     bool temporariesRefused = false;  // the directories refuse new files by their permissions
     bool temporariesFail = false;     // no new file can be made: the disk is full
+    // A visit of a directory's files opens each this many files before the visitor
+    // reaches it, in the order the POSIX read-ahead does; 0 opens each when asked.
+    std::size_t openAhead = 0;
 
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
     // Called after each read of a file, with the bytes delivered so far.
     std::function<void(const std::string& path, std::uint64_t delivered)> afterRead;
 
-    std::optional<PathStatus> queryPath(const std::string& path) override;
-    Existence pathExists(const std::string& path) override;
-    std::optional<FileId> fileId(const std::string& path) override;
-    bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
-    std::unique_ptr<InputFile> openInput(const std::string& path) override;
+    Result<PathStatus> status(const std::string& path) override;
+    Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override;
+    Result<void> search(const std::string& pattern, const EntryVisitor& visit) override;
+    Result<std::unique_ptr<InputFile>> openInput(const std::string& path) override;
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override;
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
@@ -69,6 +71,8 @@ private:
     std::optional<std::string> followFinalLinks(const std::string& path);
     // Removes the node at `path` when it is still the one of `index`.
     bool removeIfStill(const std::string& path, std::uint64_t index);
+    // The entries of the directory `dir` names, sorted; MISSING or DENIED when it cannot be listed.
+    Result<std::vector<DirEntry>> list(const std::string& dir);
     static std::vector<std::string> split(const std::string& path);
     Node* resolve(const std::string& path, int depth = 0);
     Node& create(const std::string& path, Kind kind);

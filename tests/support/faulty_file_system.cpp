@@ -5,29 +5,67 @@
 namespace {
 
 constexpr const char* OPERATION_NAMES[] = {
-    "queryPath", "pathExists", "fileId", "enumerate", "openInput", "read", "openOutputTarget", "createReplacement",
-    "adoptOwnership", "replace", "write", "system copy", "truncate", "empty", "removeFile", "stdout write",
-    "stderr write"};
+    "status", "list", "open", "size", "read", "close", "openOutputTarget", "createReplacement", "adoptOwnership",
+    "replace", "write", "system copy", "truncate", "empty", "removeFile", "stdout write", "stderr write"};
 static_assert(std::size(OPERATION_NAMES) == static_cast<std::size_t>(FsOperation::COUNT));
+
+SystemError injected() { return SystemError{SystemError::Kind::OTHER, FaultyFileSystem::INJECTED_ERROR}; }
 
 class FaultyInput : public InputFile {
 public:
-    FaultyInput(FaultyFileSystem& fs, std::unique_ptr<InputFile> inner) : fs_(fs), inner_(std::move(inner)) {}
-    std::uint64_t size() const override { return inner_->size(); }
-    FileId id() const override { return inner_->id(); }
+    FaultyInput(FaultyFileSystem& fs, InputFile& inner, std::unique_ptr<InputFile> owned)
+        : fs_(fs), owned_(std::move(owned)), inner_(inner) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    FileId id() const override { return inner_.id(); }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
-        if (fs_.shouldFail(FsOperation::READ)) return std::nullopt;
+        if (fs_.stepFails(FsOperation::READ)) return std::nullopt;
         if (fs_.maxReadChunk) capacity = std::min(capacity, fs_.maxReadChunk);
-        return inner_->read(buffer, capacity);
+        return inner_.read(buffer, capacity);
     }
     // A read cut short here has not met the end; the inner file's word is about
     // the capacity it was given, so it still holds.
-    bool readReachedEnd() const override { return inner_->readReachedEnd(); }
-    InputFile& inner() { return *inner_; }
+    bool readReachedEnd() const override { return inner_.readReachedEnd(); }
+    InputFile& inner() { return inner_; }
 
 private:
     FaultyFileSystem& fs_;
-    std::unique_ptr<InputFile> inner_;
+    std::unique_ptr<InputFile> owned_;
+    InputFile& inner_;
+};
+
+// A listed file whose input is made to fail as the wrapper says; the input lives as
+// long as the visit, as the wrapped one does.
+class FaultyListedFile final : public ListedFile {
+public:
+    FaultyListedFile(FaultyFileSystem& fs, ListedFile& inner) : fs_(fs), inner_(inner) {}
+    const DirEntry& entry() const override { return inner_.entry(); }
+    Result<InputFile*> open() override {
+        if (!opened_) opened_.emplace(fs_.wrapOpened(inner_.open(), nullptr));
+        if (!*opened_) return opened_->error();
+        return (*opened_)->get();
+    }
+
+private:
+    FaultyFileSystem& fs_;
+    ListedFile& inner_;
+    std::optional<Result<std::unique_ptr<InputFile>>> opened_;
+};
+
+class FaultyDirectory final : public Directory {
+public:
+    FaultyDirectory(FaultyFileSystem& fs, std::unique_ptr<Directory> inner) : fs_(fs), inner_(std::move(inner)) {}
+    std::vector<std::string> subdirectories() override { return inner_->subdirectories(); }
+    void listFiles(const std::string& pattern, const EntryVisitor& visit) override { inner_->listFiles(pattern, visit); }
+    void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
+        inner_->visitFiles(pattern, [&](ListedFile& file) {
+            FaultyListedFile wrapped(fs_, file);
+            return visit(wrapped);
+        });
+    }
+
+private:
+    FaultyFileSystem& fs_;
+    std::unique_ptr<Directory> inner_;
 };
 
 // Writes to `inner`, or appends to `captured` when there is no inner output.
@@ -139,6 +177,7 @@ FaultyFileSystem::~FaultyFileSystem() = default;
 
 bool FaultyFileSystem::shouldFail(FsOperation operation) {
     if ((mask & operationBit(operation)) == 0) return false;
+    const std::lock_guard<std::mutex> lock(mutex_);
     ++operations;
     const bool console = operation == FsOperation::STDOUT_WRITE || operation == FsOperation::STDERR_WRITE;
     const bool fails = failAt != 0 && (operations == failAt || (keepFailing && operations > failAt && !console));
@@ -146,36 +185,39 @@ bool FaultyFileSystem::shouldFail(FsOperation operation) {
     return fails;
 }
 
-std::optional<PathStatus> FaultyFileSystem::queryPath(const std::string& path) {
-    if (shouldFail(FsOperation::QUERY_PATH)) return std::nullopt;
-    return inner_.queryPath(path);
+Result<PathStatus> FaultyFileSystem::status(const std::string& path) {
+    if (shouldFail(FsOperation::STATUS)) return injected();
+    return inner_.status(path);
 }
 
-Existence FaultyFileSystem::pathExists(const std::string& path) {
-    if (shouldFail(FsOperation::PATH_EXISTS)) return Existence::UNREACHABLE;
-    return inner_.pathExists(path);
+Result<std::unique_ptr<Directory>> FaultyFileSystem::openDirectory(const std::string& path) {
+    if (stepFails(FsOperation::LIST)) return injected();
+    Result<std::unique_ptr<Directory>> opened = inner_.openDirectory(path);
+    if (!opened) return opened;
+    return std::unique_ptr<Directory>(std::make_unique<FaultyDirectory>(*this, std::move(*opened)));
 }
 
-std::optional<FileId> FaultyFileSystem::fileId(const std::string& path) {
-    if (shouldFail(FsOperation::FILE_ID)) return std::nullopt;
-    return inner_.fileId(path);
+Result<void> FaultyFileSystem::search(const std::string& pattern, const EntryVisitor& visit) {
+    if (stepFails(FsOperation::LIST)) return injected();
+    return inner_.search(pattern, visit);
 }
 
-bool FaultyFileSystem::enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) {
-    if (shouldFail(FsOperation::ENUMERATE)) return false;
-    return inner_.enumerate(dir, pattern, visit);
+Result<std::unique_ptr<InputFile>> FaultyFileSystem::openInput(const std::string& path) {
+    if (stepFails(FsOperation::OPEN)) return injected();
+    Result<std::unique_ptr<InputFile>> opened = inner_.openInput(path);
+    if (!opened) return opened;
+    InputFile* input = opened->get();
+    return wrapOpened(input, std::move(*opened));
 }
 
-bool FaultyFileSystem::enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) {
-    if (shouldFail(FsOperation::ENUMERATE)) return false;
-    return inner_.enumerateSubdirectories(dir, visit);
-}
-
-std::unique_ptr<InputFile> FaultyFileSystem::openInput(const std::string& path) {
-    if (shouldFail(FsOperation::OPEN_INPUT)) return nullptr;
-    std::unique_ptr<InputFile> input = inner_.openInput(path);
-    if (!input) return nullptr;
-    return std::make_unique<FaultyInput>(*this, std::move(input));
+Result<std::unique_ptr<InputFile>> FaultyFileSystem::wrapOpened(Result<InputFile*> opened,
+                                                               std::unique_ptr<InputFile> owned) {
+    // A file opened ahead of its visit was opened then: its open is failed here when handed out.
+    if (!owned && stepFails(FsOperation::OPEN)) return injected();
+    if (!opened) return opened.error();
+    // The size is known once the file is open; a failure there fails the open, as fstat's would.
+    if (stepFails(FsOperation::SIZE)) return injected();
+    return std::unique_ptr<InputFile>(std::make_unique<FaultyInput>(*this, **opened, std::move(owned)));
 }
 
 Result<std::unique_ptr<OutputTarget>> FaultyFileSystem::openOutputTarget(const std::string& path) {

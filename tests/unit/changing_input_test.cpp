@@ -49,8 +49,12 @@ TEST(ChangingInput, ChangesAfterTheWalkListedAFileAreReportedOrStoredAsFound) {
          "Warning: Could not read the directory d/s2; files in it were not stored.\n",
          {"D/S1/X.GIF", "D/A.GIF", "D/B.GIF", "D/C.GIF", "D/S2"}, "bee"},
     };
+    // Each file opened when the walk reaches it, or a few files before, as a read-ahead does.
+    for (const std::size_t openAhead : {0, 3})
     for (const Change& change : changes) {
+        SCOPED_TRACE("opened " + std::to_string(openAhead) + " files ahead");
         FakeFileSystem fs;
+        fs.openAhead = openAhead;
         fs.addFile("d/s1/x.gif", "x");
         fs.addFile("d/s2/y.gif", "y");
         fs.addFile("d/a.gif", "a");

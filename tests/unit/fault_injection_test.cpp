@@ -13,6 +13,9 @@
 #include "filespec/resource_name.h"
 #include "tests/support/fake_run.h"
 #include "tests/support/faulty_file_system.h"
+#ifndef _WIN32
+#include "tests/support/faulty_system_calls_posix.h"
+#endif
 #include "tests/support/res_reader.h"
 #include "tests/support/temp_dir.h"
 
@@ -117,10 +120,13 @@ public:
     virtual std::size_t leftovers() = 0;
     // Makes the directory refuse new files; false where that cannot be done.
     virtual bool refuseNewFiles() = 0;
+    // Lets `faults` fail the steps of reading where the file system makes them.
+    virtual void failStepsWith(FaultyFileSystem&) {}
 };
 
 class FakeWorld : public World {
 public:
+    explicit FakeWorld(std::size_t openAhead = 0) { fs_.openAhead = openAhead; }
     FileSystem& fileSystem() override { return fs_; }
     void addFile(const std::string& path, const std::string& content) override { fs_.addFile(path, content); }
     std::optional<std::string> resourceFile() override {
@@ -129,10 +135,11 @@ public:
     }
     std::size_t leftovers() override {
         std::size_t count = 0;
-        (void)fs_.enumerate(".", "*.*", [&](const DirEntry& entry) {
-            count += isUnfinishedResourceFileName(entry.name);
-            return true;
-        });
+        if (Result<std::unique_ptr<Directory>> listed = fs_.openDirectory("."))
+            (*listed)->listFiles("*.*", [&](const DirEntry& entry) {
+                count += isUnfinishedResourceFileName(entry.name);
+                return true;
+            });
         return count;
     }
     bool refuseNewFiles() override {
@@ -144,12 +151,29 @@ private:
     FakeFileSystem fs_;
 };
 
+// The fake opening a directory's files before the walk reaches them, in the order the
+// POSIX read-ahead does, so a failure can come between the open of a file and its turn.
+class FakeWorldOpeningAhead : public FakeWorld {
+public:
+    FakeWorldOpeningAhead() : FakeWorld(2) {}
+};
+
 // The real file system in a scratch directory that is the current one for the run.
+// On POSIX its listing, open, size, read and close steps fail as the system calls
+// that make them, the read-ahead's included.
 class RealWorld : public World {
 public:
     RealWorld() : previous_(std::filesystem::current_path()) { std::filesystem::current_path(dir_.path()); }
     ~RealWorld() override { std::filesystem::current_path(previous_); }
+#ifdef _WIN32
     FileSystem& fileSystem() override { return realFileSystem(); }
+#else
+    FileSystem& fileSystem() override { return *fs_; }
+    void failStepsWith(FaultyFileSystem& faults) override {
+        faults.stepsBelow = true;
+        calls_.faults = &faults;
+    }
+#endif
     void addFile(const std::string& path, const std::string& content) override { dir_.writeFile(path, content); }
     std::optional<std::string> resourceFile() override {
         if (!dir_.exists("out.res")) return std::nullopt;
@@ -166,6 +190,10 @@ public:
 private:
     TempDir dir_;
     std::filesystem::path previous_;
+#ifndef _WIN32
+    FaultySystemCalls calls_;
+    std::unique_ptr<FileSystem> fs_ = makePosixFileSystem(calls_);
+#endif
 };
 
 Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt) {
@@ -174,6 +202,7 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
     if (scenario.previous) world.addFile("out.res", *scenario.previous);
     if (scenario.inPlace && !world.refuseNewFiles()) return Outcome{-1, {}, {}, {}, 0};
     FaultyFileSystem fs(world.fileSystem(), true);
+    world.failStepsWith(fs);
     fs.maxReadChunk = READ_CHUNK;
     fs.failAt = failAt;
     fs.keepFailing = scenario.keepFailing;
@@ -354,28 +383,39 @@ void sweep(std::set<std::string>& everyFailed, std::uint64_t& injected) {
     }
 }
 
-void expectEveryKindFailed(const std::set<std::string>& everyFailed, bool inPlaceToo) {
-    for (const char* operation : {"queryPath", "pathExists", "fileId", "enumerate", "openInput", "read",
-                                  "openOutputTarget", "createReplacement", "adoptOwnership", "replace", "write",
-                                  "system copy", "truncate", "empty", "removeFile", "stdout write", "stderr write"})
+void expectEveryKindFailed(const std::set<std::string>& everyFailed, bool inPlaceToo, bool withClose) {
+    for (const char* operation : {"status", "list", "open", "size", "read", "openOutputTarget", "createReplacement",
+                                  "adoptOwnership", "replace", "write", "system copy", "truncate", "empty", "removeFile",
+                                  "stdout write", "stderr write"})
         if (inPlaceToo || std::string(operation) != "empty") {
             EXPECT_TRUE(everyFailed.count(operation)) << operation << " never failed";
         }
+    // An input's close is a step only where the system makes it.
+    EXPECT_EQ(everyFailed.count("close") > 0, withClose);
 }
 
 TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
     std::set<std::string> everyFailed;
     std::uint64_t injected = 0;
     sweep<FakeWorld>(everyFailed, injected);
-    expectEveryKindFailed(everyFailed, true);
+    expectEveryKindFailed(everyFailed, true, false);
     EXPECT_GT(injected, 240u);  // some fifty operations a scenario
+    everyFailed.clear();
+    injected = 0;
+    sweep<FakeWorldOpeningAhead>(everyFailed, injected);
+    expectEveryKindFailed(everyFailed, true, false);
+    EXPECT_GT(injected, 240u);
 }
 
 TEST(Faults, EveryFailingOperationOfTheRealFileSystemEndsTheRunCleanly) {
     std::set<std::string> everyFailed;
     std::uint64_t injected = 0;
     sweep<RealWorld>(everyFailed, injected);
-    expectEveryKindFailed(everyFailed, false);
+#ifdef _WIN32
+    expectEveryKindFailed(everyFailed, false, false);
+#else
+    expectEveryKindFailed(everyFailed, false, true);
+#endif
     EXPECT_GT(injected, 240u);
 }
 
@@ -412,5 +452,53 @@ TEST(Faults, ADirectoryThatCannotBeReadIsReportedAndSkipped) {
         EXPECT_EQ(entryNames(readResFile(fs.contentOf("out.res"))), (std::vector<std::string>{"D/A.GIF", "D/Z.GIF"}));
     }
 }
+
+#ifndef _WIN32
+// The steps the read-ahead makes fail too: over a listing large enough to be read
+// ahead, each system call of reading fails in turn, on whichever thread makes it. The
+// run goes on; every file is stored whole or named in a warning, and none stays open.
+TEST(Faults, EveryFailingStepOfAListingReadAheadEndsTheRunCleanly) {
+    constexpr int FILES = 40;
+    TempDir dir;
+    std::vector<std::pair<std::string, std::string>> files;  // path and bytes, in the order stored
+    for (int i = 0; i < FILES; ++i) {
+        // Read whole ahead, and larger ones handed over open.
+        std::string content(static_cast<std::size_t>(i) * 997 % 30000, static_cast<char>('a' + i % 26));
+        files.emplace_back(dir.path() + "/d/f" + std::to_string(100 + i), content);
+        dir.writeFile("d/f" + std::to_string(100 + i), content);
+    }
+    std::set<std::string> everyFailed;
+    for (std::uint64_t n = 1;; ++n) {
+        FaultySystemCalls calls;
+        const std::unique_ptr<FileSystem> real = makePosixFileSystem(calls);
+        FaultyFileSystem fs(*real, true);
+        fs.stepsBelow = true;
+        fs.mask = operationBit(FsOperation::LIST) | operationBit(FsOperation::OPEN) | operationBit(FsOperation::SIZE) |
+                  operationBit(FsOperation::READ) | operationBit(FsOperation::CLOSE);
+        fs.failAt = n;
+        calls.faults = &fs;
+        const int status = runOn(fs, {"-r", "-f", dir.path() + "/out.res", dir.path() + "/d"});
+        if (fs.failedOperations.empty()) break;  // past the run's last step
+        SCOPED_TRACE("step " + std::to_string(n) + " (" + fs.failedOperations[0] + ")");
+        everyFailed.insert(fs.failedOperations.begin(), fs.failedOperations.end());
+        EXPECT_EQ(status, EXIT_STATUS_OK);
+        const ResFile file = readResFile(dir.exists("out.res") ? dir.readFile("out.res") : std::string());
+        std::size_t entry = 0;
+        for (const auto& [path, content] : files) {
+            if (entry < file.entries.size() && file.entries[entry].name.utf8() == deriveResourceName(path, false, POSIX_PATH_RULES)) {
+                EXPECT_TRUE(file.entries[entry++].data == content) << path;
+            } else {
+                EXPECT_TRUE(accountedFor(path, lines(fs.stdoutBytes))) << path << " was lost without a word";
+            }
+        }
+        EXPECT_EQ(entry, file.entries.size());
+        EXPECT_EQ(openFilesIn(dir.path()), std::vector<std::string>{});
+        std::filesystem::remove(dir.path() + "/out.res");
+        if (::testing::Test::HasFailure()) return;
+    }
+    for (const char* step : {"list", "open", "size", "read", "close"})
+        EXPECT_TRUE(everyFailed.count(step)) << step << " never failed";
+}
+#endif
 
 }  // namespace

@@ -8,10 +8,6 @@
 
 namespace {
 
-using fixtures::LEADING_ENTRY;
-
-const NameOrId NULL_ID = NameOrId::ofOrdinal(0);
-
 // A header's bytes with `padding` zero bytes between the name and DataVersion.
 std::string headerBytes(const ResHeader& header, std::uint32_t padding) {
     std::string bytes(headerStartBytes(header) + padding + RES_HEADER_END_BYTES, '\0');
@@ -20,13 +16,34 @@ std::string headerBytes(const ResHeader& header, std::uint32_t padding) {
     return bytes;
 }
 
-TEST(HeaderWriter, WritesTheLeadingEntry) {
-    ResHeader header;
-    header.Type = &NULL_ID;
-    header.Name = &NULL_ID;
-    header.MemoryFlags = 0;
-    header.LanguageId = 0;
-    EXPECT_EQ(headerBytes(header, 0), LEADING_ENTRY);
+// Records where each padding byte is reported: the offset it will be written at.
+struct PaddingRecorder : PaddingObserver {
+    explicit PaddingRecorder(const OutputBuffer& out) : out(out) {}
+    void headerPadding() override { reports.push_back("header at " + std::to_string(out.position())); }
+    void dataPadding() override { reports.push_back("data at " + std::to_string(out.position())); }
+    const OutputBuffer& out;
+    std::vector<std::string> reports;
+};
+
+TEST(EntryWriter, LaysOutTheWorkedExampleAndReportsEachPaddingByteJustBeforeWritingIt) {
+    FakeFileSystem fs;
+    fs.addFile("a.gif", "\x01\x02\x03\x04\x05");
+    fs.addFile("ab", "1234567");
+    OutputBuffer out(fs.standardOutput());
+    PaddingRecorder recorder(out);
+    EntryWriter writer(out, &recorder);
+    writer.writeLeadingEntry();
+    EXPECT_EQ(writer.writeEntry("A.GIF", **fs.openInput("a.gif")), EntryOutcome::STORED);
+    ASSERT_TRUE(out.flush());
+    EXPECT_EQ(fs.stdoutBytes, fixtures::WORKED_EXAMPLE);
+    // 96 bytes so far; "AB" ends its name 34 bytes into its header and its data 52 + 7 bytes in.
+    EXPECT_EQ(writer.writeEntry("AB", **fs.openInput("ab")), EntryOutcome::STORED);
+    EXPECT_EQ(recorder.reports, (std::vector<std::string>{"data at 93", "data at 94", "data at 95", "header at 130",
+                                                          "header at 131", "data at 155"}));
+    ASSERT_TRUE(out.flush());
+    const ResFile file = readResFile(fs.stdoutBytes);
+    ASSERT_TRUE(file.valid) << file.error;
+    EXPECT_EQ(entryNames(file), (std::vector<std::string>{"A.GIF", "AB"}));
 }
 
 TEST(HeaderWriter, WritesTheWorkedExampleHeaderWithPaddingWhereTheLayoutSaysSo) {

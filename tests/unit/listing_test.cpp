@@ -1,6 +1,6 @@
-// The platform's listings on the real file system: the listing of subdirectories
-// against the full listing (the same directories, flags and order, and no files),
-// and the files of a large listing opened while it is visited.
+// The platform's directories on the real file system: one listing split into
+// subdirectories and files, by kind and in name order, with the status of a path
+// beside it; and the files of a large listing opened while it is visited.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,34 +15,61 @@ std::string describe(const DirEntry& entry) {
     return entry.name + (entry.isDirectory ? " d" : " -") + (entry.isHidden ? "h" : "") + (entry.isSystem ? "s" : "");
 }
 
-TEST(Listing, SubdirectoriesAreTheDirectoriesOfTheFullListingInItsOrder) {
+TEST(Listing, ADirectoryListsItsSubdirectoriesAndItsMatchingFilesApartInNameOrder) {
     TempDir dir;
-    for (const char* file : {"b.txt", "z", "Sub.txt", "sub/inner.txt", "a dir/x"}) dir.writeFile(file, "x");
+    for (const char* file : {"b.txt", "z", "Sub.txt", "sub/inner.txt", "a dir/x", ".hid.txt"}) dir.writeFile(file, "x");
     for (const char* directory : {"Sub2", ".hidden", "empty"}) dir.makeDirectory(directory);
     // Links need privileges on Windows; without them the rest is still checked.
-    std::error_code ignored;
-    std::filesystem::create_directory_symlink(platformPath({dir.path(), "sub"}), platformPath({dir.path(), "link-to-dir"}), ignored);
-    std::filesystem::create_symlink(platformPath({dir.path(), "b.txt"}), platformPath({dir.path(), "link-to-file"}), ignored);
-    std::filesystem::create_symlink(platformPath({dir.path(), "nothing"}), platformPath({dir.path(), "dangling"}), ignored);
+    std::error_code noLinks;
+    std::filesystem::create_directory_symlink(platformPath({dir.path(), "sub"}), platformPath({dir.path(), "link-to-dir"}), noLinks);
+    std::filesystem::create_symlink(platformPath({dir.path(), "b.txt"}), platformPath({dir.path(), "link-to-file"}), noLinks);
+    std::filesystem::create_symlink(platformPath({dir.path(), "nothing"}), platformPath({dir.path(), "dangling"}), noLinks);
 
     FileSystem& fs = realFileSystem();
-    std::vector<std::string> expected, listed;
-    ASSERT_TRUE(fs.enumerate(dir.path(), "*.*", [&](const DirEntry& entry) {
-        if (entry.isDirectory && entry.name != "." && entry.name != "..") expected.push_back(describe(entry));
-        return true;
-    }));
-    ASSERT_TRUE(fs.enumerateSubdirectories(dir.path(), [&](const DirEntry& entry) {
-        listed.push_back(describe(entry));
-        return true;
-    }));
-    EXPECT_EQ(listed, expected);
-    EXPECT_GE(expected.size(), 5u);  // a dir, .hidden, empty, sub, Sub2
+    Result<std::unique_ptr<Directory>> opened = fs.openDirectory(dir.path());
+    ASSERT_TRUE(opened);
+    Directory& directory = **opened;
+    std::vector<std::string> subdirectories{".hidden", "a dir", "empty"};
+    if (!noLinks) subdirectories.push_back("link-to-dir");
+    for (const char* name : {"sub", "Sub2"}) subdirectories.push_back(name);
+    EXPECT_EQ(directory.subdirectories(), subdirectories);
 
-    int visits = 0;
-    EXPECT_TRUE(fs.enumerateSubdirectories(dir.path(), [&](const DirEntry&) { return ++visits < 2; }));
-    EXPECT_EQ(visits, 2);
-    EXPECT_FALSE(fs.enumerateSubdirectories(platformPath({dir.path(), "missing"}), [](const DirEntry&) { return true; }));
-    EXPECT_FALSE(fs.enumerateSubdirectories(platformPath({dir.path(), "b.txt"}), [](const DirEntry&) { return true; }));
+    std::vector<std::string> files, expected{".hid.txt -h", "b.txt -"};
+    if (!noLinks) expected.push_back("link-to-file -");  // a link to a file is a file; a dangling one is nothing
+    for (const char* name : {"Sub.txt -", "z -"}) expected.push_back(name);
+    directory.listFiles("*.*", [&](const DirEntry& entry) {
+        files.push_back(describe(entry));
+        return true;
+    });
+    EXPECT_EQ(files, expected);
+    files.clear();
+    directory.listFiles("*.TXT", [&](const DirEntry& entry) {
+        files.push_back(entry.name);
+        return files.size() < 2;
+    });
+    EXPECT_EQ(files, (std::vector<std::string>{".hid.txt", "b.txt"}));
+
+    // The status of a path, and how a missing one fails.
+    const Result<PathStatus> file = fs.status(platformPath({dir.path(), "b.txt"}));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->kind, FileKind::REGULAR);
+    const Result<std::unique_ptr<InputFile>> input = fs.openInput(platformPath({dir.path(), "b.txt"}));
+    ASSERT_TRUE(input);
+    EXPECT_EQ(file->id, (*input)->id());
+    EXPECT_TRUE(fs.status(platformPath({dir.path(), "Sub2"}))->isDirectory());
+    for (const std::string& missing : {platformPath({dir.path(), "missing"}), platformPath({dir.path(), "missing", "x"})}) {
+        const Result<PathStatus> status = fs.status(missing);
+        ASSERT_FALSE(status) << missing;
+        EXPECT_TRUE(status.error().isMissing()) << missing;
+        const Result<std::unique_ptr<Directory>> none = fs.openDirectory(missing);
+        ASSERT_FALSE(none) << missing;
+        EXPECT_TRUE(none.error().isMissing()) << missing;
+        const Result<std::unique_ptr<InputFile>> unopened = fs.openInput(missing);
+        ASSERT_FALSE(unopened) << missing;
+        EXPECT_TRUE(unopened.error().isMissing()) << missing;
+    }
+    EXPECT_FALSE(fs.openDirectory(platformPath({dir.path(), "b.txt"})));
+    EXPECT_FALSE(fs.openInput(platformPath({dir.path(), "Sub2"}))) << "a directory is no input";
 }
 
 // Sizes from empty to beyond the largest file read ahead; the bytes name the file
@@ -65,7 +92,7 @@ std::string fileName(int file) {
 void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const std::string& expected) {
     ASSERT_NE(input, nullptr) << path;
     EXPECT_EQ(input->size(), expected.size()) << path;
-    EXPECT_EQ(input->id(), fs.fileId(path)) << path;
+    EXPECT_EQ(input->id(), fs.status(path)->id) << path;
     std::string read;
     char buffer[4099];
     for (;;) {
@@ -78,10 +105,10 @@ void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const
 }
 
 // The files of a listing too large to be read one by one may be read ahead of the
-// visit. However the visitor goes (every file, some of them, a file out of turn, one
-// held while a hundred more open, a stop half way), each file it opens gives its own
-// bytes, size and identity; and the next listing, of another directory, its own. No
-// file stays open once the listings are over.
+// visit. However the visitor goes (every file, some of them, a pattern, a file opened
+// by its path out of turn and kept past the next listing, a stop half way), each file
+// it opens gives its own bytes, size and identity; and the next listing, of another
+// directory, its own. No file stays open once the listings are over.
 TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens) {
     constexpr int FILES = 300;
     // The second directory holds fewer files than are read ahead at once.
@@ -96,38 +123,48 @@ TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens)
         }
     }
     FileSystem& fs = realFileSystem();
-    enum Visitor { EVERY_FILE, EVERY_THIRD, RUNS_PASSED_OVER, ONE_OUT_OF_TURN, HOLDS_ONE, STOPS_HALF_WAY, VISITORS };
+    enum Visitor { EVERY_FILE, EVERY_THIRD, RUNS_PASSED_OVER, PATTERN, KEEPS_ONE_OPENED_BY_PATH, STOPS_HALF_WAY, VISITORS };
+    std::unique_ptr<InputFile> kept;  // opened by its path, the caller's for as long as it likes
+    std::string keptPath, keptContent;
     for (int round = 0; round < 2 * 2 * VISITORS; ++round) {
         const std::string& directory = directories[round % 2];
         const auto visitor = static_cast<Visitor>(round / 2 % VISITORS);
         const std::string listed = platformPath({dir.path(), directory});
         const auto pathOf = [&](int file) { return platformPath({listed, fileName(file)}); };
-        const auto expectOpens = [&](int file, InputFile* input) {
-            expectFile(fs, pathOf(file), input, contentOf(directory, file));
-        };
-        std::unique_ptr<InputFile> held;
-        int heldFile = -1;
         int opened = 0;
-        ASSERT_TRUE(fs.enumerate(listed, "*.*", [&](const DirEntry& entry) {
-            if (entry.isDirectory) return true;
-            const int file = std::stoi(entry.name.substr(1));
-            const bool open = visitor == EVERY_FILE || visitor == STOPS_HALF_WAY ||
-                              (visitor == HOLDS_ONE && file % 100 != 0) || (visitor == EVERY_THIRD && file % 3 == 0) ||
-                              (visitor == RUNS_PASSED_OVER && file / 70 % 2 == 0) ||
-                              (visitor == ONE_OUT_OF_TURN && file != 250);
-            if (open) {
-                expectOpens(file, fs.openInput(pathOf(file)).get());
+        Result<std::unique_ptr<Directory>> open = fs.openDirectory(listed);
+        ASSERT_TRUE(open);
+        (*open)->visitFiles(visitor == PATTERN ? "f?1*" : "*.*", [&](ListedFile& listedFile) {
+            const int file = std::stoi(listedFile.entry().name.substr(1));
+            const bool wanted = visitor == EVERY_FILE || visitor == STOPS_HALF_WAY || visitor == PATTERN ||
+                                visitor == KEEPS_ONE_OPENED_BY_PATH || (visitor == EVERY_THIRD && file % 3 == 0) ||
+                                (visitor == RUNS_PASSED_OVER && file / 70 % 2 == 0);
+            if (wanted) {
+                const Result<InputFile*> input = listedFile.open();
+                EXPECT_TRUE(input) << pathOf(file);
+                if (input) expectFile(fs, pathOf(file), *input, contentOf(directory, file));
+                EXPECT_EQ(*listedFile.open(), *input) << "a second open gives the same input";
                 ++opened;
             }
-            if (visitor == ONE_OUT_OF_TURN && file == 100) expectOpens(250, fs.openInput(pathOf(250)).get());
-            if (visitor == HOLDS_ONE && file % 100 == 0) {
-                if (held) expectOpens(heldFile, held.get());
-                held = fs.openInput(pathOf(file));
-                heldFile = file;
+            if (visitor == PATTERN) {
+                EXPECT_EQ(fileName(file)[2], '1') << fileName(file);
+            }
+            if (visitor == KEEPS_ONE_OPENED_BY_PATH && file == 10 && !kept) {
+                // Small enough to be read ahead, were it opened from the listing.
+                keptPath = pathOf(61);
+                keptContent = contentOf(directory, 61);
+                Result<std::unique_ptr<InputFile>> byPath = fs.openInput(keptPath);
+                EXPECT_TRUE(byPath);
+                if (byPath) kept = std::move(*byPath);
             }
             return !(visitor == STOPS_HALF_WAY && file == FILES / 2);
-        }));
-        if (held) expectOpens(heldFile, held.get());
+        });
+        open->reset();
+        // Kept through the listing of the other directory, it still reads as itself.
+        if (kept && visitor != KEEPS_ONE_OPENED_BY_PATH) {
+            expectFile(fs, keptPath, kept.get(), keptContent);
+            kept.reset();
+        }
         EXPECT_GT(opened, 0);
     }
     EXPECT_EQ(openFilesIn(dir.path()), std::vector<std::string>{});

@@ -163,7 +163,7 @@ TEST(Run, RefusesASpecialFileNamedDirectlyWithoutOpeningIt) {
     FakeFileSystem fs;
     fs.addFifo("pipe");
     FaultyFileSystem counted(fs);
-    counted.mask = operationBit(FsOperation::OPEN_INPUT);
+    counted.mask = operationBit(FsOperation::OPEN);
     EXPECT_EQ(runOn(counted, {"-f", "out.res", "pipe"}), 0);
     EXPECT_EQ(counted.operations, 0u) << "the FIFO was opened";
     EXPECT_EQ(fs.stdoutBytes, "Warning: Could not read the file pipe; it was not stored.\nError:  Nothing to do!\n");

@@ -1,0 +1,74 @@
+#include "resfile/entry_writer.h"
+
+#include <cassert>
+
+#include "resfile/entry_copy.h"
+
+namespace {
+
+const NameOrId NULL_ID_CELL = NameOrId::ofOrdinal(0);
+const NameOrId TYPE_CELL = NameOrId::ofText(RES_TYPE_NAME);
+
+// The type is the same for every entry, so its field is measured once.
+const std::uint32_t TYPE_FIELD_BYTES = fieldBytes(TYPE_CELL);
+
+}  // namespace
+
+void EntryWriter::writeLeadingEntry() {
+    ResHeader leading;
+    leading.Type = &NULL_ID_CELL;
+    leading.Name = &NULL_ID_CELL;
+    leading.MemoryFlags = 0;
+    leading.LanguageId = 0;
+    writeHeader(leading, 0);
+}
+
+EntryOutcome EntryWriter::writeEntry(std::string_view name, InputFile& input) {
+    assert(input.size() <= RES_MAX_DATA_SIZE);
+    const NameOrId nameCell = NameOrId::ofText(name);
+    const HeaderLayout layout = layoutHeader(TYPE_FIELD_BYTES, fieldBytes(nameCell));
+    ResHeader header;
+    header.Type = &TYPE_CELL;
+    header.Name = &nameCell;
+    header.DataSize = static_cast<std::uint32_t>(input.size());
+    header.HeaderSize = layout.headerSize;
+
+    const std::uint64_t entryStart = out_.position();
+    writeHeader(header, layout.padding);
+    const CopyOutcome copied = copyExactly(input, out_, header.DataSize);
+    switch (copied) {
+    case CopyOutcome::COMPLETE:
+        putPadding(paddingFor(header.DataSize), &PaddingObserver::dataPadding);
+        return EntryOutcome::STORED;
+    case CopyOutcome::OUTPUT_FAILED: return EntryOutcome::OUTPUT_FAILED;
+    case CopyOutcome::READ_FAILED:
+    case CopyOutcome::SIZE_CHANGED: break;
+    }
+    const std::uint64_t written = out_.position() - entryStart - header.HeaderSize;
+    if (takeBackEntry(out_, entryStart, header.DataSize, written) == TakeBack::COMPLETED) return EntryOutcome::COMPLETED;
+    return copied == CopyOutcome::READ_FAILED ? EntryOutcome::READ_FAILED : EntryOutcome::SIZE_CHANGED;
+}
+
+// Writes the header with `padding` zero bytes after the name; HeaderSize is the
+// caller's to keep consistent with the fields and the padding.
+void EntryWriter::writeHeader(const ResHeader& header, std::uint32_t padding) {
+    const std::size_t startBytes = headerStartBytes(header);
+    if (headerBytes_.size() < startBytes) headerBytes_.resize(startBytes);
+    encodeHeaderStart(&headerBytes_[0], header);
+    out_.put(headerBytes_.data(), startBytes);
+    putPadding(padding, &PaddingObserver::headerPadding);
+    char end[RES_HEADER_END_BYTES];
+    encodeHeaderEnd(end, header);
+    out_.put(end, sizeof end);
+}
+
+void EntryWriter::putPadding(std::uint32_t count, void (PaddingObserver::*report)()) {
+    if (!observer_) {
+        out_.putZeros(count);
+        return;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        (observer_->*report)();
+        out_.putZeros(1);
+    }
+}
