@@ -39,6 +39,12 @@ constexpr CatalogueEntry CATALOGUE[] = {
     {MSG_FILE_DAMAGED, "Warning: The file %s changed or could not be read while it was stored; its resource may not match it.\n"},
     {MSG_CANNOT_READ_DIR, "Warning: Could not read the directory %s; files in it were not stored.\n"},
     {MSG_LEFT_EMPTY, "Error:  %s was written in place, so it is left empty.\n"},
+    {MSG_MISSING_ARGUMENT, "Error:  -%c must be followed by %s.\n"},
+    {MSG_UPDATE_NEEDS_FILE, "Error:  -u needs -f: the record of what was read is kept beside the resource file.\n"},
+    {MSG_UP_TO_DATE, "%s is up to date.\n"},
+    {MSG_DUPLICATE_NAME, "Error:  %s and %s would both be stored as %s.\n"},
+    {MSG_NO_RECORD, "Error:  %s has no record of what it holds; make it with -u first.\n"},
+    {MSG_RECORD_NOT_WRITTEN, "Warning: Could not write %s: %s; the next run with -u makes the resource file again.\n"},
 };
 
 constexpr bool catalogueMatchesIds() {
@@ -77,7 +83,7 @@ std::string_view moreUsageText() { return {MORE_USAGE_TEXT, sizeof MORE_USAGE_TE
 
 void RADUza::msg(int id, ...) {
     const char* format = messageFormat(id);
-    if (!format) return;
+    if (!format || comparison_) return;  // a run that only looks whether anything changed says nothing
     va_list args;
     va_start(args, id);
     va_list measure;

@@ -33,6 +33,7 @@ bool DirectoryWalk::walkSubdirectories(const std::string& dir, const std::string
     for (const std::string& name : subdirectories) {
         if (observer_.stopped()) break;
         const std::string path = dir + rules_.separator + name;
+        if (observer_.leavesOut(path, name)) continue;
         observer_.enteringDirectory(path);
         walk(path, pattern, true);
     }

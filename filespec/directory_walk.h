@@ -20,6 +20,8 @@ public:
     virtual void unreadableDirectory(const std::string& path) = 0;
     // A directory that leads back to one the walk is inside of, so it is not walked again.
     virtual void cycleRefused(const std::string& path) = 0;
+    // A subdirectory that is not to be walked.
+    virtual bool leavesOut(const std::string& /*path*/, const std::string& /*name*/) { return false; }
     // True once the walk must stop (the output failed).
     virtual bool stopped() const = 0;
 };

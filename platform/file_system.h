@@ -38,6 +38,16 @@ struct FileId {
     bool operator!=(const FileId& other) const { return !(*this == other); }
 };
 
+// What a later run compares to tell whether a file or directory changed: its size,
+// the time of its last change (in the system's own units; POSIX: the status change
+// time, which every write moves too; Win32: the last write time), and its identity.
+struct FileStamp {
+    bool isDirectory = false;
+    std::uint64_t size = 0;
+    std::int64_t changed = 0;
+    FileId id;
+};
+
 // A file opened for reading. Size and identity come from the open file, so they
 // describe exactly what will be read.
 class InputFile {
@@ -108,6 +118,12 @@ public:
     virtual Existence pathExists(const std::string& path) = 0;
     // Identity of an existing file or directory (following links).
     virtual std::optional<FileId> fileId(const std::string& path) = 0;
+    // Size, time and identity of an existing file or directory (following links),
+    // without opening it.
+    virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
+    // Off: the walk only looks at what it lists and opens nothing, so no file is
+    // read ahead of it. On by default.
+    virtual void setReadingAhead(bool /*wanted*/) {}
 
     // Visits the entries of `dir` whose names match `pattern`, in the platform's
     // order; `*.*` visits every entry, "." and ".." included. An empty `dir` runs the

@@ -24,6 +24,16 @@ FileId idOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+// The status change time in nanoseconds: any write, rename or change of permissions moves it.
+std::int64_t changeTimeOf(const struct stat& st) {
+#ifdef __APPLE__
+    const struct timespec& changed = st.st_ctimespec;
+#else
+    const struct timespec& changed = st.st_ctim;
+#endif
+    return static_cast<std::int64_t>(changed.tv_sec) * 1000000000 + changed.tv_nsec;
+}
+
 // Files this large are read with the kernel told to read ahead aggressively.
 constexpr off_t SEQUENTIAL_HINT_MIN_SIZE = off_t{1} << 20;
 
@@ -303,6 +313,18 @@ public:
         return idOf(st);
     }
 
+    std::optional<FileStamp> fileStamp(const std::string& path) override {
+        // A file of the directory just listed is looked up from it, not by its whole path.
+        const char* listedName = nameInListedDirectory(path);
+        struct stat st;
+        const int status = listedName ? ::fstatat(::dirfd(listed_.get()), listedName, &st, 0) : ::stat(path.c_str(), &st);
+        if (status != 0) return std::nullopt;
+        return FileStamp{S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_size),
+                         changeTimeOf(st), idOf(st)};
+    }
+
+    void setReadingAhead(bool wanted) override { readingAhead_ = wanted; }
+
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
         std::unique_ptr<SortedEntries> entries = takeLeafListing(dir, pattern);
         if (!entries) {
@@ -310,7 +332,7 @@ public:
             if (!readMatching(dir.empty() ? "." : dir, pattern, *entries, nullptr)) return false;
         }
         entries->sort();
-        if (dir.empty()) {
+        if (dir.empty() || !readingAhead_) {
             entries->visitInOrder(visit);  // a search: what it finds is opened after the listing
         } else {
             // A walk opens the listed files in this order, as it stores them.
@@ -516,6 +538,7 @@ private:
     PosixOutput stderr_;
     DeferredCloses closes_;
     ReadAhead readAhead_{INPUT_FLAGS};
+    bool readingAhead_ = true;
     UniqueNames uniqueNames_{processSeed()};
     std::unique_ptr<DIR, CloseDirectory> listed_;  // the directory listed last, and its path
     std::string listedPath_;

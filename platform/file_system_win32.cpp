@@ -133,15 +133,20 @@ public:
     }
 
     std::optional<FileId> fileId(const std::string& path) override {
-        // Backup semantics let CreateFile open a directory, following junctions.
-        const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool known = GetFileInformationByHandle(handle, &info);
-        CloseHandle(handle);
-        if (!known) return std::nullopt;
-        return idOf(info);
+        const std::optional<BY_HANDLE_FILE_INFORMATION> info = informationOf(path);
+        if (!info) return std::nullopt;
+        return idOf(*info);
+    }
+
+    std::optional<FileStamp> fileStamp(const std::string& path) override {
+        const std::optional<BY_HANDLE_FILE_INFORMATION> info = informationOf(path);
+        if (!info) return std::nullopt;
+        const FILETIME& written = info->ftLastWriteTime;
+        return FileStamp{(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                         (static_cast<std::uint64_t>(info->nFileSizeHigh) << 32) | info->nFileSizeLow,
+                         static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
+                                                   written.dwLowDateTime),
+                         idOf(*info)};
     }
 
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override {
@@ -208,6 +213,19 @@ public:
     bool removeFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
 
 private:
+    // What the system knows of an existing file or directory; backup semantics let
+    // CreateFile open a directory, following junctions.
+    static std::optional<BY_HANDLE_FILE_INFORMATION> informationOf(const std::string& path) {
+        const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool known = GetFileInformationByHandle(handle, &info);
+        CloseHandle(handle);
+        if (!known) return std::nullopt;
+        return info;
+    }
+
     // Runs one directory search. A search that matches nothing is not a failure.
     // With `directoriesOnly`, only the directories other than "." and "..".
     // `everyName`: the pattern matches every name, so the short 8.3 names, which

@@ -32,6 +32,8 @@ public:
     ResourceOutput& operator=(const ResourceOutput&) = delete;
 
     OutputFile& file() { return *file_; }
+    // The path of the file being written: the new file beside the target, or the target.
+    const std::string& writtenPath() const { return mode_ == Mode::REPLACE ? temporary_ : target_; }
     Mode mode() const { return mode_; }
     // True for the file being written and for the file it replaces: neither is ever
     // stored as a resource.

@@ -196,6 +196,14 @@ std::optional<FileId> FakeFileSystem::fileId(const std::string& path) {
     return FileId{1, node->index};
 }
 
+// Every node is made anew when it changes, so its index serves as the time of its last change.
+std::optional<FileStamp> FakeFileSystem::fileStamp(const std::string& path) {
+    Node* node = resolve(path);
+    if (!node) return std::nullopt;
+    return FileStamp{node->kind == Kind::DIRECTORY, node->content->size(), static_cast<std::int64_t>(node->index),
+                     FileId{1, node->index}};
+}
+
 bool FakeFileSystem::enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) {
     Node* directory = resolve(dir.empty() ? "." : dir);
     if (!directory || directory->kind != Kind::DIRECTORY || directory->unreadable) return false;

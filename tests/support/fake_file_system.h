@@ -52,6 +52,7 @@ public:
     std::optional<PathStatus> queryPath(const std::string& path) override;
     Existence pathExists(const std::string& path) override;
     std::optional<FileId> fileId(const std::string& path) override;
+    std::optional<FileStamp> fileStamp(const std::string& path) override;
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
     std::unique_ptr<InputFile> openInput(const std::string& path) override;
     CreatedOutput createOutput(const std::string& path) override;

@@ -110,6 +110,11 @@ std::optional<FileId> FaultyFileSystem::fileId(const std::string& path) {
     return inner_.fileId(path);
 }
 
+std::optional<FileStamp> FaultyFileSystem::fileStamp(const std::string& path) {
+    if (shouldFail(FsOperation::FILE_ID)) return std::nullopt;
+    return inner_.fileStamp(path);
+}
+
 bool FaultyFileSystem::enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) {
     if (shouldFail(FsOperation::ENUMERATE)) return false;
     return inner_.enumerate(dir, pattern, visit);

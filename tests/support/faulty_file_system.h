@@ -42,8 +42,10 @@ public:
     std::optional<PathStatus> queryPath(const std::string& path) override;
     Existence pathExists(const std::string& path) override;
     std::optional<FileId> fileId(const std::string& path) override;
+    std::optional<FileStamp> fileStamp(const std::string& path) override;  // fails as fileId does
     bool enumerate(const std::string& dir, const std::string& pattern, const EntryVisitor& visit) override;
     bool enumerateSubdirectories(const std::string& dir, const EntryVisitor& visit) override;
+    void setReadingAhead(bool wanted) override { inner_.setReadingAhead(wanted); }
     std::unique_ptr<InputFile> openInput(const std::string& path) override;
     CreatedOutput createOutput(const std::string& path) override;
     CreatedTemporary createTemporary(const std::string& prefix, const std::string& permissionsOf) override;
