@@ -25,6 +25,12 @@ OptionVerdict judgeOptions(const std::vector<std::string>& arguments, const Path
         const bool dashed = !argument.empty() && argument[0] == '-';
         if (!dashed && !(rules.slashStartsOption && !argument.empty() && argument[0] == '/')) continue;
         const char option = argument.size() > 1 ? argument[1] : '\0';
+        if (argument.size() == 2 && (option == 'u' || option == 'd')) continue;
+        if (argument.size() == 2 && (option == 'x' || option == 'n')) {
+            if (i + 1 == arguments.size()) return OptionVerdict::MISSING_FILE_NAME;
+            ++i;
+            continue;
+        }
         if (option == 'f') {
             if (i + 1 == arguments.size()) return OptionVerdict::MISSING_FILE_NAME;
             resFile = &arguments[++i];
@@ -84,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     case OptionVerdict::MISSING_FILE_NAME:
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "-f without a name ends with status 1");
-        FUZZ_CHECK(startsWith(run.output, "Error:  -f must be followed"), "-f without a name is reported");
+        FUZZ_CHECK(startsWith(run.output, "Error:  -"), "an option without its argument is reported");
         return 0;
     case OptionVerdict::HELP:
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "-help-undocumented ends with status 0");
@@ -98,14 +104,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (resFile) FUZZ_CHECK(fs.contentOf(*resFile) == before, "-t leaves the resource file alone");
         return 0;
     }
+    const bool updateRefused = run.output.find("Error:  -u needs -f") != std::string::npos ||
+                               run.output.find(" has no record of what it holds") != std::string::npos;
+    if (updateRefused) {
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "a refused -u or -n ends with status 1");
+        FUZZ_CHECK(!existedBefore || fs.contentOf(*resFile) == before, "a refused run leaves the resource file alone");
+        return 0;
+    }
     if (!resFile) {
-        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "a run to standard output succeeds on the fake");
+        const bool duplicate = run.output.find(" would both be stored as ") != std::string::npos;
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK || duplicate, "a run to standard output succeeds on the fake");
         return 0;
     }
     if (run.exitStatus == EXIT_STATUS_FAILED) {
         // Only a resource file that cannot be written fails a run that got past its options.
+        // Or, with -d, a name two files would share.
         const bool refused = run.output.find(" is not writable.\n") != std::string::npos ||
-                             run.output.find("Error:  Could not create ") != std::string::npos;
+                             run.output.find("Error:  Could not create ") != std::string::npos ||
+                             run.output.find(" would both be stored as ") != std::string::npos;
         FUZZ_CHECK(refused, "status 1 comes with the reason");
         FUZZ_CHECK(!existedBefore || fs.contentOf(*resFile) == before, "a refused resource file is left alone");
         return 0;

@@ -19,7 +19,7 @@ TEST(Run, WithoutArgumentsPrintsUsageThenNothingToDo) {
 
 TEST(Run, RejectsAnInvalidOptionAnywhereBeforeCreatingAnything) {
     // Option letters are lower case only: -J is not -j.
-    for (const std::string option : {"x", "J"}) {
+    for (const std::string option : {"y", "J"}) {
         FakeFileSystem fs;
         fs.addFile("a.gif", "x");
         const FakeRun run = runOnFake(fs, {"-q", "-f", "out.res", "a.gif", "-" + option});
@@ -36,7 +36,7 @@ TEST(Run, ReportsTheNulOfABareDashAsTheInvalidOption) {
 
 TEST(Run, MatchesLongOptionsWholeAndShortOptionsByTheirSecondCharacter) {
     FakeFileSystem fs;
-    EXPECT_EQ(runOnFake(fs, {"-help-undocumented", "-x"}).output,
+    EXPECT_EQ(runOnFake(fs, {"-help-undocumented", "-y"}).output,
               "-show_padding   report writes of pad bytes.\n"
               "-show_allspecs  show all file specs.\n"
               "-show_recurs    report dirs as they are recursed into.\n");
