@@ -4,7 +4,9 @@ bundle of a generated tree of small files (100 per directory), configured and
 built with Ninja and with Makefiles, from the installed package.
 
 For each generator and tree size it times, over several rounds: configuring a
-fresh build directory; a build with nothing changed; and a build after adding,
+fresh build directory (most of it CMake's look at the compiler), and the same
+build directory again (what a change to CMakeLists.txt costs); a build with
+nothing changed; and a build after adding,
 after changing and after removing one file (each relinks the program). Beside
 them, the tool's own full run on the tree (`raduza -q -r -f out.res assets`,
 no record), the yardstick of a one-file rebuild. Printed: the median of the
@@ -90,6 +92,7 @@ def one_round(source, build_dir, generator, package, tool, count):
     times = {}
     times["configure"] = timed(["cmake", "-S", source, "-B", build_dir, "-G", generator,
                                 "-DCMAKE_BUILD_TYPE=Release", "-Draduza_DIR=" + package])
+    times["configure again"] = timed(["cmake", "-S", source, "-B", build_dir])
     build = build_command(generator, build_dir)
     times["first build"] = timed(build)
     timed(build)  # settles files written within the clock's last tick before the first build
@@ -129,7 +132,7 @@ def main():
     prefix = os.path.join(data, "prefix")
     tool = install_raduza(os.path.abspath(args.build_dir), prefix)
     package = os.path.join(prefix, "lib", "cmake", "raduza")
-    steps = ["configure", "first build", "no-op build", "add one file", "change one file", "remove one file",
+    steps = ["configure", "configure again", "first build", "no-op build", "add one file", "change one file", "remove one file",
              "the tool's full run"]
     print("median (min-max) of %d rounds, seconds" % args.rounds)
     for size in [int(s) for s in args.sizes.split(",") if s]:
