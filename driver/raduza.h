@@ -9,12 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "driver/messages.h"
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "driver/messages.h"
 #include "filespec/directory_walk.h"
 #include "filespec/exclusion.h"
 #include "platform/file_system.h"
