@@ -100,7 +100,7 @@ bool RADUza::isOwnOutput(const InputFile& input) const {
 void RADUza::claimName(const NameClaim& claim) {
     names.insertAt(claim.place, claim.key);
     stored |= 1;
-    if (recording_ && !record_.entries.empty()) record_.entries.back().name = std::string(claim.key);
+    if (recording_) record_.nameLast(claim.key);
 }
 
 void RADUza::recordStored(const std::string& path, const NameClaim& claim) {

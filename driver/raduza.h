@@ -159,7 +159,7 @@ private:
     std::string walkRoot_;  // the directory doDir walks, for patterns with a path
     RecordComparison* comparison_ = nullptr;  // checking whether anything changed
     bool recording_ = false;
-    InputRecord record_;
+    RecordWriter record_;
     std::string recordKey_;
     std::optional<std::int64_t> runStart_;  // the system's time as the walk began
     std::vector<FileId> ownIds_;            // the record and, while checking, the resource file

@@ -17,9 +17,8 @@ void appendField(std::string& key, std::string_view field) {
 }
 
 std::string stampText(const FileStamp& stamp) {
-    InputRecord record;
-    record.output = stamp;
-    return record.encode();
+    return std::to_string(stamp.size) + ' ' + std::to_string(stamp.changed) + ' ' + std::to_string(stamp.id.volume) +
+           ' ' + std::to_string(stamp.id.index);
 }
 
 }  // namespace
@@ -28,15 +27,20 @@ RADUza::Next RADUza::loadOtherRecords() {
     for (const std::string& other : otherResourceFiles_) {
         const std::string path = recordPathOf(other);
         const std::optional<FileStamp> stamp = fs_.fileStamp(path);
-        const std::optional<InputRecord> record = readRecord(fs_, path);
+        std::optional<RecordReader> record = RecordReader::read(fs_, path);
         if (!stamp || !record) {
             msg(MSG_NO_RECORD, other.c_str());
             return exitWith(EXIT_STATUS_FAILED);
         }
         appendField(otherRecordsKey_, other);
         appendField(otherRecordsKey_, stampText(*stamp));
-        for (const RecordEntry& entry : record->entries)
-            if (!entry.name.empty()) otherNames_.emplace_back(entry.name, entry.path + " (in " + other + ")");
+        RecordEntry entry;
+        while (record->next(entry))
+            if (!entry.name.empty()) otherNames_.emplace_back(entry.name, std::string(entry.path) + " (in " + other + ")");
+        if (record->failed()) {
+            msg(MSG_NO_RECORD, other.c_str());
+            return exitWith(EXIT_STATUS_FAILED);
+        }
     }
     return PROCEED;
 }
@@ -69,10 +73,10 @@ std::string RADUza::recordKey(int argc, char** argv) const {
 // differs from the record of the last run.
 bool RADUza::isUpToDate(int argc, char** argv) {
     const std::string recordPath = recordPathOf(*resFile);
-    const std::optional<InputRecord> record = readRecord(fs_, recordPath);
-    if (!record || record->key != recordKey_) return false;
+    std::optional<RecordReader> record = RecordReader::read(fs_, recordPath);
+    if (!record || record->key() != recordKey_) return false;
     const std::optional<FileStamp> output = fs_.fileStamp(*resFile);
-    if (!output || !sameFileStamp(*output, record->output)) return false;
+    if (!output || !sameFileStamp(*output, record->output())) return false;
     ownIds_ = {output->id};
     if (const std::optional<FileStamp> recordStamp = fs_.fileStamp(recordPath)) ownIds_.push_back(recordStamp->id);
 
@@ -103,40 +107,34 @@ void RADUza::writeRunRecord() {
     const std::string recordPath = recordPathOf(*resFile);
     const std::optional<FileStamp> output = fs_.fileStamp(*resFile);
     if (!output) return;  // without it the record matches nothing: the next run makes the file again
-    record_.key = recordKey_;
-    record_.output = *output;
-    if (const SystemResult written = writeRecord(fs_, recordPath, record_); !written.ok)
+    if (const SystemResult written = record_.write(fs_, recordPath, recordKey_, *output); !written.ok)
         msg(MSG_RECORD_NOT_WRITTEN, recordPath.c_str(), written.error.c_str());
 }
 
 bool RADUza::trackFile(const std::string& path) {
-    RecordEntry entry;
-    entry.path = path;
-    if (const std::optional<FileStamp> stamp = fs_.fileStamp(path)) {
+    RecordEntry::Kind kind = RecordEntry::MISSING;
+    std::optional<FileStamp> stamp = fs_.fileStamp(path);
+    if (stamp) {
         if (isOwnFile(stamp->id)) return false;
-        entry.kind = RecordEntry::FILE;
-        entry.stamp = *stamp;
+        kind = RecordEntry::FILE;
+    } else {
+        stamp.emplace();
     }
     if (comparison_) {
-        (void)comparison_->observe(entry);
+        (void)comparison_->observe(kind, path, *stamp);
         return false;
     }
-    if (entry.kind == RecordEntry::FILE && runStart_ && entry.stamp.changed >= *runStart_)
-        entry.stamp.changed = UNTRUSTED_TIME;
-    record_.entries.push_back(std::move(entry));
+    if (kind == RecordEntry::FILE && runStart_ && stamp->changed >= *runStart_) stamp->changed = UNTRUSTED_TIME;
+    record_.add(kind, path, *stamp);
     return true;
 }
 
 void RADUza::noteDirectory(const std::string& path) {
     if (!tracking()) return;
-    RecordEntry entry;
-    entry.path = path;
-    if (const std::optional<FileStamp> stamp = fs_.fileStamp(path)) {
-        entry.kind = RecordEntry::DIRECTORY;
-        entry.stamp = *stamp;
-    }
-    if (comparison_) (void)comparison_->observe(entry);
-    else record_.entries.push_back(std::move(entry));
+    const std::optional<FileStamp> stamp = fs_.fileStamp(path);
+    const RecordEntry::Kind kind = stamp ? RecordEntry::DIRECTORY : RecordEntry::MISSING;
+    if (comparison_) (void)comparison_->observe(kind, path, stamp.value_or(FileStamp{}));
+    else record_.add(kind, path, stamp.value_or(FileStamp{}));
 }
 
 bool RADUza::isOwnFile(const FileId& id) const {

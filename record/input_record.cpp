@@ -1,13 +1,15 @@
 #include "record/input_record.h"
 
-#include <cstdlib>
+#include <charconv>
 
 namespace {
 
-constexpr std::string_view MAGIC = "raduza-inputs 1\n";
+constexpr std::string_view MAGIC = "raduza-inputs 2\n";
 
 void putNumber(std::string& out, std::uint64_t value) {
-    out += std::to_string(value);
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
     out += ' ';
 }
 
@@ -21,158 +23,155 @@ void putStamp(std::string& out, const FileStamp& stamp) {
 
 // Text of any bytes: its length, a colon, the bytes.
 void putText(std::string& out, std::string_view text) {
-    out += std::to_string(text.size());
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, text.size());
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
     out += ':';
     out += text;
 }
 
-class Reader {
-public:
-    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
-    bool atEnd() const { return at_ == bytes_.size(); }
-    bool failed() const { return failed_; }
+// Reads the encodings above from `bytes` at `at`; any misfit sets `failed`.
+struct Decoder {
+    std::string_view bytes;
+    std::size_t& at;
+    bool& failed;
 
-    std::uint64_t number(char end = ' ') {
-        std::uint64_t value = 0;
-        std::size_t digits = 0;
-        while (at_ < bytes_.size() && bytes_[at_] >= '0' && bytes_[at_] <= '9') {
-            value = value * 10 + static_cast<std::uint64_t>(bytes_[at_++] - '0');
-            ++digits;
+    char byte() {
+        if (at >= bytes.size()) {
+            failed = true;
+            return '\0';
         }
+        return bytes[at++];
+    }
+    void expect(char c) {
+        if (byte() != c) failed = true;
+    }
+    std::uint64_t number(char end) {
+        std::uint64_t value = 0;
+        const char* first = bytes.data() + at;
+        const std::from_chars_result parsed = std::from_chars(first, bytes.data() + bytes.size(), value);
+        if (parsed.ec != std::errc() || parsed.ptr == first) failed = true;
+        at += static_cast<std::size_t>(parsed.ptr - first);
         expect(end);
-        if (digits == 0 || digits > 20) failed_ = true;
         return value;
     }
     FileStamp stamp() {
         FileStamp stamp;
-        stamp.isDirectory = number() != 0;
-        stamp.size = number();
-        stamp.changed = static_cast<std::int64_t>(number());
-        stamp.id.volume = number();
-        stamp.id.index = number();
+        stamp.isDirectory = number(' ') != 0;
+        stamp.size = number(' ');
+        stamp.changed = static_cast<std::int64_t>(number(' '));
+        stamp.id.volume = number(' ');
+        stamp.id.index = number(' ');
         return stamp;
     }
-    std::string text() {
+    std::string_view text() {
         const std::uint64_t length = number(':');
-        if (failed_ || length > bytes_.size() - at_) {
-            failed_ = true;
+        if (failed || length > bytes.size() - at) {
+            failed = true;
             return {};
         }
-        std::string text(bytes_.substr(at_, static_cast<std::size_t>(length)));
-        at_ += static_cast<std::size_t>(length);
+        const std::string_view text = bytes.substr(at, static_cast<std::size_t>(length));
+        at += static_cast<std::size_t>(length);
         return text;
     }
-    char byte() {
-        if (at_ >= bytes_.size()) {
-            failed_ = true;
-            return '\0';
-        }
-        return bytes_[at_++];
-    }
-    void expect(char c) {
-        if (byte() != c) failed_ = true;
-    }
-
-private:
-    std::string_view bytes_;
-    std::size_t at_ = 0;
-    bool failed_ = false;
 };
 
 }  // namespace
 
-std::string InputRecord::encode() const {
-    std::string out(MAGIC);
-    putText(out, key);
-    out += '\n';
-    putStamp(out, output);
-    out += '\n';
-    for (const RecordEntry& entry : entries) {
-        out += static_cast<char>(entry.kind);
-        out += ' ';
-        putStamp(out, entry.stamp);
-        putText(out, entry.name);
-        putText(out, entry.path);
-        out += '\n';
-    }
-    return out;
-}
-
-std::optional<InputRecord> InputRecord::decode(std::string_view bytes) {
-    if (bytes.substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
-    Reader reader(bytes.substr(MAGIC.size()));
-    InputRecord record;
-    record.key = reader.text();
-    reader.expect('\n');
-    record.output = reader.stamp();
-    reader.expect('\n');
-    while (!reader.failed() && !reader.atEnd()) {
-        RecordEntry entry;
-        const char kind = reader.byte();
-        if (kind != RecordEntry::FILE && kind != RecordEntry::DIRECTORY && kind != RecordEntry::MISSING) return std::nullopt;
-        entry.kind = static_cast<RecordEntry::Kind>(kind);
-        reader.expect(' ');
-        entry.stamp = reader.stamp();
-        entry.name = reader.text();
-        entry.path = reader.text();
-        reader.expect('\n');
-        record.entries.push_back(std::move(entry));
-    }
-    if (reader.failed()) return std::nullopt;
-    return record;
-}
-
 std::string recordPathOf(const std::string& resourceFile) { return resourceFile + ".inputs"; }
 
-std::optional<InputRecord> readRecord(FileSystem& fs, const std::string& path) {
-    const std::unique_ptr<InputFile> input = fs.openInput(path);
-    if (!input) return std::nullopt;
-    std::string bytes;
-    char buffer[64 * 1024];
-    for (;;) {
-        const std::optional<std::size_t> got = input->read(buffer, sizeof buffer);
-        if (!got) return std::nullopt;
-        if (*got == 0) break;
-        bytes.append(buffer, *got);
-    }
-    return InputRecord::decode(bytes);
+void RecordWriter::add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp) {
+    closeLast();
+    entries_ += static_cast<char>(kind);
+    entries_ += ' ';
+    putStamp(entries_, stamp);
+    putText(entries_, path);
+    lastOpen_ = true;
 }
 
-SystemResult writeRecord(FileSystem& fs, const std::string& path, const InputRecord& record) {
+void RecordWriter::nameLast(std::string_view name) {
+    if (!lastOpen_) return;
+    putText(entries_, name);
+    entries_ += '\n';
+    lastOpen_ = false;
+}
+
+void RecordWriter::closeLast() { nameLast({}); }
+
+SystemResult RecordWriter::write(FileSystem& fs, const std::string& path, std::string_view key, const FileStamp& output) {
+    closeLast();
+    std::string head(MAGIC);
+    putText(head, key);
+    head += '\n';
+    putStamp(head, output);
+    head += '\n';
     // Named as an unfinished resource file is, so no walk ever stores it.
     const std::size_t nameStart = path.find_last_of("/\\") + 1;
     CreatedTemporary temporary =
         fs.createTemporary(path.substr(0, nameStart) + "." + path.substr(nameStart) + ".raduza-", path);
     if (!temporary.file) return {false, temporary.error};
-    const std::string bytes = record.encode();
-    const bool written = temporary.file->write(bytes.data(), bytes.size());
+    const bool written = temporary.file->write(head.data(), head.size()) &&
+                         temporary.file->write(entries_.data(), entries_.size());
     const std::string error = written ? std::string() : temporary.file->errorText();
     temporary.file.reset();
-    if (!written) {
-        (void)fs.removeFile(temporary.path);
-        return {false, error};
+    SystemResult result = written ? fs.renameFile(temporary.path, path) : SystemResult{false, error};
+    if (!result.ok) (void)fs.removeFile(temporary.path);
+    return result;
+}
+
+std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string& path) {
+    const std::unique_ptr<InputFile> input = fs.openInput(path);
+    if (!input) return std::nullopt;
+    RecordReader reader;
+    reader.bytes_.reserve(static_cast<std::size_t>(input->size()));
+    char buffer[64 * 1024];
+    for (;;) {
+        const std::optional<std::size_t> got = input->read(buffer, sizeof buffer);
+        if (!got) return std::nullopt;
+        if (*got == 0) break;
+        reader.bytes_.append(buffer, *got);
     }
-    SystemResult renamed = fs.renameFile(temporary.path, path);
-    if (!renamed.ok) (void)fs.removeFile(temporary.path);
-    return renamed;
+    if (std::string_view(reader.bytes_).substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
+    reader.at_ = MAGIC.size();
+    Decoder decoder{reader.bytes_, reader.at_, reader.failed_};
+    reader.key_ = std::string(decoder.text());
+    decoder.expect('\n');
+    reader.output_ = decoder.stamp();
+    decoder.expect('\n');
+    if (reader.failed_) return std::nullopt;
+    return reader;
+}
+
+bool RecordReader::next(RecordEntry& entry) {
+    if (failed_ || at_ == bytes_.size()) return false;
+    Decoder decoder{bytes_, at_, failed_};
+    const char kind = decoder.byte();
+    if (kind != RecordEntry::FILE && kind != RecordEntry::DIRECTORY && kind != RecordEntry::MISSING) failed_ = true;
+    entry.kind = static_cast<RecordEntry::Kind>(kind);
+    decoder.expect(' ');
+    entry.stamp = decoder.stamp();
+    entry.path = decoder.text();
+    entry.name = decoder.text();
+    decoder.expect('\n');
+    return !failed_;
 }
 
 bool sameFileStamp(const FileStamp& a, const FileStamp& b) {
     return a.isDirectory == b.isDirectory && a.size == b.size && a.changed == b.changed && a.id == b.id;
 }
 
-bool sameStamp(const RecordEntry& recorded, const RecordEntry& seen) {
-    if (recorded.kind != seen.kind || recorded.path != seen.path) return false;
-    if (recorded.kind == RecordEntry::DIRECTORY) return recorded.stamp.id == seen.stamp.id;
-    return recorded.kind == RecordEntry::MISSING || sameFileStamp(recorded.stamp, seen.stamp);
+bool RecordComparison::observe(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp) {
+    if (differs_) return false;
+    RecordEntry recorded;
+    const bool same = record_.next(recorded) && recorded.kind == kind && recorded.path == path &&
+                      (kind == RecordEntry::MISSING ||
+                       (kind == RecordEntry::DIRECTORY ? recorded.stamp.id == stamp.id
+                                                       : sameFileStamp(recorded.stamp, stamp)));
+    differs_ = !same;
+    return same;
 }
 
-bool RecordComparison::observe(const RecordEntry& seen) {
-    if (differs_) return false;
-    if (next_ >= record_.entries.size() || !sameStamp(record_.entries[next_], seen)) {
-        differs_ = true;
-        return false;
-    }
-    ++next_;
-    return true;
+bool RecordComparison::allSame() {
+    RecordEntry more;
+    return !differs_ && !record_.next(more) && !record_.failed();
 }

@@ -10,57 +10,75 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/file_system.h"
 
+// One thing a run met. The views point into the record's bytes or the caller's strings.
 struct RecordEntry {
     enum Kind : char { FILE = 'F', DIRECTORY = 'D', MISSING = 'M' };
     Kind kind = MISSING;
-    std::string path;
-    FileStamp stamp;   // FILE and DIRECTORY
-    std::string name;  // FILE: the resource name it was stored under, as written; empty when not stored
+    std::string_view path;
+    FileStamp stamp;        // FILE and DIRECTORY
+    std::string_view name;  // FILE: the resource name it was stored under, as written; empty when not stored
 };
 
 // A change time no stamp has: a file changed too close to the run to be trusted
 // (a later change within the same tick of the system's clock would keep its time).
 inline constexpr std::int64_t UNTRUSTED_TIME = INT64_MIN;
 
-struct InputRecord {
-    std::string key;   // what else decides the resource file: options, specs, other records
-    FileStamp output;  // the resource file as the run left it
-    std::vector<RecordEntry> entries;
-
-    std::string encode() const;
-    // Nothing for bytes that are no record of this version.
-    static std::optional<InputRecord> decode(std::string_view bytes);
-};
-
 // Where the record of a resource file is kept.
 std::string recordPathOf(const std::string& resourceFile);
 
-std::optional<InputRecord> readRecord(FileSystem& fs, const std::string& path);
-// Written as a new file beside `path` that replaces it whole.
-SystemResult writeRecord(FileSystem& fs, const std::string& path, const InputRecord& record);
+// The entries of a record as a run meets them, encoded as they come: a record of
+// 100,000 files is one string, not 100,000 objects.
+class RecordWriter {
+public:
+    void add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp);
+    // The name the entry added last was stored under.
+    void nameLast(std::string_view name);
+    // Written as a new file beside `path` that replaces it whole.
+    SystemResult write(FileSystem& fs, const std::string& path, std::string_view key, const FileStamp& output);
+
+private:
+    void closeLast();
+    std::string entries_;
+    bool lastOpen_ = false;  // the last entry still waits for its name
+};
+
+// A record read back, its entries decoded one at a time in place.
+class RecordReader {
+public:
+    // Nothing when there is no record at `path` or it is no record of this version.
+    static std::optional<RecordReader> read(FileSystem& fs, const std::string& path);
+    const std::string& key() const { return key_; }
+    const FileStamp& output() const { return output_; }
+    // The next entry; false at the end, and for a damaged record (then failed()).
+    bool next(RecordEntry& entry);
+    bool failed() const { return failed_; }
+
+private:
+    std::string bytes_;
+    std::size_t at_ = 0;
+    std::string key_;
+    FileStamp output_;
+    bool failed_ = false;
+};
 
 // True when two stamps tell of the same file as it was.
 bool sameFileStamp(const FileStamp& a, const FileStamp& b);
-// The same, for what a walk met: for a directory its identity alone (its time moves
-// with every file made in it, left out or not).
-bool sameStamp(const RecordEntry& recorded, const RecordEntry& seen);
 
 // Compares what a walk meets, in order, with a record.
 class RecordComparison {
 public:
-    explicit RecordComparison(const InputRecord& record) : record_(record) {}
-    // False from the first difference on.
-    bool observe(const RecordEntry& seen);
+    explicit RecordComparison(RecordReader& record) : record_(record) {}
+    // False from the first difference on. A directory is compared by its identity
+    // alone: its time moves with every file made in it, left out or not.
+    bool observe(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp);
     bool differs() const { return differs_; }
     // The walk met exactly what the record holds.
-    bool allSame() const { return !differs_ && next_ == record_.entries.size(); }
+    bool allSame();
 
 private:
-    const InputRecord& record_;
-    std::size_t next_ = 0;
+    RecordReader& record_;
     bool differs_ = false;
 };
