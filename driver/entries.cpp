@@ -53,8 +53,8 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
     const std::string_view key = nameAsWritten(curName, keyStorage_);
     const NameTree::Place place = names.find(key);
     if (place.found) {
-        if (uniqueNames_) reportDuplicate(path, key);
-        else msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
+        if (!uniqueNames_ || !reportDuplicate(path, key))
+            msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
     } else if (!input) {
         msg(MSG_CANNOT_READ, path.c_str());
     } else if (input->size() > RES_MAX_DATA_SIZE) {

@@ -123,7 +123,8 @@ private:
     void noteDirectory(const std::string& path);
     bool isOwnFile(const FileId& id) const;
     bool leftOutOfWalk(const std::string& path, const std::string& name) const;
-    void reportDuplicate(const std::string& path, std::string_view key);
+    // False for the file that holds the name, named again: only another file is a duplicate.
+    bool reportDuplicate(const std::string& path, std::string_view key);
 
     // What the directory walk finds.
     void fileFound(const std::string& path, const std::string& name) override;

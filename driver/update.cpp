@@ -142,9 +142,11 @@ bool RADUza::isOwnFile(const FileId& id) const {
     return std::find(ownIds_.begin(), ownIds_.end(), id) != ownIds_.end();
 }
 
-void RADUza::reportDuplicate(const std::string& path, std::string_view key) {
+bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     const auto first = claimants_.find(std::string(key));
+    if (first != claimants_.end() && first->second == path) return false;
     const std::string firstPath = first != claimants_.end() ? first->second : std::string("an earlier file");
     msg(MSG_DUPLICATE_NAME, firstPath.c_str(), path.c_str(), std::string(curName).c_str());
     duplicateFound_ = true;
+    return true;
 }

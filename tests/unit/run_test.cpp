@@ -292,6 +292,10 @@ TEST(Update, ANameTwoFilesWouldShareFailsTheRunNamingBothWithD) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.output, "Error:  d/sub/A.TXT and d/a.txt would both be stored as A.TXT.\n");
     EXPECT_FALSE(rewritten);
+    // One file named twice is no second file: the usual warning, and the run goes on.
+    updating.fs.stdoutBytes.clear();
+    EXPECT_EQ(runOnFake(updating.fs, {"-d", "-f", "twice.res", "d/a.txt", "d/a.txt"}).output,
+              "Stored d/a.txt as D/A.TXT.\nWarning:  Ignoring file d/a.txt because the name D/A.TXT is already in use.\n");
 
     // -n: the names another resource file holds, by its record, are taken too.
     updating.fs.remove("d/sub/A.TXT");
