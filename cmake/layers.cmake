@@ -1,4 +1,4 @@
-# One library per folder, layered one way: driver -> resfile, filespec -> platform -> util.
+# One library per folder, layered one way: driver -> resfile, filespec, record -> platform -> util.
 # raduza_layer() links a folder's library to the layers it names and fails the
 # configuration when a file of the folder includes a header from any other folder,
 # so a dependency that runs upward, or one the folder does not declare, never builds.

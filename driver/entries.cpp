@@ -10,7 +10,8 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
     const std::string_view key = nameAsWritten(curName, keyStorage_);
     const NameTree::Place place = names.find(key);
     if (place.found) {
-        msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
+        if (!uniqueNames_ || !reportDuplicate(path, key))
+            msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
     } else if (!input) {
         msg(MSG_CANNOT_READ, path.c_str());
     } else if (input->size() > RES_MAX_DATA_SIZE) {
@@ -49,9 +50,11 @@ bool RADUza::isOwnOutput(const InputFile& input) const {
 void RADUza::claimName(const NameClaim& claim) {
     names.insertAt(claim.place, claim.key);
     stored |= 1;
+    if (recording_) record_.nameLast(claim.key);
 }
 
 void RADUza::recordStored(const std::string& path, const NameClaim& claim) {
     claimName(claim);
+    if (uniqueNames_) claimants_.emplace(claim.key, path);
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
 }

@@ -41,6 +41,12 @@ constexpr CatalogueEntry CATALOGUE[] = {
     {MSG_LEFT_EMPTY, "Error:  %s was being overwritten directly when the run stopped, so it is left empty.\n"},
     {MSG_REPLACE_FAILED, "Error:  Could not replace %s with the new resource file: %s; it is left as it was.\n"},
     {MSG_F_WITH_LETTERS, "Error:  %s: write -f and the resource file name as two arguments.\n"},
+    {MSG_MISSING_ARGUMENT, "Error:  -%c must be followed by %s.\n"},
+    {MSG_UPDATE_NEEDS_FILE, "Error:  -u needs -f: the record of what was read is kept beside the resource file.\n"},
+    {MSG_UP_TO_DATE, "%s is up to date.\n"},
+    {MSG_DUPLICATE_NAME, "Error:  %s and %s would both be stored as %s.\n"},
+    {MSG_NO_RECORD, "Error:  %s has no record of what it holds; make it with -u first.\n"},
+    {MSG_RECORD_NOT_WRITTEN, "Warning: Could not write %s: %s; the next run with -u makes the resource file again.\n"},
 };
 
 constexpr bool catalogueMatchesIds() {
@@ -97,6 +103,7 @@ std::string formatMessageList(int id, va_list args) {
 }  // namespace
 
 void RADUza::msg(int id, ...) {
+    if (comparison_) return;  // a run that only looks whether anything changed says nothing
     va_list args;
     va_start(args, id);
     const std::string text = formatMessageList(id, args);

@@ -9,11 +9,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "driver/messages.h"
 #include "filespec/directory_walk.h"
+#include "filespec/exclusion.h"
 #include "platform/file_system.h"
 #include "platform/path_rules.h"
+#include "record/input_record.h"
 #include "resfile/entry_writer.h"
 #include "resfile/name_tree.h"
 #include "resfile/output_buffer.h"
@@ -70,7 +75,11 @@ private:
     static Next exitWith(int status) { return Next{false, status}; }
 
     Next optionPass(int argc, char** argv);
+    // The options beyond the original set: true when `argument` is one of them,
+    // taking the argument after it where it needs one.
+    bool extendedOption(int argc, char** argv, int& i, Next& next);
     Next rejectOption(char option);
+    void specPass(int argc, char** argv);
     Next openOutput();
     int endRun();
     void printText(const char* text, std::size_t size);
@@ -100,12 +109,32 @@ private:
     void outputFailed(const std::string& reason);
     const char* outputName() const { return resFile ? resFile->c_str() : "standard output"; }
 
+    // Updating (-u), other resource files' names (-n), names that must differ (-d),
+    // leaving out (-x): driver/update.cpp.
+    Next loadOtherRecords();
+    Next prepareUpdate(int argc, char** argv);
+    std::string recordKey(int argc, char** argv) const;
+    bool isUpToDate(int argc, char** argv);
+    void startRecording();
+    void writeRunRecord();
+    bool tracking() const { return comparison_ != nullptr || recording_; }
+    // Compares or records what is at `path`; false when it is not to be stored.
+    bool trackFile(const std::string& path);
+    void noteDirectory(const std::string& path);
+    bool isOwnFile(const FileId& id) const;
+    bool leftOutOfWalk(const std::string& path, const std::string& name) const;
+    // False for the file that holds the name, named again: only another file is a duplicate.
+    bool reportDuplicate(const std::string& path, std::string_view key);
+
     // What the directory walk finds.
     void fileFound(const std::string& path, ListedFile& file) override;
+    bool opensFiles() const override { return comparison_ == nullptr; }
+    void fileListed(const std::string& path, const std::string& name) override;
     void enteringDirectory(const std::string& path) override;
     void unreadableDirectory(const std::string& path) override;
     void cycleRefused(const std::string&) override {}  // a cycle is walked once, silently
-    bool stopped() const override { return halted_; }
+    bool leavesOut(const std::string& path, const std::string& name) override { return leftOutOfWalk(path, name); }
+    bool stopped() const override { return halted_ || (comparison_ && comparison_->differs()); }
 
     // What the writer pads with, under -show_padding.
     void headerPadding() override { msg(MSG_PAD_HEADER); }
@@ -129,6 +158,21 @@ private:
     bool halted_ = false;  // the output failed: the run stops with status 1
     bool damaged_ = false;  // an entry may not match its file: the run ends with status 1
     bool messagesToStandardError_ = false;  // the resource file goes where standard output does
+    bool updating_ = false;     // -u
+    bool uniqueNames_ = false;  // -d: a name two files would share fails the run
+    Exclusions exclusions_;     // -x
+    std::vector<std::string> otherResourceFiles_;  // -n
+    std::string otherRecordsKey_;  // the stamps of their records
+    std::vector<std::pair<std::string, std::string>> otherNames_;  // name as written, and who stored it
+    std::string walkRoot_;  // the directory doDir walks, for patterns with a path
+    RecordComparison* comparison_ = nullptr;  // checking whether anything changed
+    bool recording_ = false;
+    RecordWriter record_;
+    std::string recordKey_;
+    std::optional<std::int64_t> runStart_;  // the system's time as the walk began
+    std::vector<FileId> ownIds_;            // the record and, while checking, the resource file
+    std::unordered_map<std::string, std::string> claimants_;  // -d: who stored each name
+    bool duplicateFound_ = false;
     // Reused from entry to entry, so that storing a file allocates nothing.
     std::string keyStorage_;
     std::string nameStorage_;

@@ -25,18 +25,31 @@ int RADUza::run(int argc, char** argv) {
     }
     if (const Next next = optionPass(argc, argv); !next.proceed) return next.exitStatus;
     if (isSet(OPT_OPTIONS_ONLY)) return endRun();
+    if (const Next next = loadOtherRecords(); !next.proceed) return next.exitStatus;
+    if (updating_) {
+        if (const Next next = prepareUpdate(argc, argv); !next.proceed) return next.exitStatus;
+    }
 
     if (const Next next = openOutput(); !next.proceed) return next.exitStatus;
     writer_.emplace(*out, isSet(OPT_SHOW_PADDING) ? static_cast<PaddingObserver*>(this) : nullptr);
     writer_->writeLeadingEntry();
     (void)checkOutput();
 
-    for (int i = 1; i < argc && !halted_; ++i) {
+    if (updating_) startRecording();
+    for (const auto& [name, claimant] : otherNames_) {
+        names.insert(name);
+        if (uniqueNames_) claimants_.emplace(name, claimant);
+    }
+    specPass(argc, argv);
+    return endRun();
+}
+
+void RADUza::specPass(int argc, char** argv) {
+    for (int i = 1; i < argc && !stopped(); ++i) {
         if (argv[i] == nullptr) continue;
         if (isSet(OPT_SHOW_ALLSPECS)) msg(MSG_SPEC, argv[i]);
         doSpec(argv[i]);
     }
-    return endRun();
 }
 
 // Sets the option flags and takes the resource file name, clearing the slots of
@@ -46,6 +59,10 @@ RADUza::Next RADUza::optionPass(int argc, char** argv) {
         char* argument = argv[i];
         if (!startsOption(argument, rules_)) continue;
         const bool dashed = argument[0] == '-';
+        if (Next next = PROCEED; extendedOption(argc, argv, i, next)) {
+            if (!next.proceed) return next;
+            continue;
+        }
         switch (argument[1]) {
         case 'f':
             if (argument[2] != '\0') {
@@ -87,6 +104,28 @@ RADUza::Next RADUza::optionPass(int argc, char** argv) {
     return PROCEED;
 }
 
+// -u, -d, -x <pattern> and -n <file.res>, each written exactly so.
+bool RADUza::extendedOption(int argc, char** argv, int& i, Next& next) {
+    const char* argument = argv[i];
+    const char letter = argument[1];
+    if (letter == '\0' || std::strchr("udxn", letter) == nullptr || argument[2] != '\0') return false;
+    if (letter == 'u') updating_ = true;
+    if (letter == 'd') uniqueNames_ = true;
+    if (letter == 'x' || letter == 'n') {
+        if (i + 1 >= argc) {
+            msg(MSG_MISSING_ARGUMENT, letter, letter == 'x' ? "a pattern" : "a resource file name");
+            usage();
+            next = exitWith(EXIT_STATUS_FAILED);
+            return true;
+        }
+        if (letter == 'x') exclusions_.add(argv[i + 1]);
+        else otherResourceFiles_.push_back(argv[i + 1]);
+        argv[i++] = nullptr;
+    }
+    argv[i] = nullptr;
+    return true;
+}
+
 RADUza::Next RADUza::rejectOption(char option) {
     msg(MSG_BAD_OPTION, option);
     usage();
@@ -125,19 +164,22 @@ RADUza::Next RADUza::openOutput() {
 // resource file as it was, with a message and status 1. A resource that may not
 // match its file (standard output could not take it back) also makes it status 1.
 int RADUza::endRun() {
-    if (halted_) return failRun();
+    if (halted_ || duplicateFound_) return failRun();
     const bool anyStored = (stored & 1) != 0;
+    // An updating run leaves a resource file even when it is empty: the leading entry alone.
+    const bool keep = anyStored || updating_;
     if (resourceOutput_) {
         // The last entries the resource file gathered are written now.
-        if (anyStored && !checkOutput()) return failRun();
+        if (keep && !checkOutput()) return failRun();
         resourceBuffer_.reset();
         out = nullptr;
-        if (!anyStored) {
+        if (!keep) {
             resourceOutput_->discard();
         } else if (const Result<void> committed = resourceOutput_->commit(); !committed) {
             msg(MSG_REPLACE_FAILED, resFile->c_str(), committed.error().text.c_str());
             return EXIT_STATUS_FAILED;
         }
+        if (updating_ && !damaged_) writeRunRecord();  // a damaged entry must be made again next time
     }
     if (!anyStored && !isSet(OPT_QUIET)) msg(MSG_NOTHING_TO_DO);
     return damaged_ ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;

@@ -1,12 +1,15 @@
 // Selecting files: what each spec names, the walk of directories, and the name
 // each selected file is stored under. The rules are filespec/'s; here is which
 // option applies and which message goes where.
+#include <algorithm>
+
 #include "driver/raduza.h"
 #include "filespec/file_spec.h"
 #include "filespec/resource_name.h"
 
 void RADUza::addFile(const std::string& path) {
     if (halted_) return;
+    if (tracking() && !trackFile(path)) return;
     // Open first: the size and identity then describe exactly the bytes copied.
     const Result<std::unique_ptr<InputFile>> input = fs_.openInput(path);
     storeOpened(path, input ? input->get() : nullptr);
@@ -26,6 +29,7 @@ void RADUza::storeOpened(const std::string& path, InputFile* input) {
 }
 
 void RADUza::storeUnderDerivedName(const std::string& path, InputFile* input) {
+    if (comparison_) return;  // only looking
     deriveResourceName(path, isSet(OPT_JUNK), rules_, nameStorage_);
     curName = nameStorage_;
     storeFile(path, input);
@@ -52,22 +56,43 @@ void RADUza::doSpec(const std::string& spec) {
         return;
     case SpecTarget::SEARCH: break;
     }
-    const std::vector<std::string> found = findPlainFiles(fs_, spec);
+    std::vector<std::string> found = findPlainFiles(fs_, spec);
+    if (!exclusions_.empty()) {
+        found.erase(std::remove_if(found.begin(), found.end(),
+                                   [&](const std::string& name) { return exclusions_.leavesOut(name, name, '/'); }),
+                    found.end());
+    }
     if (found.empty()) msg(MSG_NO_MATCH, spec.c_str());
     for (const std::string& name : found) addFile(name);
 }
 
-void RADUza::doDir(const std::string& dir, const std::string& pattern) { walk_.walk(dir, pattern, isSet(OPT_RECURSE)); }
+void RADUza::doDir(const std::string& dir, const std::string& pattern) {
+    walkRoot_ = dir;
+    noteDirectory(dir);
+    walk_.walk(dir, pattern, isSet(OPT_RECURSE));
+}
 
 void RADUza::fileFound(const std::string& path, ListedFile& file) {
     // What a killed run left beside its resource file is never a resource.
-    if (halted_ || isUnfinishedResourceFileName(file.entry().name)) return;
+    if (halted_ || isUnfinishedResourceFileName(file.entry().name) || leftOutOfWalk(path, file.entry().name)) return;
+    if (tracking() && !trackFile(path)) return;
     const Result<InputFile*> input = file.open();
     storeOpened(path, input ? *input : nullptr);
 }
 
+void RADUza::fileListed(const std::string& path, const std::string& name) {
+    if (!isUnfinishedResourceFileName(name) && !leftOutOfWalk(path, name)) (void)trackFile(path);
+}
+
 void RADUza::enteringDirectory(const std::string& path) {
     if (isSet(OPT_SHOW_RECURS)) msg(MSG_DESCENDING, path.c_str());
+    noteDirectory(path);
+}
+
+bool RADUza::leftOutOfWalk(const std::string& path, const std::string& name) const {
+    if (exclusions_.empty()) return false;
+    const std::string_view below = std::string_view(path).substr(std::min(path.size(), walkRoot_.size() + 1));
+    return exclusions_.leavesOut(below, name, rules_.separator);
 }
 
 void RADUza::unreadableDirectory(const std::string& path) { msg(MSG_CANNOT_READ_DIR, path.c_str()); }

@@ -48,6 +48,7 @@ void DirectoryWalk::walkSubdirectories(const std::string& dir, const std::vector
     for (const std::string& name : names) {
         if (observer_.stopped()) break;
         const std::string path = dir + rules_.separator + name;
+        if (observer_.leavesOut(path, name)) continue;
         observer_.enteringDirectory(path);
         walk(path, pattern, true);
     }
@@ -58,6 +59,15 @@ void DirectoryWalk::walkSubdirectories(const std::string& dir, const std::vector
 void DirectoryWalk::reportMatchingFiles(Directory& directory, const std::string& dir, const std::string& pattern) {
     std::string path = dir + rules_.separator;
     const std::size_t dirLength = path.size();
+    if (!observer_.opensFiles()) {
+        directory.listFiles(pattern, [&](const DirEntry& entry) {
+            path.resize(dirLength);
+            path += entry.name;
+            observer_.fileListed(path, entry.name);
+            return !observer_.stopped();
+        });
+        return;
+    }
     directory.visitFiles(pattern, [&](ListedFile& file) {
         path.resize(dirLength);
         path += file.entry().name;

@@ -16,12 +16,19 @@ public:
     // A file (not a directory) whose name matches the pattern, at `path`. The input
     // `file` opens lasts until this returns.
     virtual void fileFound(const std::string& path, ListedFile& file) = 0;
+    // False while the observer only looks at what is there: the files are then
+    // listed by name alone, and nothing is opened or read ahead.
+    virtual bool opensFiles() const { return true; }
+    // A file whose name matches the pattern, listed while opensFiles() is false.
+    virtual void fileListed(const std::string& /*path*/, const std::string& /*name*/) {}
     // About to descend into a subdirectory.
     virtual void enteringDirectory(const std::string& path) = 0;
     // A directory whose entries could not be listed; files in it were not seen.
     virtual void unreadableDirectory(const std::string& path) = 0;
     // A directory that leads back to one the walk is inside of, so it is not walked again.
     virtual void cycleRefused(const std::string& path) = 0;
+    // A subdirectory that is not to be walked.
+    virtual bool leavesOut(const std::string& /*path*/, const std::string& /*name*/) { return false; }
     // True once the walk must stop (the output failed).
     virtual bool stopped() const = 0;
 };

@@ -18,13 +18,30 @@ constexpr std::size_t MAX_INPUT = 4096;
 enum class OptionVerdict { RUN, INVALID, MISSING_FILE_NAME, F_WITH_LETTERS, HELP };
 
 // The option pass as the command line documents it, kept apart from the tool's code.
+// What the options beyond the original set ask for.
+struct Extensions {
+    bool updating = false;     // -u
+    bool uniqueNames = false;  // -d
+    bool otherRecords = false;  // -n
+};
+
 OptionVerdict judgeOptions(const std::vector<std::string>& arguments, const PathRules& rules, bool& optionsOnly,
-                           const std::string*& resFile) {
+                           const std::string*& resFile, Extensions& extensions) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         const bool dashed = !argument.empty() && argument[0] == '-';
         if (!dashed && !(rules.slashStartsOption && !argument.empty() && argument[0] == '/')) continue;
         const char option = argument.size() > 1 ? argument[1] : '\0';
+        if (argument.size() == 2 && (option == 'u' || option == 'd')) {
+            (option == 'u' ? extensions.updating : extensions.uniqueNames) = true;
+            continue;
+        }
+        if (argument.size() == 2 && (option == 'x' || option == 'n')) {
+            if (i + 1 == arguments.size()) return OptionVerdict::MISSING_FILE_NAME;
+            extensions.otherRecords = extensions.otherRecords || option == 'n';
+            ++i;
+            continue;
+        }
         if (option == 'f') {
             if (argument.size() > 2) return OptionVerdict::F_WITH_LETTERS;
             if (i + 1 == arguments.size()) return OptionVerdict::MISSING_FILE_NAME;
@@ -70,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     bool optionsOnly = false;
     const std::string* resFile = nullptr;
-    const OptionVerdict verdict = judgeOptions(arguments, rules, optionsOnly, resFile);
+    Extensions extensions;
+    const OptionVerdict verdict = judgeOptions(arguments, rules, optionsOnly, resFile, extensions);
 
     FakeFileSystem fs;
     addTree(fs);
@@ -85,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     case OptionVerdict::MISSING_FILE_NAME:
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "-f without a name ends with status 1");
-        FUZZ_CHECK(startsWith(run.output, "Error:  -f must be followed"), "-f without a name is reported");
+        FUZZ_CHECK(startsWith(run.output, "Error:  -"), "an option without its argument is reported");
         return 0;
     case OptionVerdict::F_WITH_LETTERS:
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "-f with letters attached ends with status 1");
@@ -105,14 +123,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (resFile) FUZZ_CHECK(fs.contentOf(*resFile) == before, "-t leaves the resource file alone");
         return 0;
     }
+    // No resource file of the fake has a record, and -u needs somewhere to keep one.
+    if (extensions.otherRecords || (extensions.updating && !resFile)) {
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_FAILED, "a refused -u or -n ends with status 1");
+        FUZZ_CHECK(startsWith(run.output, "Error:  "), "a refused -u or -n is reported first");
+        FUZZ_CHECK(!existedBefore || fs.contentOf(*resFile) == before, "a refused run leaves the resource file alone");
+        return 0;
+    }
+    // Standard output may carry the resource file, and the messages then go to standard error.
+    const bool duplicate = extensions.uniqueNames && (run.output + fs.stderrBytes).find(" would both be stored as ") !=
+                                                         std::string::npos;
     if (!resFile) {
-        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "a run to standard output succeeds on the fake");
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK || duplicate, "a run to standard output succeeds on the fake");
         return 0;
     }
     if (run.exitStatus == EXIT_STATUS_FAILED) {
         // Only a resource file that cannot be written fails a run that got past its options.
+        // Or, with -d, a name two files would share.
         const bool refused = run.output.find(" is not writable.\n") != std::string::npos ||
-                             run.output.find("Error:  Could not create ") != std::string::npos;
+                             run.output.find("Error:  Could not create ") != std::string::npos || duplicate;
         FUZZ_CHECK(refused, "status 1 comes with the reason");
         FUZZ_CHECK(!existedBefore || fs.contentOf(*resFile) == before, "a refused resource file is left alone");
         return 0;

@@ -42,6 +42,10 @@ struct PathStatus {
     FileKind kind = FileKind::REGULAR;
     bool readOnly = false;
     std::optional<FileId> id;  // nothing where the system would not tell
+    std::uint64_t size = 0;
+    // The time of the last change, in the system's own units (POSIX: the status
+    // change time, which every write moves too; Win32: the last write time).
+    std::int64_t changed = 0;
     bool isDirectory() const { return kind == FileKind::DIRECTORY; }
 };
 
@@ -74,6 +78,9 @@ public:
     [[nodiscard]] virtual bool truncate(std::uint64_t size) = 0;
     // Identity of the file behind the output, when it is a regular file.
     virtual std::optional<FileId> id() const = 0;
+    // The time of the file's last change, in the units of PathStatus::changed; nothing
+    // where the output is no file or the system would not say.
+    virtual std::optional<std::int64_t> changed() const { return std::nullopt; }
     // The system's words for why the last failed write or truncate failed.
     virtual std::string errorText() const = 0;
     // Appends up to `count` bytes of `input`, from where its reading stands, copied

@@ -26,6 +26,16 @@ FileId idOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+// The status change time in nanoseconds: any write, rename or change of permissions moves it.
+std::int64_t changeTimeOf(const struct stat& st) {
+#ifdef __APPLE__
+    const struct timespec& changed = st.st_ctimespec;
+#else
+    const struct timespec& changed = st.st_ctim;
+#endif
+    return static_cast<std::int64_t>(changed.tv_sec) * 1000000000 + changed.tv_nsec;
+}
+
 // Files this large are read with the kernel told to read ahead aggressively.
 constexpr off_t SEQUENTIAL_HINT_MIN_SIZE = off_t{1} << 20;
 
@@ -382,6 +392,11 @@ public:
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return idOf(st);
     }
+    std::optional<std::int64_t> changed() const override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        return changeTimeOf(st);
+    }
     std::string errorText() const override { return error_; }
 
     std::optional<std::uint64_t> copyFrom(InputFile& input, std::uint64_t count) override {
@@ -480,7 +495,8 @@ public:
                               : S_ISREG(st.st_mode) ? FileKind::REGULAR
                                                     : FileKind::SPECIAL;
         // Root may write anywhere, so read-only is the owner's write bit, not access().
-        return PathStatus{kind, (st.st_mode & S_IWUSR) == 0, idOf(st)};
+        return PathStatus{kind, (st.st_mode & S_IWUSR) == 0, idOf(st), static_cast<std::uint64_t>(st.st_size),
+                          changeTimeOf(st)};
     }
 
     Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override {

@@ -14,6 +14,12 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
                   (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
+// The last write time, in the system's units of 100 ns.
+std::int64_t lastWriteTimeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     info.ftLastWriteTime.dwLowDateTime);
+}
+
 SystemError errorFrom(DWORD code) {
     const SystemError::Kind kind =
         code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
@@ -84,6 +90,11 @@ public:
         BY_HANDLE_FILE_INFORMATION info;
         if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
         return idOf(info);
+    }
+    std::optional<std::int64_t> changed() const override {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
+        return lastWriteTimeOf(info);
     }
     std::string errorText() const override { return error_; }
 
@@ -237,7 +248,11 @@ public:
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             BY_HANDLE_FILE_INFORMATION info;
-            if (GetFileInformationByHandle(handle, &info)) status.id = idOf(info);
+            if (GetFileInformationByHandle(handle, &info)) {
+                status.id = idOf(info);
+                status.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+                status.changed = lastWriteTimeOf(info);
+            }
             CloseHandle(handle);
         }
         return status;

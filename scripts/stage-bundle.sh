@@ -8,7 +8,11 @@
 #   and of "Reading your files back", and the CMake project of "From CMake",
 #   natively and for Windows, each giving a program that prints what main.cpp
 #   promises. Only the install prefix (a scratch root, not /usr) and, where
-#   32-bit code cannot run, the 64-bit mingw-w64 toolchain are put in.
+#   32-bit code cannot run, the 64-bit mingw-w64 toolchain are put in;
+# - raduza_add_resources in a user's build with Ninja and Makefiles: names with a
+#   newline, quotes, \ $ # ; [] blanks and non-ASCII letters, an empty directory
+#   filled later, .git and excluded files that relink nothing when they change,
+#   and a name shared within a call and across calls stopping the build.
 set -eu
 root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
@@ -142,3 +146,10 @@ for file in images/logo.gif images/tile.bmp sounds/beep.wav text/hello.txt text/
   cmp "$project/assets/$file" "$work/unpacked/$upper" || fail "raduza-list -x gave other bytes for $upper"
 done
 echo "raduza-list extracts the bundled tree byte for byte"
+
+echo "-- raduza_add_resources in a user's build, from the installed package"
+for generator in Ninja "Unix Makefiles"; do
+  logged "$work/names.log" cmake -DGENERATOR="$generator" -DWORK_DIR="$work/names" \
+    -DPROJECT="$root/tests/bundle/names_project" -Draduza_DIR="$package" -P "$root/tests/bundle/package_builds.cmake"
+  tail -n 1 "$work/names.log"
+done

@@ -4,24 +4,38 @@
 #   raduza_add_resources(<target> <directory>
 #                        [JUNK_PATHS]
 #                        [OUTPUT <file.res>]
+#                        [EXCLUDE <pattern>...]
+#                        [KEEP_VERSION_CONTROL]
 #                        [NO_LINK])
 #
 # The resource file is what `raduza -q -r -f <file.res> <name>` writes in the
 # directory's parent, <name> being the directory's own name: every file below the
 # directory becomes one resource of the type RT_RADUZA named after its path, such
 # as ASSETS/IMAGES/LOGO.GIF for assets/images/logo.gif. JUNK_PATHS (-j) keeps the
-# file name alone (LOGO.GIF); the first file to claim a name wins.
+# file name alone (LOGO.GIF).
+#
+# EXCLUDE leaves out files and directories (-x): a pattern without a '/' is matched
+# against the name of each file and directory at any depth (*.psd, .DS_Store,
+# *.swp), one with a '/' against the path below <directory> (images/raw/*); `*` and
+# `?` are wildcards and letters match either case. The version-control directories
+# .git, .svn and .hg are left out too, unless KEEP_VERSION_CONTROL is given.
 #
 # <directory> is taken relative to the current source directory. OUTPUT, relative
 # to the current binary directory, defaults to <target>-<name>.res (characters of
 # <name> other than letters, digits and ._+- become _; -2, -3, ... are added when
-# one target bundles several directories of one name). The resource file is made
-# again when the tool or a file below the directory changes, and when files are
-# added or removed: the directory is globbed with CONFIGURE_DEPENDS, so every
-# build looks at it again.
+# one target bundles several directories of one name).
 #
-# Several calls for one target make one bundle. A name that two calls would both
-# store stops the configuration (and so the build) with an error naming both files.
+# Nothing below the directory is looked at while configuring. Every build runs the
+# tool in its updating mode (-u): it compares the tree with its record of the last
+# run (<file.res>.inputs), by listing directories and reading the files' sizes,
+# times and identities, and writes the resource file again only when a file was
+# added, removed, renamed or changed; otherwise the resource file keeps its time
+# and nothing is linked again. Files added later are picked up without
+# reconfiguring, and an empty directory makes an empty bundle.
+#
+# A name that two files would share stops the build with an error naming both
+# files (-d), within one call and across the calls for one target: each call
+# after the first is handed the resource files of the earlier ones (-n).
 #
 # Linking: with MSVC (or a compiler that mimics it) the .res itself is an input of
 # the linker; with GNU toolchains (mingw-w64) windres first turns it into a COFF
@@ -36,7 +50,7 @@
 include_guard(GLOBAL)
 
 function(raduza_add_resources target directory)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "JUNK_PATHS;NO_LINK" "OUTPUT" "")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "JUNK_PATHS;NO_LINK;KEEP_VERSION_CONTROL" "OUTPUT" "EXCLUDE")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "raduza_add_resources: unknown arguments ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -86,43 +100,56 @@ function(raduza_add_resources target directory)
   get_filename_component(output_name "${output}" NAME)
   file(MAKE_DIRECTORY "${output_dir}")
 
-  _raduza_glob_files("${directory}" inputs)
-  if(NOT inputs)
-    message(FATAL_ERROR "raduza_add_resources: ${directory} holds no files")
+  set(options -q -u -d -r)
+  if(arg_JUNK_PATHS)
+    list(APPEND options -j)
   endif()
-  # The list of files, rewritten only when it changes: a file added or removed
-  # makes it newer than the resource file, which is then made again.
-  set(manifest "${output}.files")
-  set(listing "")
-  set(dependencies "")
-  foreach(input IN LISTS inputs)
-    _raduza_unescape("${input}" path)
-    string(APPEND listing "${path}\n")
-    _raduza_dependency_path("${path}" "${output}.links" dependency)
-    list(APPEND dependencies "${dependency}")
+  set(patterns ${arg_EXCLUDE})
+  if(NOT arg_KEEP_VERSION_CONTROL)
+    list(APPEND patterns .git .svn .hg)
+  endif()
+  foreach(pattern IN LISTS patterns)
+    list(APPEND options -x "${pattern}")
   endforeach()
-  _raduza_write_if_changed("${manifest}" "${listing}")
+  # The names of the target's earlier resource files are taken: the last call's
+  # run sees them all.
+  get_property(earlier TARGET ${target} PROPERTY _RADUZA_LINKED)
+  set(steps "")
   if(NOT arg_NO_LINK)
-    _raduza_check_unique_names(${target} "${parent}" "${inputs}" "${arg_JUNK_PATHS}")
+    foreach(entry IN LISTS earlier)
+      string(REPLACE "|" ";" entry "${entry}")
+      list(GET entry 0 earlier_output)
+      list(GET entry 1 earlier_step)
+      list(APPEND options -n "${earlier_output}")
+      list(APPEND steps ${earlier_step})
+    endforeach()
   endif()
 
-  set(junk "")
-  if(arg_JUNK_PATHS)
-    set(junk -j)
-  endif()
-  add_custom_command(OUTPUT "${output}"
-    COMMAND "$<TARGET_FILE:raduza::raduza>" -q -r ${junk} -f "${output}" "${name}"
+  # A step that runs on every build; the resource file is its byproduct, so Ninja
+  # looks at its time again afterwards and links only when the tool wrote it.
+  string(MAKE_C_IDENTIFIER "${output_name}" step_stem)
+  set(step "${target}_raduza_${step_stem}")
+  set(suffix 1)
+  while(TARGET ${step})
+    math(EXPR suffix "${suffix} + 1")
+    set(step "${target}_raduza_${step_stem}_${suffix}")
+  endwhile()
+  add_custom_target(${step}
+    COMMAND "$<TARGET_FILE:raduza::raduza>" ${options} -f "${output}" "${name}"
+    BYPRODUCTS "${output}" "${output}.inputs"
     WORKING_DIRECTORY "${parent}"
-    DEPENDS "$<TARGET_FILE:raduza::raduza>" "${manifest}" ${dependencies}
-    COMMENT "Bundling ${name} into ${output_name}"
+    DEPENDS "$<TARGET_FILE:raduza::raduza>"
+    COMMENT "Bundling ${name} into ${output_name} if anything changed"
     VERBATIM)
+  if(steps)
+    add_dependencies(${step} ${steps})
+  endif()
+  add_dependencies(${target} ${step})
 
   if(arg_NO_LINK)
-    # A source that is not compiled still ties the command to the target's build.
-    set_source_files_properties("${output}" PROPERTIES GENERATED TRUE HEADER_FILE_ONLY TRUE)
-    target_sources(${target} PRIVATE "${output}")
     return()
   endif()
+  set_property(TARGET ${target} APPEND PROPERTY _RADUZA_LINKED "${output}|${step}")
 
   get_target_property(type ${target} TYPE)
   if(NOT type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
@@ -177,109 +204,6 @@ function(_raduza_find_windres)
   if(NOT RADUZA_WINDRES)
     message(FATAL_ERROR "raduza_add_resources: windres not found; set RADUZA_WINDRES")
   endif()
-endfunction()
-
-# Sets <var> to the files below <directory>, as a list whose elements keep any ';'
-# of their names escaped as $<SEMICOLON> (see _raduza_unescape).
-function(_raduza_glob_files directory var)
-  # The directory's own path is literal: its [, ], * and ? must not act as a pattern.
-  string(REGEX REPLACE "([][*?])" "[\\1]" pattern "${directory}")
-  file(GLOB_RECURSE found FOLLOW_SYMLINKS LIST_DIRECTORIES false CONFIGURE_DEPENDS "${pattern}/*")
-  # A ';' in a name splits it into two list elements; every real element is an
-  # absolute path below the directory, so an element that is not continues the one before.
-  set(files "")
-  set(current "")
-  foreach(piece IN LISTS found)
-    string(FIND "${piece}" "${directory}/" at)
-    if(at EQUAL 0 OR current STREQUAL "")
-      if(NOT current STREQUAL "")
-        list(APPEND files "${current}")
-      endif()
-      set(current "${piece}")
-    else()
-      string(APPEND current "$<SEMICOLON>${piece}")
-    endif()
-  endforeach()
-  if(NOT current STREQUAL "")
-    list(APPEND files "${current}")
-  endif()
-  set(${var} "${files}" PARENT_SCOPE)
-endfunction()
-
-function(_raduza_unescape escaped var)
-  string(REPLACE "$<SEMICOLON>" ";" plain "${escaped}")
-  set(${var} "${plain}" PARENT_SCOPE)
-endfunction()
-
-# Sets <var> to a path that a build rule can depend on in place of <path>: the
-# path itself, or for a name with ';' or a make wildcard in it, a symbolic link to
-# it below <links> (its time is the file's). Where no link can be made, nothing:
-# the file is then bundled again only when files are added or removed.
-function(_raduza_dependency_path path links var)
-  if(NOT path MATCHES "[][;*?%:\\\\]")
-    set(${var} "${path}" PARENT_SCOPE)
-    return()
-  endif()
-  string(SHA1 hash "${path}")
-  file(MAKE_DIRECTORY "${links}")
-  file(CREATE_LINK "${path}" "${links}/${hash}" RESULT failed SYMBOLIC)
-  if(failed)
-    set(${var} "" PARENT_SCOPE)
-  else()
-    set(${var} "${links}/${hash}" PARENT_SCOPE)
-  endif()
-endfunction()
-
-# Stops with an error when a name that this call stores was stored by an earlier
-# call for the same target: the tool keeps the first of two files within one
-# resource file, but two resource files linked together would both hold the name.
-function(_raduza_check_unique_names target parent inputs junk)
-  get_property(call TARGET ${target} PROPERTY _RADUZA_CALLS)
-  if(NOT call)
-    set(call 0)
-  endif()
-  math(EXPR next "${call} + 1")
-  set_property(TARGET ${target} PROPERTY _RADUZA_CALLS ${next})
-  string(ASCII 31 separator)
-  set(stored "")
-  foreach(input IN LISTS inputs)
-    if(junk)
-      get_filename_component(name "${input}" NAME)
-    else()
-      file(RELATIVE_PATH name "${parent}" "${input}")
-    endif()
-    string(TOUPPER "${name}" name)  # ASCII letters: the tool upper-cases no others
-    list(APPEND stored "${name}${separator}${call}${separator}${input}")
-  endforeach()
-  set_property(TARGET ${target} APPEND PROPERTY _RADUZA_NAMES "${stored}")
-  if(call EQUAL 0)
-    return()
-  endif()
-  # Sorted, the entries of one name lie together, ordered by call.
-  get_property(all TARGET ${target} PROPERTY _RADUZA_NAMES)
-  list(SORT all)
-  set(previous_name "")
-  set(previous_call "")
-  foreach(entry IN LISTS all)
-    string(FIND "${entry}" "${separator}" end)
-    string(SUBSTRING "${entry}" 0 ${end} name)
-    math(EXPR rest "${end} + 1")
-    string(SUBSTRING "${entry}" ${rest} -1 rest)
-    string(FIND "${rest}" "${separator}" end)
-    string(SUBSTRING "${rest}" 0 ${end} entry_call)
-    math(EXPR end "${end} + 1")
-    string(SUBSTRING "${rest}" ${end} -1 file)
-    if(name STREQUAL previous_name AND NOT entry_call STREQUAL previous_call)
-      _raduza_unescape("${name}" name)
-      _raduza_unescape("${previous_file}" previous_file)
-      _raduza_unescape("${file}" file)
-      message(FATAL_ERROR "raduza_add_resources: two calls for ${target} store the name ${name}: "
-        "${previous_file} and ${file}")
-    endif()
-    set(previous_name "${name}")
-    set(previous_call "${entry_call}")
-    set(previous_file "${file}")
-  endforeach()
 endfunction()
 
 # Links raduza::bundle, the reading header, into the target once.

@@ -43,9 +43,9 @@ TEST_F(EndToEnd, PrintsUsageAndNothingToDoWithoutArguments) {
 
 TEST_F(EndToEnd, ExitsWithStatusOneOnAnInvalidOptionAndCreatesNothing) {
     dir.writeFile("a.gif", "x");
-    const ToolResult result = run({"-f", "out.res", "a.gif", "-x"});
+    const ToolResult result = run({"-f", "out.res", "a.gif", "-y"});
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.output.substr(0, 19), "Invalid option: x\nR");
+    EXPECT_EQ(result.output.substr(0, 19), "Invalid option: y\nR");
     EXPECT_FALSE(dir.exists("out.res"));
     EXPECT_EQ(run({"a.gif", "-f"}).exitStatus, 1);
     EXPECT_EQ(run({"-help-undocumented"}).exitStatus, 0);

@@ -48,9 +48,9 @@ TEST_F(Win32EndToEnd, StoresHiddenFilesFromWalksButNotFromBarePatterns) {
 }
 
 TEST_F(Win32EndToEnd, TakesASlashAsAnOptionPrefix) {
-    const ToolResult result = runTool({"/x"}, dir.path());
+    const ToolResult result = runTool({"/y"}, dir.path());
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.output.substr(0, 18), "Invalid option: x\n");
+    EXPECT_EQ(result.output.substr(0, 18), "Invalid option: y\n");
     dir.writeFile("a.gif", "x");
     EXPECT_EQ(storedNames({"/q", "a.gif"}, dir.path()), std::vector<std::string>{"A.GIF"});
 }

@@ -57,6 +57,7 @@ public:
         return true;
     }
     std::optional<FileId> id() const override { return id_; }
+    std::optional<std::int64_t> changed() const override { return static_cast<std::int64_t>(id_.index); }
     std::string errorText() const override { return {}; }
 
 private:
@@ -164,6 +165,14 @@ void FakeFileSystem::addDirectory(const std::string& path) { create(path, Kind::
 void FakeFileSystem::addLink(const std::string& path, const std::string& target) { create(path, Kind::LINK).linkTarget = target; }
 void FakeFileSystem::addFifo(const std::string& path) { create(path, Kind::FIFO); }
 
+void FakeFileSystem::rename(const std::string& from, const std::string& to) {
+    const auto source = nodes_.find(key(from));
+    if (source == nodes_.end()) return;
+    const Node moved = source->second;
+    nodes_.erase(source);
+    nodes_[key(to)] = moved;
+}
+
 void FakeFileSystem::remove(const std::string& path) {
     const std::string key = joinPath(split(path), split(path).size());
     for (auto it = nodes_.begin(); it != nodes_.end();) {
@@ -188,7 +197,9 @@ Result<PathStatus> FakeFileSystem::status(const std::string& path) {
     const FileKind kind = node->kind == Kind::DIRECTORY ? FileKind::DIRECTORY
                           : node->kind == Kind::FIFO    ? FileKind::SPECIAL
                                                         : FileKind::REGULAR;
-    return PathStatus{kind, node->readOnly, FileId{1, node->index}};
+    // Every node is made anew when it changes, so its index serves as the time of its last change.
+    return PathStatus{kind, node->readOnly, FileId{1, node->index}, node->content->size(),
+                      static_cast<std::int64_t>(node->index)};
 }
 
 Result<std::vector<DirEntry>> FakeFileSystem::list(const std::string& dir) {

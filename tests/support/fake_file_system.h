@@ -34,6 +34,8 @@ public:
     void addLink(const std::string& path, const std::string& target);
     void addFifo(const std::string& path);
     void remove(const std::string& path);
+    // Moves a file to another name, keeping its identity, as a rename does.
+    void rename(const std::string& from, const std::string& to);
     Node* find(const std::string& path);  // without following a final link
     bool exists(const std::string& path) { return resolve(path) != nullptr; }
     std::string contentOf(const std::string& path);

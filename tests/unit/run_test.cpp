@@ -1,6 +1,8 @@
 // The run: options, help texts, exit statuses, and the life of the resource file.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/support/fake_run.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/fixtures.h"
@@ -19,7 +21,7 @@ TEST(Run, WithoutArgumentsPrintsUsageThenNothingToDo) {
 
 TEST(Run, RejectsAnInvalidOptionAnywhereBeforeCreatingAnything) {
     // Option letters are lower case only: -J is not -j.
-    for (const std::string option : {"x", "J"}) {
+    for (const std::string option : {"y", "J"}) {
         FakeFileSystem fs;
         fs.addFile("a.gif", "x");
         const FakeRun run = runOnFake(fs, {"-q", "-f", "out.res", "a.gif", "-" + option});
@@ -36,7 +38,7 @@ TEST(Run, ReportsTheNulOfABareDashAsTheInvalidOption) {
 
 TEST(Run, MatchesLongOptionsWholeAndShortOptionsByTheirSecondCharacter) {
     FakeFileSystem fs;
-    EXPECT_EQ(runOnFake(fs, {"-help-undocumented", "-x"}).output,
+    EXPECT_EQ(runOnFake(fs, {"-help-undocumented", "-y"}).output,
               "-show_padding   report writes of pad bytes.\n"
               "-show_allspecs  show all file specs.\n"
               "-show_recurs    report dirs as they are recursed into.\n");
@@ -212,6 +214,134 @@ TEST(Run, ShowsEverySpecWhenAsked) {
     EXPECT_EQ(run.output,
               "RADUza::run - a.gif\nStored a.gif as A.GIF.\n"
               "RADUza::run - b.gif\nWarning: Could not find match for b.gif.\n");
+}
+
+// Updating (-u): a run that finds nothing changed since the last leaves the
+// resource file as it was; any change that would alter it makes it again.
+struct Updating {
+    FakeFileSystem fs;
+    std::vector<std::string> options{"-u", "-r"};
+    Updating() {
+        fs.addFile("d/a.txt", "alpha");
+        fs.addFile("d/sub/b.txt", "bee");
+        fs.addFile("d/.git/HEAD", "ref");
+    }
+    // The run's output; `rewritten` tells whether out.res is another file than before.
+    FakeRun run(bool& rewritten) {
+        const FakeFileSystem::Node* before = fs.find("out.res");
+        const std::uint64_t index = before ? before->index : 0;
+        fs.stdoutBytes.clear();
+        std::vector<std::string> arguments = options;
+        arguments.insert(arguments.end(), {"-f", "out.res", "d"});
+        const FakeRun result = runOnFake(fs, arguments);
+        const FakeFileSystem::Node* after = fs.find("out.res");
+        rewritten = !after || after->index != index;
+        return result;
+    }
+    bool rewrites() {
+        bool rewritten = false;
+        EXPECT_EQ(run(rewritten).exitStatus, 0);
+        return rewritten;
+    }
+    std::vector<std::string> names() { return entryNames(readResFile(fs.contentOf("out.res"))); }
+};
+
+TEST(Update, RewritesTheResourceFileOnlyWhenWhatItWouldHoldChanged) {
+    Updating updating;
+    updating.options.insert(updating.options.end(), {"-x", ".git", "-x", "*.swp", "-x", "sub/skip*"});
+    ASSERT_TRUE(updating.rewrites());
+    EXPECT_EQ(updating.names(), (std::vector<std::string>{"D/SUB/B.TXT", "D/A.TXT"}));
+    bool rewritten = true;
+    EXPECT_EQ(updating.run(rewritten).output, "out.res is up to date.\n");
+    EXPECT_FALSE(rewritten);
+
+    // What is left out, by name at any depth or by path below the walked directory, changes nothing.
+    updating.fs.addFile("d/.git/HEAD", "other ref");
+    updating.fs.addFile("d/sub/.b.txt.swp", "swap");
+    updating.fs.addFile("d/sub/skipped.txt", "s");
+    EXPECT_FALSE(updating.rewrites());
+
+    const std::vector<std::pair<const char*, std::function<void(FakeFileSystem&)>>> changes{
+        {"a file changed", [](FakeFileSystem& fs) { fs.addFile("d/a.txt", "ALPHA"); }},
+        {"a file added", [](FakeFileSystem& fs) { fs.addFile("d/sub/c.txt", "c"); }},
+        {"a file removed", [](FakeFileSystem& fs) { fs.remove("d/sub/c.txt"); }},
+        {"a file renamed", [](FakeFileSystem& fs) { fs.rename("d/a.txt", "d/z.txt"); }},
+        {"a directory added", [](FakeFileSystem& fs) { fs.addFile("d/new/n.txt", "n"); }},
+        {"the resource file changed", [](FakeFileSystem& fs) { fs.addFile("out.res", "broken"); }},
+        {"the resource file removed", [](FakeFileSystem& fs) { fs.remove("out.res"); }},
+        {"the record removed", [](FakeFileSystem& fs) { fs.remove("out.res.inputs"); }},
+    };
+    for (const auto& [what, change] : changes) {
+        change(updating.fs);
+        EXPECT_TRUE(updating.rewrites()) << what;
+        EXPECT_FALSE(updating.rewrites()) << what << ", then nothing";
+    }
+    EXPECT_EQ(updating.names(), (std::vector<std::string>{"D/NEW/N.TXT", "D/SUB/B.TXT", "D/Z.TXT"}));
+    // Other options or specs make another resource file.
+    updating.options.push_back("-j");
+    EXPECT_TRUE(updating.rewrites());
+    EXPECT_EQ(updating.names(), (std::vector<std::string>{"N.TXT", "B.TXT", "Z.TXT"}));
+}
+
+TEST(Update, DoesNotTrustAFileChangedWhileTheRunRead) {
+    Updating updating;
+    // b.txt changes after the run began but before its stamp was taken: its time
+    // cannot tell that change from one later in the same tick of the clock.
+    updating.fs.afterOpen = [&](const std::string& path) {
+        if (path == "d/sub/b.txt") updating.fs.addFile("d/a.txt", "alpha");
+    };
+    ASSERT_TRUE(updating.rewrites());
+    updating.fs.afterOpen = nullptr;
+    EXPECT_TRUE(updating.rewrites());
+    EXPECT_FALSE(updating.rewrites());
+}
+
+TEST(Update, LeavesAnEmptyResourceFileForAnEmptyDirectoryAndNeedsF) {
+    FakeFileSystem fs;
+    fs.addDirectory("d");
+    EXPECT_EQ(runOnFake(fs, {"-q", "-u", "-r", "-f", "out.res", "d"}).exitStatus, 0);
+    EXPECT_EQ(fs.contentOf("out.res").size(), 32u);
+    EXPECT_TRUE(readResFile(fs.contentOf("out.res")).entries.empty());
+    fs.stdoutBytes.clear();
+    EXPECT_EQ(runOnFake(fs, {"-u", "-r", "d"}).output,
+              "Error:  -u needs -f: the record of what was read is kept beside the resource file.\n");
+    for (const char* option : {"-x", "-n"}) {
+        fs.stdoutBytes.clear();
+        const FakeRun run = runOnFake(fs, {"-f", "out.res", "d", option});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.output.substr(0, 15), std::string("Error:  ") + option + " must");
+    }
+}
+
+TEST(Update, ANameTwoFilesWouldShareFailsTheRunNamingBothWithD) {
+    Updating updating;
+    updating.fs.addFile("d/sub/A.TXT", "x");
+    updating.options.insert(updating.options.end(), {"-j", "-x", ".git"});
+    ASSERT_TRUE(updating.rewrites());  // without -d the first file wins, as ever
+    EXPECT_EQ(updating.names(), (std::vector<std::string>{"A.TXT", "B.TXT"}));
+    updating.options.push_back("-d");
+    updating.options.push_back("-q");
+    bool rewritten = true;
+    const FakeRun run = updating.run(rewritten);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.output, "Error:  d/sub/A.TXT and d/a.txt would both be stored as A.TXT.\n");
+    EXPECT_FALSE(rewritten);
+    // One file named twice is no second file: the usual warning, and the run goes on.
+    updating.fs.stdoutBytes.clear();
+    EXPECT_EQ(runOnFake(updating.fs, {"-d", "-f", "twice.res", "d/a.txt", "d/a.txt"}).output,
+              "Stored d/a.txt as D/A.TXT.\nWarning:  Ignoring file d/a.txt because the name D/A.TXT is already in use.\n");
+
+    // -n: the names another resource file holds, by its record, are taken too.
+    updating.fs.remove("d/sub/A.TXT");
+    ASSERT_TRUE(updating.rewrites());
+    updating.fs.addFile("e/b.txt", "other bee");
+    updating.fs.stdoutBytes.clear();
+    const FakeRun across = runOnFake(updating.fs, {"-q", "-u", "-d", "-j", "-r", "-n", "out.res", "-f", "e.res", "e"});
+    EXPECT_EQ(across.exitStatus, 1);
+    EXPECT_EQ(across.output, "Error:  d/sub/b.txt (in out.res) and e/b.txt would both be stored as B.TXT.\n");
+    updating.fs.stdoutBytes.clear();
+    EXPECT_EQ(runOnFake(updating.fs, {"-q", "-n", "e.res", "-f", "f.res", "e"}).output,
+              "Error:  e.res has no record of what it holds; make it with -u first.\n");
 }
 
 }  // namespace

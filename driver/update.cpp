@@ -1,0 +1,155 @@
+// Updating a resource file only when what it holds would change (-u), the names
+// other resource files hold (-n), names that must not be shared (-d). The record
+// and its comparison are record/'s; here is when the run looks, records and says what.
+#include <algorithm>
+
+#include "driver/raduza.h"
+
+namespace {
+
+// Bumped whenever the tool would write other bytes for the same inputs.
+constexpr std::string_view RECORD_KEY_VERSION = "1";
+
+void appendField(std::string& key, std::string_view field) {
+    key += std::to_string(field.size());
+    key += ':';
+    key += field;
+}
+
+std::string stampText(const FileStamp& stamp) {
+    return std::to_string(stamp.size) + ' ' + std::to_string(stamp.changed) + ' ' + std::to_string(stamp.id.volume) +
+           ' ' + std::to_string(stamp.id.index);
+}
+
+}  // namespace
+
+RADUza::Next RADUza::loadOtherRecords() {
+    for (const std::string& other : otherResourceFiles_) {
+        const std::string path = recordPathOf(other);
+        const std::optional<FileStamp> stamp = stampOf(fs_, path);
+        std::optional<RecordReader> record = RecordReader::read(fs_, path);
+        if (!stamp || !record) {
+            msg(MSG_NO_RECORD, other.c_str());
+            return exitWith(EXIT_STATUS_FAILED);
+        }
+        appendField(otherRecordsKey_, other);
+        appendField(otherRecordsKey_, stampText(*stamp));
+        RecordEntry entry;
+        while (record->next(entry))
+            if (!entry.name.empty()) otherNames_.emplace_back(entry.name, std::string(entry.path) + " (in " + other + ")");
+        if (record->failed()) {
+            msg(MSG_NO_RECORD, other.c_str());
+            return exitWith(EXIT_STATUS_FAILED);
+        }
+    }
+    return PROCEED;
+}
+
+RADUza::Next RADUza::prepareUpdate(int argc, char** argv) {
+    if (!resFile) {
+        msg(MSG_UPDATE_NEEDS_FILE);
+        return exitWith(EXIT_STATUS_FAILED);
+    }
+    recordKey_ = recordKey(argc, argv);
+    if (!isUpToDate(argc, argv)) return PROCEED;
+    if (!isSet(OPT_QUIET)) msg(MSG_UP_TO_DATE, resFile->c_str());
+    return exitWith(EXIT_STATUS_OK);
+}
+
+// Everything besides the files that decides the resource file's bytes.
+std::string RADUza::recordKey(int argc, char** argv) const {
+    std::string key(RECORD_KEY_VERSION);
+    key += isSet(OPT_JUNK) ? 'j' : '-';
+    key += isSet(OPT_RECURSE) ? 'r' : '-';
+    key += uniqueNames_ ? 'd' : '-';
+    for (const std::string& pattern : exclusions_.patterns()) appendField(key, "x" + pattern);
+    appendField(key, otherRecordsKey_);
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] != nullptr) appendField(key, argv[i]);
+    return key;
+}
+
+// Walks as the run would, listing and asking for stamps only, until something
+// differs from the record of the last run.
+bool RADUza::isUpToDate(int argc, char** argv) {
+    const std::string recordPath = recordPathOf(*resFile);
+    std::optional<RecordReader> record = RecordReader::read(fs_, recordPath);
+    if (!record || record->key() != recordKey_) return false;
+    const std::optional<FileStamp> output = stampOf(fs_, *resFile);
+    if (!output || !sameFileStamp(*output, record->output())) return false;
+    ownIds_ = {output->id};
+    if (const std::optional<FileStamp> recordStamp = stampOf(fs_, recordPath)) ownIds_.push_back(recordStamp->id);
+
+    RecordComparison comparison(*record);
+    comparison_ = &comparison;
+    specPass(argc, argv);  // opensFiles() is false meanwhile: nothing is opened or read ahead
+    comparison_ = nullptr;
+    ownIds_.clear();
+    return comparison.allSame();
+}
+
+void RADUza::startRecording() {
+    if (!resourceOutput_ || resourceOutput_->mode() == ResourceOutput::Mode::DIRECT) return;
+    recording_ = true;
+    // A file whose time is not older than this may change again within the same
+    // tick of the system's clock after it was read, keeping its time: its stamp is
+    // not trusted, and the next run makes the resource file again.
+    runStart_ = resourceOutput_->file().changed();
+    if (const std::optional<FileStamp> recordStamp = stampOf(fs_, recordPathOf(*resFile)))
+        ownIds_.push_back(recordStamp->id);
+}
+
+void RADUza::writeRunRecord() {
+    if (!recording_) return;
+    const std::string recordPath = recordPathOf(*resFile);
+    const std::optional<FileStamp> output = stampOf(fs_, *resFile);
+    if (!output) return;  // without it the record matches nothing: the next run makes the file again
+    // Written as safely as the resource file: a new file beside it, or whole or empty in place.
+    Result<std::unique_ptr<ResourceOutput>> opened =
+        ResourceOutput::open(fs_, recordPath, formatMessage(MSG_LEFT_EMPTY, recordPath.c_str()));
+    Result<void> written = opened ? record_.write((*opened)->file(), recordKey_, *output) : Result<void>(opened.error());
+    if (written) written = (*opened)->commit();
+    if (written) return;
+    if (opened) (void)(*opened)->abandon();
+    msg(MSG_RECORD_NOT_WRITTEN, recordPath.c_str(), written.error().text.c_str());
+}
+
+bool RADUza::trackFile(const std::string& path) {
+    RecordEntry::Kind kind = RecordEntry::MISSING;
+    std::optional<FileStamp> stamp = stampOf(fs_, path);
+    if (stamp) {
+        if (isOwnFile(stamp->id)) return false;
+        kind = RecordEntry::FILE;
+    } else {
+        stamp.emplace();
+    }
+    if (comparison_) {
+        (void)comparison_->observe(kind, path, *stamp);
+        return false;
+    }
+    if (kind == RecordEntry::FILE && runStart_ && stamp->changed >= *runStart_) stamp->changed = UNTRUSTED_TIME;
+    record_.add(kind, path, *stamp);
+    return true;
+}
+
+void RADUza::noteDirectory(const std::string& path) {
+    if (!tracking()) return;
+    const std::optional<FileStamp> stamp = stampOf(fs_, path);
+    const RecordEntry::Kind kind = stamp ? RecordEntry::DIRECTORY : RecordEntry::MISSING;
+    if (comparison_) (void)comparison_->observe(kind, path, stamp.value_or(FileStamp{}));
+    else record_.add(kind, path, stamp.value_or(FileStamp{}));
+}
+
+bool RADUza::isOwnFile(const FileId& id) const {
+    if (resourceOutput_ && resourceOutput_->isOwn(id)) return true;
+    return std::find(ownIds_.begin(), ownIds_.end(), id) != ownIds_.end();
+}
+
+bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
+    const auto first = claimants_.find(std::string(key));
+    if (first != claimants_.end() && first->second == path) return false;
+    const std::string firstPath = first != claimants_.end() ? first->second : std::string("an earlier file");
+    msg(MSG_DUPLICATE_NAME, firstPath.c_str(), path.c_str(), std::string(curName).c_str());
+    duplicateFound_ = true;
+    return true;
+}

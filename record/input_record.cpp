@@ -1,0 +1,174 @@
+#include "record/input_record.h"
+
+#include <charconv>
+
+namespace {
+
+constexpr std::string_view MAGIC = "raduza-inputs 2\n";
+
+void putNumber(std::string& out, std::uint64_t value) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
+    out += ' ';
+}
+
+void putStamp(std::string& out, const FileStamp& stamp) {
+    putNumber(out, stamp.isDirectory ? 1 : 0);
+    putNumber(out, stamp.size);
+    putNumber(out, static_cast<std::uint64_t>(stamp.changed));
+    putNumber(out, stamp.id.volume);
+    putNumber(out, stamp.id.index);
+}
+
+// Text of any bytes: its length, a colon, the bytes.
+void putText(std::string& out, std::string_view text) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, text.size());
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
+    out += ':';
+    out += text;
+}
+
+// Reads the encodings above from `bytes` at `at`; any misfit sets `failed`.
+struct Decoder {
+    std::string_view bytes;
+    std::size_t& at;
+    bool& failed;
+
+    char byte() {
+        if (at >= bytes.size()) {
+            failed = true;
+            return '\0';
+        }
+        return bytes[at++];
+    }
+    void expect(char c) {
+        if (byte() != c) failed = true;
+    }
+    std::uint64_t number(char end) {
+        std::uint64_t value = 0;
+        const char* first = bytes.data() + at;
+        const std::from_chars_result parsed = std::from_chars(first, bytes.data() + bytes.size(), value);
+        if (parsed.ec != std::errc() || parsed.ptr == first) failed = true;
+        at += static_cast<std::size_t>(parsed.ptr - first);
+        expect(end);
+        return value;
+    }
+    FileStamp stamp() {
+        FileStamp stamp;
+        stamp.isDirectory = number(' ') != 0;
+        stamp.size = number(' ');
+        stamp.changed = static_cast<std::int64_t>(number(' '));
+        stamp.id.volume = number(' ');
+        stamp.id.index = number(' ');
+        return stamp;
+    }
+    std::string_view text() {
+        const std::uint64_t length = number(':');
+        if (failed || length > bytes.size() - at) {
+            failed = true;
+            return {};
+        }
+        const std::string_view text = bytes.substr(at, static_cast<std::size_t>(length));
+        at += static_cast<std::size_t>(length);
+        return text;
+    }
+};
+
+}  // namespace
+
+std::string recordPathOf(const std::string& resourceFile) { return resourceFile + ".inputs"; }
+
+void RecordWriter::add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp) {
+    closeLast();
+    entries_ += static_cast<char>(kind);
+    entries_ += ' ';
+    putStamp(entries_, stamp);
+    putText(entries_, path);
+    lastOpen_ = true;
+}
+
+void RecordWriter::nameLast(std::string_view name) {
+    if (!lastOpen_) return;
+    putText(entries_, name);
+    entries_ += '\n';
+    lastOpen_ = false;
+}
+
+void RecordWriter::closeLast() { nameLast({}); }
+
+Result<void> RecordWriter::write(OutputFile& file, std::string_view key, const FileStamp& output) {
+    closeLast();
+    std::string head(MAGIC);
+    putText(head, key);
+    head += '\n';
+    putStamp(head, output);
+    head += '\n';
+    if (file.write(head.data(), head.size()) && file.write(entries_.data(), entries_.size())) return {};
+    return SystemError{SystemError::Kind::OTHER, file.errorText()};
+}
+
+std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string& path) {
+    const Result<std::unique_ptr<InputFile>> opened = fs.openInput(path);
+    if (!opened) return std::nullopt;
+    InputFile* input = opened->get();
+    RecordReader reader;
+    reader.bytes_.reserve(static_cast<std::size_t>(input->size()));
+    char buffer[64 * 1024];
+    for (;;) {
+        const std::optional<std::size_t> got = input->read(buffer, sizeof buffer);
+        if (!got) return std::nullopt;
+        if (*got == 0) break;
+        reader.bytes_.append(buffer, *got);
+    }
+    if (std::string_view(reader.bytes_).substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
+    reader.at_ = MAGIC.size();
+    Decoder decoder{reader.bytes_, reader.at_, reader.failed_};
+    reader.key_ = std::string(decoder.text());
+    decoder.expect('\n');
+    reader.output_ = decoder.stamp();
+    decoder.expect('\n');
+    if (reader.failed_) return std::nullopt;
+    return reader;
+}
+
+bool RecordReader::next(RecordEntry& entry) {
+    if (failed_ || at_ == bytes_.size()) return false;
+    Decoder decoder{bytes_, at_, failed_};
+    const char kind = decoder.byte();
+    if (kind != RecordEntry::FILE && kind != RecordEntry::DIRECTORY && kind != RecordEntry::MISSING) failed_ = true;
+    entry.kind = static_cast<RecordEntry::Kind>(kind);
+    decoder.expect(' ');
+    entry.stamp = decoder.stamp();
+    entry.path = decoder.text();
+    entry.name = decoder.text();
+    decoder.expect('\n');
+    return !failed_;
+}
+
+std::optional<FileStamp> stampOf(FileSystem& fs, const std::string& path) {
+    const Result<PathStatus> status = fs.status(path);
+    if (!status) return std::nullopt;
+    return FileStamp{status->isDirectory(), status->size, status->changed, status->id.value_or(FileId{})};
+}
+
+bool sameFileStamp(const FileStamp& a, const FileStamp& b) {
+    return a.isDirectory == b.isDirectory && a.size == b.size && a.changed == b.changed && a.id == b.id;
+}
+
+bool RecordComparison::observe(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp) {
+    if (differs_) return false;
+    RecordEntry recorded;
+    const bool same = record_.next(recorded) && recorded.kind == kind && recorded.path == path &&
+                      (kind == RecordEntry::MISSING ||
+                       (kind == RecordEntry::DIRECTORY ? recorded.stamp.id == stamp.id
+                                                       : sameFileStamp(recorded.stamp, stamp)));
+    differs_ = !same;
+    return same;
+}
+
+bool RecordComparison::allSame() {
+    RecordEntry more;
+    return !differs_ && !record_.next(more) && !record_.failed();
+}

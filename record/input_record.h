@@ -1,0 +1,96 @@
+// The record an updating run keeps beside its resource file: what the run read
+// (every path it met, with the size, time and identity of the file there, and every
+// directory it listed) and the names it stored. The next updating run walks the
+// same way, listing and asking for stamps only, and compares: when nothing differs,
+// the resource file would come out the same and is left as it is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+
+// What a later run compares to tell whether a file or directory changed: its size,
+// the time of its last change and its identity.
+struct FileStamp {
+    bool isDirectory = false;
+    std::uint64_t size = 0;
+    std::int64_t changed = 0;
+    FileId id;
+};
+
+// The stamp of what `path` names, links followed; nothing when it names nothing.
+std::optional<FileStamp> stampOf(FileSystem& fs, const std::string& path);
+
+// One thing a run met. The views point into the record's bytes or the caller's strings.
+struct RecordEntry {
+    enum Kind : char { FILE = 'F', DIRECTORY = 'D', MISSING = 'M' };
+    Kind kind = MISSING;
+    std::string_view path;
+    FileStamp stamp;        // FILE and DIRECTORY
+    std::string_view name;  // FILE: the resource name it was stored under, as written; empty when not stored
+};
+
+// A change time no stamp has: a file changed too close to the run to be trusted
+// (a later change within the same tick of the system's clock would keep its time).
+inline constexpr std::int64_t UNTRUSTED_TIME = INT64_MIN;
+
+// Where the record of a resource file is kept.
+std::string recordPathOf(const std::string& resourceFile);
+
+// The entries of a record as a run meets them, encoded as they come: a record of
+// 100,000 files is one string, not 100,000 objects.
+class RecordWriter {
+public:
+    void add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp);
+    // The name the entry added last was stored under.
+    void nameLast(std::string_view name);
+    // Writes the record, headed by `key` and the stamp of the resource file it describes.
+    Result<void> write(OutputFile& file, std::string_view key, const FileStamp& output);
+
+private:
+    void closeLast();
+    std::string entries_;
+    bool lastOpen_ = false;  // the last entry still waits for its name
+};
+
+// A record read back, its entries decoded one at a time in place.
+class RecordReader {
+public:
+    // Nothing when there is no record at `path` or it is no record of this version.
+    static std::optional<RecordReader> read(FileSystem& fs, const std::string& path);
+    const std::string& key() const { return key_; }
+    const FileStamp& output() const { return output_; }
+    // The next entry; false at the end, and for a damaged record (then failed()).
+    bool next(RecordEntry& entry);
+    bool failed() const { return failed_; }
+
+private:
+    std::string bytes_;
+    std::size_t at_ = 0;
+    std::string key_;
+    FileStamp output_;
+    bool failed_ = false;
+};
+
+// True when two stamps tell of the same file as it was.
+bool sameFileStamp(const FileStamp& a, const FileStamp& b);
+
+// Compares what a walk meets, in order, with a record.
+class RecordComparison {
+public:
+    explicit RecordComparison(RecordReader& record) : record_(record) {}
+    // False from the first difference on. A directory is compared by its identity
+    // alone: its time moves with every file made in it, left out or not.
+    bool observe(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp);
+    bool differs() const { return differs_; }
+    // The walk met exactly what the record holds.
+    bool allSame();
+
+private:
+    RecordReader& record_;
+    bool differs_ = false;
+};
