@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "raduza/bundle.h"
+#include "raduza/resource_file.h"
 
 // One line of the listing: size, name and, unless it is RT_RADUZA, the type.
 // Ordinals show as #N; control characters in names as \xHH.
