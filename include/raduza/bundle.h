@@ -149,8 +149,10 @@ public:
     // executable it embeds resources in, and the linker exports it when a shared
     // library linked into the executable uses this call; an executable that loads
     // such a library with dlopen exports it itself (ENABLE_EXPORTS, or
-    // -Wl,--export-dynamic-symbol=raduza_executable_bundle). Empty when the
-    // executable exports none.
+    // -Wl,--export-dynamic-symbol=raduza_executable_bundle). A program that embeds
+    // by hand defines it as raduza_add_resources does, in C or in extern "C":
+    //   const unsigned char* const raduza_executable_bundle[2] = {__start_raduza_bundle, __stop_raduza_bundle};
+    // Empty when the executable exports none.
     static Bundle ofExecutable();
 
 #ifdef _WIN32
