@@ -33,8 +33,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-// The image base of the module (the .exe or the DLL) whose code refers to it; the linker defines it.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 #endif
 
 // ofProgram() gives the bundle of the module whose code calls it. On ELF an inline
@@ -439,7 +437,15 @@ struct ModuleReader {
 }  // namespace detail
 
 inline Bundle Bundle::ofModule(HMODULE module) { return detail::ModuleReader::read(module); }
-inline Bundle Bundle::ofProgram() { return ofModule(reinterpret_cast<HMODULE>(&__ImageBase)); }
+// The module that holds the code of ofProgram() is the caller's: an inline
+// function is compiled into every module that calls it, and a DLL's calls stay in the DLL.
+inline Bundle Bundle::ofProgram() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&Bundle::ofProgram), &self))
+        return failed(BundleError::MODULE_UNREADABLE, 0);
+    return ofModule(self);
+}
 inline Bundle Bundle::ofExecutable() { return ofModule(GetModuleHandleW(nullptr)); }
 
 #elif defined(__ELF__)
