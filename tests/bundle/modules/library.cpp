@@ -1,8 +1,6 @@
 #define RADUZA_TEST_BUILDING_LIBRARY
 #include "tests/bundle/modules/library.h"
 
-#include "tests/bundle/modules/names.h"
-
 const char* libraryBundleNames() {
     static const std::string names = bundleNames(raduza::Bundle::ofProgram());
     return names.c_str();

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "tests/bundle/modules/library.h"
-#include "tests/bundle/modules/names.h"
 
 int main() {
     std::printf("program: %s\nprogram's executable: %s\nlibrary: %s\nlibrary's executable: %s\n",
