@@ -15,7 +15,7 @@ bool isAsciiLetter(char16_t unit) { return (unit >= u'A' && unit <= u'Z') || (un
 // CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 name devices on Windows,
 // with any extension.
 bool isDeviceName(std::u16string_view component) {
-    const std::u16string stem = raduza::detail::lookupKey(component.substr(0, component.find(u'.')));
+    const std::u16string stem = raduza::upperAscii(component.substr(0, component.find(u'.')));
     for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL"})
         if (stem == device) return true;
     return stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0) &&

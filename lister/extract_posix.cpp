@@ -87,7 +87,7 @@ Extracted extractFile(const std::string& root, const RelativePath& relative, rad
     Descriptor dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) return systemFailure(errno);
     for (std::size_t i = 0; i + 1 < relative.components.size(); ++i) {
-        const std::string name = raduza::detail::narrowUtf8(relative.components[i]);
+        const std::string name = raduza::toUtf8(relative.components[i]);
         if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return systemFailure(errno);
         Descriptor next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (next.get() < 0) {
@@ -97,7 +97,7 @@ Extracted extractFile(const std::string& root, const RelativePath& relative, rad
         }
         dir = std::move(next);
     }
-    const std::string name = raduza::detail::narrowUtf8(relative.components.back());
+    const std::string name = raduza::toUtf8(relative.components.back());
     if (const Refusal refusal = inTheWay(dir.get(), name, S_IFREG); refusal != Refusal::NONE) return {refusal, {}};
     return replaceFile(dir.get(), name, bytes);
 }

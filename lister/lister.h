@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "raduza/bundle.h"
+#include "raduza/resource_file.h"
 
 // One line of the listing: size, name and, unless it is RT_RADUZA, the type.
 // Ordinals show as #N; control characters in names as \xHH.

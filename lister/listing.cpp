@@ -6,7 +6,7 @@
 // UTF-8, with control characters escaped so that one entry stays one line.
 std::string printableName(std::u16string_view text) {
     std::string out;
-    for (char c : raduza::detail::narrowUtf8(text)) {
+    for (char c : raduza::toUtf8(text)) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x20 && byte != 0x7F) {
             out += c;

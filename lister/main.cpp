@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lister/lister.h"
+#include "raduza/bundle.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -11,4 +11,4 @@ apt-get install -y -q --no-install-recommends \
   wine wine32 wine64 \
   llvm clang libclang-rt-14-dev \
   valgrind time python3 \
-  mandoc groff-base dpkg-dev zip unzip
+  mandoc groff-base dpkg-dev zip unzip lintian

@@ -13,6 +13,7 @@
 #   newline, quotes, \ $ # ; [] blanks and non-ASCII letters, an empty directory
 #   filled later, .git and excluded files that relink nothing when they change,
 #   and a name shared within a call and across calls stopping the build.
+# Every program built for Linux here must have a stack that is not executable.
 set -eu
 root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
@@ -39,6 +40,19 @@ under_wine() {
   cat "$out.err" >&2
   return $status
 }
+# Fails unless each ELF program named has a GNU_STACK header without the execute
+# flag: an object assembled without a .note.GNU-stack section asks the linker for
+# an executable stack.
+stack_not_executable() {
+  for program in "$@"; do
+    stack=$(readelf -lW "$program" | awk '$1 == "GNU_STACK" { print $(NF - 1) }')
+    [ -n "$stack" ] || fail "$program has no GNU_STACK header: its stack is executable"
+    case "$stack" in
+      *E*) fail "$program has an executable stack ($stack)" ;;
+    esac
+  done
+  echo "Not executable: the stack of $*"
+}
 # Runs a command with its output in a log, shown when it fails.
 logged() {
   log=$1
@@ -55,7 +69,8 @@ DESTDIR="$work/root" cmake --install "$native_build" --prefix /usr >"$work/insta
   { cat "$work/install.log"; fail "the native build does not install"; }
 prefix=$work/root/usr
 package=$prefix/lib/cmake/raduza
-for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1 include/raduza-1/raduza/bundle.h \
+for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1.gz include/raduza-1/raduza/bundle.h \
+    include/raduza-1/raduza/resource_file.h share/doc/raduza/copyright \
     lib/cmake/raduza/mingw-i686.cmake lib/cmake/raduza/mingw-x86_64.cmake lib/cmake/raduza/wine-run.sh; do
   [ -f "$prefix/$installed" ] || fail "the package does not install /usr/$installed"
 done
@@ -85,6 +100,7 @@ cmp "$work/example-native.out" "$work/example-expected.out" ||
   fail "the native show_asset printed: $(cat "$work/example-native.out")"
 cmp "$work/example-win.out" "$work/example-native.out" || fail "show_asset.exe and show_asset print different bytes"
 echo "show_asset prints the same tree and file on Linux and under Wine"
+stack_not_executable "$work/example-native/show_asset"
 
 echo "-- The README's snippets"
 # The N-th fenced block of language LANG below the heading "## TITLE".
@@ -124,11 +140,13 @@ snippet "Reading your files back" sh 1 | localised >"$work/linux.sh"
   { cat "$work/linux.err"; fail "the Linux lines of 'Reading your files back' failed"; }
 cmp "$work/linux.out" "$work/readme-expected.out" || fail "the Linux game printed: $(cat "$work/linux.out")"
 echo "Reading your files back: the Linux game runs"
+stack_not_executable "$project/game"
 
 snippet "From CMake" cmake 1 >"$project/CMakeLists.txt"
 logged "$work/cmake-native.log" cmake -S "$project" -B "$work/cmake-native" -Draduza_DIR="$package"
 logged "$work/cmake-native.log" cmake --build "$work/cmake-native" -j "$jobs"
 "$work/cmake-native/game" >"$work/cmake-native.out" || fail "the CMake project's native game failed"
+stack_not_executable "$work/cmake-native/game"
 cmp "$work/cmake-native.out" "$work/readme-expected.out" || fail "the CMake project's native game printed other output"
 logged "$work/cmake-win.log" cmake -S "$project" -B "$work/cmake-win" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -Draduza_DIR="$package"

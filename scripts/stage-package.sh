@@ -1,8 +1,9 @@
 #!/bin/sh
 # The packages, checked as a user meets them:
-# - the Debian package of the native build, unpacked into a scratch root with
-#   dpkg -x, whose tool bundles examples/assets correctly;
-# - the zip of the Win32 build, with a static raduza.exe;
+# - the Debian package of the native build, which lintian finds without an
+#   error, unpacked into a scratch root with dpkg -x, whose tool bundles
+#   examples/assets correctly;
+# - the zip of the Win32 build, with a static raduza.exe and the licence;
 # - the CMake package from the .deb, used by examples/cmake-win32: a Win32
 #   program built with mingw-w64 whose assets are bundled and linked at build
 #   time, run under Wine, and bundled again when an asset changes, is added or
@@ -35,11 +36,23 @@ cpack --config "$native_build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack-de
 deb=$(ls "$work"/deb/raduza_*.deb) || fail "cpack made no .deb"
 dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$work/root"
-for installed in usr/bin/raduza usr/share/man/man1/raduza.1 usr/lib/cmake/raduza/raduza-config.cmake \
+for installed in usr/bin/raduza usr/share/man/man1/raduza.1.gz usr/lib/cmake/raduza/raduza-config.cmake \
     usr/lib/cmake/raduza/raduza-config-version.cmake usr/lib/cmake/raduza/raduza-resources.cmake \
-    usr/bin/raduza-list usr/share/man/man1/raduza-list.1 usr/include/raduza-1/raduza/bundle.h; do
+    usr/bin/raduza-list usr/share/man/man1/raduza-list.1.gz usr/include/raduza-1/raduza/bundle.h \
+    usr/include/raduza-1/raduza/resource_file.h usr/share/doc/raduza/copyright usr/share/doc/raduza/changelog.gz; do
   [ -f "$work/root/$installed" ] || fail "the package does not install /$installed"
 done
+grep -q "Permission is hereby granted" "$work/root/usr/share/doc/raduza/copyright" ||
+  fail "the package's copyright file does not hold the licence"
+[ "$(zcat "$work/root/usr/share/doc/raduza/changelog.gz" | sed -n '1s/^raduza (\([^)]*\)).*/\1/p')" = \
+  "$(dpkg-deb --field "$deb" Version)" ] || fail "the changelog's first entry is not the package's version"
+
+echo "-- lintian"
+# Errors fail the stage; warnings and notes are shown.
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 || lintian_status=$?
+cat "$work/lintian.txt"
+[ "${lintian_status:-0}" = 0 ] || fail "lintian finds errors in the package"
+echo "lintian: no errors"
 
 echo "-- The installed tool on examples/assets"
 cd "$root/examples"
@@ -87,7 +100,8 @@ zip=$(ls "$work"/zip/raduza-*.zip) || fail "cpack made no zip"
 unzip -q "$zip" -d "$work/unzipped"
 exe=$(ls "$work"/unzipped/raduza-*/bin/raduza.exe) || fail "$zip holds no bin/raduza.exe"
 for packaged in share/man/man1/raduza.1 lib/cmake/raduza/raduza-config.cmake bin/raduza-list.exe \
-    share/doc/raduza/raduza.html share/doc/raduza/raduza-list.html; do
+    share/doc/raduza/raduza.html share/doc/raduza/raduza-list.html share/doc/raduza/LICENSE \
+    include/raduza-1/raduza/resource_file.h; do
   [ -f "$(dirname "$exe")/../$packaged" ] || fail "$zip does not hold $packaged"
 done
 # Static: Windows' own DLLs only, nothing of the mingw runtime.

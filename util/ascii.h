@@ -31,16 +31,3 @@ inline bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
         if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
     return true;
 }
-
-// Upper-cased comparison, byte by byte as unsigned; ties broken by the plain bytes.
-// Negative, zero or positive as for strcmp.
-inline int compareIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(asciiUpper(a[i]));
-        const auto y = static_cast<unsigned char>(asciiUpper(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-    return 0;
-}

@@ -4,7 +4,9 @@
 //   bundle_probe.exe FILE.res DUMP
 // DUMP holds one line per file and view, "module|memory NAME SIZE HASH" with the
 // name in UTF-8, then "lookups-failed N": the files that the module view could
-// not find by their stored name, by the name in lower case, or whose bytes differ.
+// not find by their stored name, by the name in lower case, by the name in UTF-8
+// (a narrow path), or whose bytes differ; then "opened-by-listing N": the files
+// found by walking list() and opening each listed name through a narrow path.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -39,6 +41,18 @@ bool same(const std::optional<raduza::FileView>& found, raduza::FileView expecte
            std::equal(found->begin(), found->end(), expected.begin());
 }
 
+std::size_t openListed(const raduza::Bundle& bundle, const std::string& directory) {
+    std::size_t opened = 0;
+    for (const raduza::DirEntry& entry : bundle.list(directory)) {
+        const std::string path = directory.empty() ? entry.name : directory + "/" + entry.name;
+        if (entry.isDirectory)
+            opened += openListed(bundle, path);
+        else if (const std::optional<raduza::FileView> bytes = bundle.open(path); bytes && bytes->size() == entry.size)
+            ++opened;
+    }
+    return opened;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,8 +74,9 @@ int main(int argc, char** argv) {
     dump(out, "memory", memory);
     std::size_t failed = 0;
     for (const raduza::BundleFile& file : memory)
-        if (!same(module.open(file.name), file.bytes) || !same(module.open(lowerAscii(file.name)), file.bytes))
+        if (!same(module.open(file.name), file.bytes) || !same(module.open(lowerAscii(file.name)), file.bytes) ||
+            !same(module.open(file.utf8Name()), file.bytes))
             ++failed;
-    std::fprintf(out, "lookups-failed %zu\n", failed);
+    std::fprintf(out, "lookups-failed %zu\nopened-by-listing %zu\n", failed, openListed(module, ""));
     return std::fclose(out) == 0 ? 0 : 2;
 }

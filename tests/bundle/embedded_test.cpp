@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "raduza/bundle.h"
+#include "tests/support/tool_process.h"
 
 namespace fs = std::filesystem;
 
@@ -42,6 +43,24 @@ TEST(EmbeddedBundle, HoldsEveryFileOfEveryCallForTheProgram) {
     EXPECT_EQ(embedded, expected);
     EXPECT_EQ(bundle.open("assets/a;b.txt")->text(), "semicolon\n");
     EXPECT_TRUE(bundle.isDirectory("assets/sub"));
+    for (const raduza::BundleFile& file : bundle)  // what the section's alignment gives
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(file.bytes.data()) % 4, 0u) << file.utf8Name();
+}
+
+// What tests/bundle/modules/program prints, linked with its own bundle or without one.
+std::string moduleReport(const std::string& program, const std::string& executable) {
+    const std::string library = "LIBRARY/SUB/THREE.TXT LIBRARY/TWO.TXT ";
+    return "program: " + program + "\nprogram's executable: " + executable + "\nlibrary: " + library +
+           "\nlibrary's executable: " + executable + "\n";
+}
+
+TEST(EmbeddedBundle, EachModuleReadsItsOwnBundleAndALibraryReachesTheExecutablesOnRequest) {
+    const ToolResult bundled = runProgram({RADUZA_MODULE_BUNDLED}, ".");
+    ASSERT_EQ(bundled.exitStatus, 0) << bundled.errors;
+    EXPECT_EQ(bundled.output, moduleReport("PROGRAM/ONE.TXT ", "PROGRAM/ONE.TXT "));
+    const ToolResult plain = runProgram({RADUZA_MODULE_PLAIN}, ".");
+    ASSERT_EQ(plain.exitStatus, 0) << plain.errors;
+    EXPECT_EQ(plain.output, moduleReport("", ""));
 }
 
 }  // namespace

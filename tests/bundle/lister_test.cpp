@@ -20,7 +20,7 @@ std::string describe(const RelativePath& path) {
     if (path.refusal != Refusal::NONE) return describeRefusal(path.refusal);
     std::string joined;
     for (const std::u16string& component : path.components)
-        joined += "[" + raduza::detail::narrowUtf8(component) + "]";
+        joined += "[" + raduza::toUtf8(component) + "]";
     return joined;
 }
 
@@ -74,7 +74,7 @@ TEST(Extraction, PlacesANameBelowTheDirectoryOrSaysWhyNot) {
         {std::u16string(u"PAIR") + char16_t(0xD83D) + char16_t(0xDE00), "[PAIR\xF0\x9F\x98\x80]", "[PAIR\xF0\x9F\x98\x80]"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(raduza::detail::narrowUtf8(c.name));
+        SCOPED_TRACE(raduza::toUtf8(c.name));
         EXPECT_EQ(describe(relativePathOf(c.name, POSIX_EXTRACT_RULES)), c.posix);
         EXPECT_EQ(describe(relativePathOf(c.name, WIN32_EXTRACT_RULES)), c.win32);
     }
@@ -187,8 +187,8 @@ TEST_F(Lister, RefusesEveryNameThatWouldEscapeTheDirectory) {
 
     EXPECT_EQ(result.exitStatus, 1);
     for (const std::u16string& name : escaping)
-        EXPECT_NE(result.errors.find("not extracting " + raduza::detail::narrowUtf8(name) + ": it "), std::string::npos)
-            << raduza::detail::narrowUtf8(name) << " was not refused: " << result.errors;
+        EXPECT_NE(result.errors.find("not extracting " + raduza::toUtf8(name) + ": it "), std::string::npos)
+            << raduza::toUtf8(name) << " was not refused: " << result.errors;
     EXPECT_EQ(filesBelow("work"), (std::map<std::string, std::string>{{"out/INSIDE/OK.TXT", "ok"}}));
     EXPECT_EQ(filesBelow("").size(), 2u) << "a file was written beside the extraction directory";
 }

@@ -19,6 +19,7 @@ const char* const WINE_BITS = RADUZA_PROBE_WINE_BITS;
 const char* const PROBE_OBJECT = RADUZA_PROBE_OBJECT;
 const char* const MINGW_CXX = RADUZA_PROBE_MINGW_CXX;
 const char* const MINGW_WINDRES = RADUZA_PROBE_MINGW_WINDRES;
+const std::string SOURCE_DIR = RADUZA_PROBE_SOURCE_DIR;
 
 std::string upperAscii(std::string text) {
     for (char& c : text)
@@ -83,9 +84,60 @@ TEST(LoaderAgreement, ModuleAndMemoryGiveEveryNameAndByteOfAHostileTree) {
     ASSERT_EQ(probed.exitStatus, 0) << probed.errors << probed.output;
 
     const std::vector<std::string> dumped = sortedLines(dir.readFile("dump.txt"));
-    std::vector<std::string> expected = sortedLines(expectedModule + expectedMemory + "lookups-failed 0\n");
+    std::vector<std::string> expected = sortedLines(expectedModule + expectedMemory + "lookups-failed 0\n" +
+                                                    "opened-by-listing " + std::to_string(tree.size()) + "\n");
     ASSERT_EQ(dumped.size(), expected.size());
     for (std::size_t i = 0; i < dumped.size(); ++i) EXPECT_EQ(dumped[i], expected[i]);
+}
+
+// Runs a step of a Win32 build in `dir`; a failure says what it printed.
+void build(const std::vector<std::string>& commandLine, const std::string& dir) {
+    const ToolResult result = runProgram(commandLine, dir);
+    ASSERT_EQ(result.exitStatus, 0) << commandLine[0] << ": " << result.errors << result.output;
+}
+
+std::string withoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// tests/bundle/modules as a DLL with its own resources, linked into a program
+// with resources of its own and into one without any, run under Wine.
+TEST(LoaderAgreement, EachModuleReadsItsOwnResourcesAndALibraryReachesTheExecutables) {
+    TempDir dir;
+    const std::string modules = SOURCE_DIR + "/tests/bundle/modules";
+    for (const char* part : {"library", "program"}) {
+        const std::string res = dir.path() + "/" + part + ".res";
+        ASSERT_EQ(runTool({"-q", "-r", "-f", res, part}, modules).exitStatus, 0);
+        ASSERT_NO_FATAL_FAILURE(build({MINGW_WINDRES, "-J", "res", "-O", "coff", "-i", res, "-o", std::string(part) + ".o"},
+                                      dir.path()));
+    }
+    const std::vector<std::string> compile{MINGW_CXX, "-std=c++17", "-O0", "-Wall", "-Wextra", "-Werror",
+                                           "-I" + SOURCE_DIR + "/include", "-I" + SOURCE_DIR, "-static"};
+    const auto with = [&](std::vector<std::string> arguments) {
+        std::vector<std::string> commandLine = compile;
+        commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+        return commandLine;
+    };
+    ASSERT_NO_FATAL_FAILURE(build(with({"-shared", "-o", "library.dll", modules + "/library.cpp", "library.o"}), dir.path()));
+    ASSERT_NO_FATAL_FAILURE(build(with({"-o", "bundled.exe", modules + "/program.cpp", "program.o", "library.dll"}), dir.path()));
+    ASSERT_NO_FATAL_FAILURE(build(with({"-o", "plain.exe", modules + "/program.cpp", "library.dll"}), dir.path()));
+
+    const std::string library = "library: LIBRARY/SUB/THREE.TXT LIBRARY/TWO.TXT \n";
+    const struct {
+        const char* program;
+        std::string expected;
+    } cases[] = {
+        {"bundled.exe", "program: PROGRAM/ONE.TXT \nprogram's executable: PROGRAM/ONE.TXT \n" + library +
+                            "library's executable: PROGRAM/ONE.TXT \n"},
+        {"plain.exe", "program: \nprogram's executable: \n" + library + "library's executable: \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const ToolResult ran = runProgram({WINE_RUN, WINE_BITS, c.program}, dir.path());
+        ASSERT_EQ(ran.exitStatus, 0) << ran.errors;
+        EXPECT_EQ(withoutCarriageReturns(ran.output), c.expected);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,327 @@
+// raduza/resource_file.h: reads a Win32 binary resource file (.res) in memory,
+// entry by entry, checking every offset and length against the image's size.
+// raduza/bundle.h builds its tree of files on it; raduza-list lists with it.
+//
+//   raduza::WalkOutcome outcome = raduza::walkResources(image, size, [](const raduza::ResourceEntry& entry) {
+//       if (entry.isBundled()) std::printf("%s\n", raduza::toUtf8(entry.name.text()).c_str());
+//   });
+//   if (outcome.error != raduza::BundleError::NONE) ... raduza::describe(outcome.error), outcome.offset
+//
+// Header-only C++17, the standard library alone. No exceptions are thrown for bad input.
+//
+// SPDX-License-Identifier: MIT (see LICENSE; copyright the raduza authors)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace raduza {
+
+enum class BundleError {
+    NONE,
+    NOT_A_RESOURCE_FILE,  // the 32-byte empty entry that opens every resource file is missing
+    HEADER_CUT_SHORT,     // an entry's header runs past the end of the image
+    BAD_HEADER_SIZE,      // HeaderSize is too small, not a multiple of 4, or disagrees with the fields
+    UNTERMINATED_TEXT,    // a type or name string has no terminating zero inside its header
+    DATA_CUT_SHORT,       // an entry's data or its padding runs past the end of the image
+    MODULE_UNREADABLE,    // Windows: the module's resources could not be listed or loaded
+};
+
+inline const char* describe(BundleError error) noexcept {
+    switch (error) {
+        case BundleError::NONE: return "no error";
+        case BundleError::NOT_A_RESOURCE_FILE: return "not a resource file (no leading empty entry)";
+        case BundleError::HEADER_CUT_SHORT: return "an entry's header runs past the end";
+        case BundleError::BAD_HEADER_SIZE: return "an entry's HeaderSize disagrees with its fields";
+        case BundleError::UNTERMINATED_TEXT: return "a type or name runs past its header";
+        case BundleError::DATA_CUT_SHORT: return "an entry's data runs past the end";
+        case BundleError::MODULE_UNREADABLE: return "the module's resources cannot be read";
+    }
+    return "unknown error";
+}
+
+// The bytes of one bundled file, not copied. data() lies on a 4-byte boundary
+// when the image it points into does (a resource file pads every entry to 4
+// bytes; a program's bundle is placed so); no wider alignment is promised.
+class FileView {
+public:
+    FileView() = default;
+    FileView(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    const unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const unsigned char* begin() const { return data_; }
+    const unsigned char* end() const { return data_ + size_; }
+    std::string_view text() const { return {reinterpret_cast<const char*>(data_), size_}; }
+
+private:
+    const unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A type or name field of a resource entry as it lies in the image: a 16-bit
+// ordinal, or text of UTF-16LE units (read byte by byte: the image need not be aligned).
+class ResourceField {
+public:
+    ResourceField() = default;
+    static ResourceField ofOrdinal(std::uint16_t number) {
+        ResourceField field;
+        field.ordinal_ = number;
+        return field;
+    }
+    static ResourceField ofText(const unsigned char* unitsLe, std::size_t units) {
+        ResourceField field;
+        field.isOrdinal_ = false;
+        field.text_ = unitsLe;
+        field.length_ = units;
+        return field;
+    }
+
+    bool isOrdinal() const { return isOrdinal_; }
+    std::uint16_t ordinal() const { return ordinal_; }
+    std::size_t length() const { return length_; }  // in UTF-16 units
+    char16_t unit(std::size_t i) const {
+        return static_cast<char16_t>(text_[2 * i] | (text_[2 * i + 1] << 8));
+    }
+    std::u16string text() const {
+        std::u16string units(length_, u'\0');
+        for (std::size_t i = 0; i < length_; ++i) units[i] = unit(i);
+        return units;
+    }
+    bool is(std::u16string_view units) const {
+        if (isOrdinal_ || units.size() != length_) return false;
+        for (std::size_t i = 0; i < length_; ++i)
+            if (unit(i) != units[i]) return false;
+        return true;
+    }
+
+private:
+    bool isOrdinal_ = true;
+    std::uint16_t ordinal_ = 0;
+    const unsigned char* text_ = nullptr;
+    std::size_t length_ = 0;
+};
+
+inline constexpr std::u16string_view BUNDLE_TYPE = u"RT_RADUZA";
+
+// One entry of a resource file, as walkResources hands it out.
+struct ResourceEntry {
+    std::size_t offset = 0;  // of the entry's header, from the start of the image
+    ResourceField type;
+    ResourceField name;
+    std::uint16_t language = 0;
+    FileView data;
+
+    // An RT_RADUZA resource with a name, which is what raduza writes; an empty name names no file.
+    bool isBundled() const { return type.is(BUNDLE_TYPE) && !name.isOrdinal() && name.length() > 0; }
+};
+
+struct WalkOutcome {
+    BundleError error = BundleError::NONE;
+    std::size_t offset = 0;  // where the fault lies, when there is one
+};
+
+namespace detail {
+
+inline constexpr std::size_t RES_ALIGNMENT = 4;
+inline constexpr std::size_t RES_LEADING_ENTRY_SIZE = 32;
+inline constexpr std::size_t RES_SIZES_BYTES = 8;     // DataSize and HeaderSize
+inline constexpr std::size_t RES_TRAILER_BYTES = 16;  // DataVersion to Characteristics
+inline constexpr std::size_t RES_ORDINAL_FIELD_BYTES = 4;
+inline constexpr std::uint16_t RES_ORDINAL_MARKER = 0xFFFF;
+inline constexpr std::size_t RES_LANGUAGE_IN_TRAILER = 6;
+inline constexpr unsigned char RES_LEADING_ENTRY[RES_SIZES_BYTES + 2 * RES_ORDINAL_FIELD_BYTES] = {
+    0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};  // then 16 zero bytes
+
+inline std::uint16_t readLe16(const unsigned char* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
+inline std::uint32_t readLe32(const unsigned char* at) {
+    return static_cast<std::uint32_t>(readLe16(at)) | (static_cast<std::uint32_t>(readLe16(at + 2)) << 16);
+}
+inline std::size_t paddingFor(std::size_t offset) { return (RES_ALIGNMENT - offset % RES_ALIGNMENT) % RES_ALIGNMENT; }
+
+// Reads a type or name field at `at`, which must end by `limit`; the position after it, or 0.
+inline std::size_t readField(const unsigned char* image, std::size_t at, std::size_t limit, ResourceField& field) {
+    if (limit - at < 2) return 0;
+    if (readLe16(image + at) == RES_ORDINAL_MARKER) {
+        if (limit - at < RES_ORDINAL_FIELD_BYTES) return 0;
+        field = ResourceField::ofOrdinal(readLe16(image + at + 2));
+        return at + RES_ORDINAL_FIELD_BYTES;
+    }
+    for (std::size_t end = at; limit - end >= 2; end += 2) {
+        if (readLe16(image + end) == 0) {
+            field = ResourceField::ofText(image + at, (end - at) / 2);
+            return end + 2;
+        }
+    }
+    return 0;
+}
+
+inline bool isLeadingEntry(const unsigned char* image, std::size_t size) {
+    if (size < RES_LEADING_ENTRY_SIZE) return false;
+    if (std::memcmp(image, RES_LEADING_ENTRY, sizeof RES_LEADING_ENTRY) != 0) return false;
+    for (std::size_t i = sizeof RES_LEADING_ENTRY; i < RES_LEADING_ENTRY_SIZE; ++i)
+        if (image[i] != 0) return false;
+    return true;
+}
+
+// Reads the entry at `offset` into `entry`; the offset of the next entry, or 0 with `error` set.
+inline std::size_t readEntry(const unsigned char* image, std::size_t size, std::size_t offset, ResourceEntry& entry,
+                             BundleError& error) {
+    const auto fail = [&error](BundleError why) {
+        error = why;
+        return std::size_t{0};
+    };
+    const std::size_t left = size - offset;
+    if (left < RES_SIZES_BYTES) return fail(BundleError::HEADER_CUT_SHORT);
+    const std::uint32_t dataSize = readLe32(image + offset);
+    const std::uint32_t headerSize = readLe32(image + offset + 4);
+    if (headerSize < RES_LEADING_ENTRY_SIZE || headerSize % RES_ALIGNMENT != 0) return fail(BundleError::BAD_HEADER_SIZE);
+    if (headerSize > left) return fail(BundleError::HEADER_CUT_SHORT);
+    const std::size_t headerEnd = offset + headerSize;
+    const std::size_t fieldsLimit = headerEnd - RES_TRAILER_BYTES;
+    entry.offset = offset;
+    std::size_t at = readField(image, offset + RES_SIZES_BYTES, fieldsLimit, entry.type);
+    if (at != 0) at = readField(image, at, fieldsLimit, entry.name);
+    if (at == 0) return fail(BundleError::UNTERMINATED_TEXT);
+    if (at + paddingFor(at) + RES_TRAILER_BYTES != headerEnd) return fail(BundleError::BAD_HEADER_SIZE);
+    entry.language = readLe16(image + headerEnd - RES_TRAILER_BYTES + RES_LANGUAGE_IN_TRAILER);
+    if (size - headerEnd < dataSize) return fail(BundleError::DATA_CUT_SHORT);
+    entry.data = FileView(image + headerEnd, dataSize);
+    const std::size_t dataEnd = headerEnd + dataSize;
+    if (size - dataEnd < paddingFor(dataEnd)) return fail(BundleError::DATA_CUT_SHORT);
+    return dataEnd + paddingFor(dataEnd);
+}
+
+// The empty entry that opens a resource file; resource files laid end to end hold several.
+inline bool isEmptyEntry(const ResourceEntry& entry) {
+    return entry.type.isOrdinal() && entry.type.ordinal() == 0 && entry.name.isOrdinal() &&
+           entry.name.ordinal() == 0 && entry.data.empty();
+}
+
+}  // namespace detail
+
+// Visits every resource of a resource file image in file order, calling
+// visit(const ResourceEntry&); the empty entries that open resource files are
+// passed over, so resource files laid end to end read as one. Stops at the first
+// structural fault and says what and where; entries before it were visited.
+// Every offset and length is checked against `size`: nothing outside the image is read.
+template <typename Visitor>
+WalkOutcome walkResources(const void* image, std::size_t size, Visitor&& visit) {
+    const auto* bytes = static_cast<const unsigned char*>(image);
+    if (bytes == nullptr || !detail::isLeadingEntry(bytes, size)) return {BundleError::NOT_A_RESOURCE_FILE, 0};
+    for (std::size_t offset = detail::RES_LEADING_ENTRY_SIZE; offset < size;) {
+        ResourceEntry entry;
+        BundleError error = BundleError::NONE;
+        const std::size_t next = detail::readEntry(bytes, size, offset, entry, error);
+        if (next == 0) return {error, offset};
+        if (!detail::isEmptyEntry(entry)) visit(static_cast<const ResourceEntry&>(entry));
+        offset = next;
+    }
+    return {};
+}
+
+namespace detail {
+
+// Decodes one UTF-8 sequence at text[pos], advancing pos; -1 when the bytes there
+// are not a valid, shortest-form sequence.
+inline long decodeUtf8(std::string_view text, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    // The sequence's length and the lead byte's bits, by the lead byte's range.
+    const std::size_t extra = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+                            : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
+    if (extra == 0 || text.size() - pos <= extra) return -1;
+    long value = lead & (0x3F >> extra);
+    for (std::size_t i = 1; i <= extra; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80) return -1;
+        value = (value << 6) | (byte(pos + i) & 0x3F);
+    }
+    static const long MINIMUM[] = {0, 0x80, 0x800, 0x10000};
+    if (value < MINIMUM[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return -1;
+    pos += extra + 1;
+    return value;
+}
+
+// Every byte zero-extended: how the Windows build of raduza widens names, and
+// how text that is not UTF-8 is widened.
+inline std::u16string widenBytes(std::string_view narrow) {
+    std::u16string wide(narrow.size(), u'\0');
+    for (std::size_t i = 0; i < narrow.size(); ++i) wide[i] = static_cast<unsigned char>(narrow[i]);
+    return wide;
+}
+
+// UTF-8 to UTF-16, or byte by byte when the whole is not valid UTF-8: how the
+// POSIX build of raduza widens names.
+inline std::u16string widenUtf8(std::string_view narrow) {
+    std::u16string wide;
+    wide.reserve(narrow.size());
+    for (std::size_t pos = 0; pos < narrow.size();) {
+        const long code = decodeUtf8(narrow, pos);
+        if (code < 0) return widenBytes(narrow);
+        if (code >= 0x10000) {
+            wide.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            wide.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            wide.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return wide;
+}
+
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+inline std::string narrowUtf8(std::u16string_view wide) {
+    std::string out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        unsigned long code = wide[i];
+        const bool high = code >= 0xD800 && code <= 0xDBFF;
+        if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF)
+            code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00u);
+        else if (code >= 0xD800 && code <= 0xDFFF)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace detail
+
+// UTF-8 to UTF-16, as raduza names files from paths: a string that is not valid
+// UTF-8 throughout is widened byte by byte (so Latin-1 text keeps its letters).
+inline std::u16string toUtf16(std::string_view utf8) { return detail::widenUtf8(utf8); }
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+inline std::string toUtf8(std::u16string_view utf16) { return detail::narrowUtf8(utf16); }
+
+// ASCII letters upper-cased, every other unit as it is: the only letters raduza
+// folds in names, as Windows does when it looks a resource up.
+inline std::u16string upperAscii(std::u16string_view text) {
+    std::u16string upper(text);
+    for (char16_t& unit : upper)
+        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - u'a' + u'A');
+    return upper;
+}
+
+}  // namespace raduza
