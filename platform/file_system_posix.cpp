@@ -285,14 +285,7 @@ public:
         return std::unique_ptr<Directory>(std::move(directory));
     }
 
-    std::vector<std::string> subdirectories() override {
-        std::vector<std::string> names;
-        subdirectories_.visitInOrder([&](const DirEntry& entry) {
-            names.push_back(entry.name);
-            return true;
-        });
-        return names;
-    }
+    std::vector<std::string> subdirectories() override { return subdirectories_.sortedNames(); }
 
     void listFiles(const std::string& pattern, const EntryVisitor& visit) override { matching(pattern).visitInOrder(visit); }
 

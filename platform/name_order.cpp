@@ -122,3 +122,11 @@ void SortedEntries::visitInOrder(const EntryVisitor& visit) {
         if (!visit(entry)) break;
     }
 }
+
+std::vector<std::string> SortedEntries::sortedNames() {
+    sort();
+    std::vector<std::string> names;
+    names.reserve(entries_.size());
+    for (const std::uintptr_t entry : entries_) names.emplace_back(nameOf(entry));
+    return names;
+}

@@ -32,6 +32,8 @@ public:
     void sort();
     // Sorts, then visits the entries in name order until `visit` returns false.
     void visitInOrder(const EntryVisitor& visit);
+    // Sorts, then gives the names in name order.
+    std::vector<std::string> sortedNames();
     std::size_t size() const { return entries_.size(); }
     // Entry `index` of the order; once sorted, other threads may read these too.
     const char* nameAt(std::size_t index) const;
