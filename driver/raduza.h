@@ -123,6 +123,8 @@ private:
     void noteDirectory(const std::string& path);
     bool isOwnFile(const FileId& id) const;
     bool leftOutOfWalk(const std::string& path, const std::string& name) const;
+    // A file the walk found that may be stored: no leftover of a killed run, nothing left out.
+    bool isWalkCandidate(const std::string& path, const std::string& name) const;
     // False for the file that holds the name, named again: only another file is a duplicate.
     bool reportDuplicate(const std::string& path, std::string_view key);
 

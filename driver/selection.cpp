@@ -73,15 +73,19 @@ void RADUza::doDir(const std::string& dir, const std::string& pattern) {
 }
 
 void RADUza::fileFound(const std::string& path, ListedFile& file) {
-    // What a killed run left beside its resource file is never a resource.
-    if (halted_ || isUnfinishedResourceFileName(file.entry().name) || leftOutOfWalk(path, file.entry().name)) return;
+    if (halted_ || !isWalkCandidate(path, file.entry().name)) return;
     if (tracking() && !trackFile(path)) return;
     const Result<InputFile*> input = file.open();
     storeOpened(path, input ? *input : nullptr);
 }
 
 void RADUza::fileListed(const std::string& path, const std::string& name) {
-    if (!isUnfinishedResourceFileName(name) && !leftOutOfWalk(path, name)) (void)trackFile(path);
+    if (isWalkCandidate(path, name)) (void)trackFile(path);
+}
+
+bool RADUza::isWalkCandidate(const std::string& path, const std::string& name) const {
+    // What a killed run left beside its resource file is never a resource.
+    return !isUnfinishedResourceFileName(name) && !leftOutOfWalk(path, name);
 }
 
 void RADUza::enteringDirectory(const std::string& path) {

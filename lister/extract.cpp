@@ -1,6 +1,7 @@
 // Extraction: where a stored name may go below the directory. Writing it there is
 // each system's own (extract_posix.cpp, extract_win32.cpp).
 #include <new>
+#include <random>
 
 #include "lister/lister.h"
 
@@ -88,6 +89,14 @@ RelativePath relativePathOf(std::u16string_view name, const ExtractRules& rules)
     }
     if (path.components.empty()) path.refusal = Refusal::EMPTY_NAME;
     return path;
+}
+
+std::string unfinishedName() {
+    static std::mt19937_64 random{std::random_device{}()};
+    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = ".raduza-unfinished-";
+    for (int i = 0; i < 6; ++i) name += ALPHABET[random() % 62];
+    return name;
 }
 
 std::string describe(const Extracted& extracted) {

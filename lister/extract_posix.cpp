@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #include "lister/lister.h"
 
@@ -39,14 +38,6 @@ Refusal inTheWay(int dir, const std::string& name, mode_t wanted) {
     if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Refusal::NONE;
     if (S_ISLNK(st.st_mode)) return Refusal::THROUGH_LINK;
     return (st.st_mode & S_IFMT) == wanted ? Refusal::NONE : Refusal::IN_THE_WAY;
-}
-
-std::string unfinishedName() {
-    static std::mt19937_64 random{std::random_device{}()};
-    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name = ".raduza-unfinished-";
-    for (int i = 0; i < 6; ++i) name += ALPHABET[random() % 62];
-    return name;
 }
 
 bool writeAll(int fd, const unsigned char* data, std::size_t size) {

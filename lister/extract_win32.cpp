@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <system_error>
 
 #include "lister/lister.h"
@@ -31,14 +30,6 @@ Refusal inTheWay(const fs::path& path, bool mustBeDirectory, std::string& reason
     return Refusal::NONE;
 }
 
-std::wstring unfinishedName() {
-    static std::mt19937_64 random{std::random_device{}()};
-    static const wchar_t ALPHABET[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::wstring name = L".raduza-unfinished-";
-    for (int i = 0; i < 6; ++i) name += ALPHABET[random() % 62];
-    return name;
-}
-
 }  // namespace
 
 Extracted extractFile(const std::string& root, const RelativePath& relative, raduza::FileView bytes) {
@@ -55,7 +46,7 @@ Extracted extractFile(const std::string& root, const RelativePath& relative, rad
     const fs::path directory = path;
     path /= std::wstring(relative.components.back().begin(), relative.components.back().end());
     if (const Refusal refusal = inTheWay(path, false, reason); refusal != Refusal::NONE) return {refusal, reason};
-    const fs::path temporary = directory / unfinishedName();
+    const fs::path temporary = directory / fs::path(unfinishedName());
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();

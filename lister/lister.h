@@ -18,6 +18,10 @@ std::string listingLine(const raduza::ResourceEntry& entry);
 // A name in UTF-8 with control characters (a NUL too) as \xHH, for one line of text.
 std::string printableName(std::u16string_view name);
 
+// A name for a new file under which it is written before it replaces its
+// destination: ".raduza-unfinished-" and six random letters or digits.
+std::string unfinishedName();
+
 // Why a name cannot be extracted.
 enum class Refusal {
     NONE,

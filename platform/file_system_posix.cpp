@@ -18,6 +18,7 @@
 #include "platform/read_ahead_posix.h"
 #include "platform/output_target_posix.h"
 #include "platform/system_calls_posix.h"
+#include "platform/system_error_posix.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -104,14 +105,7 @@ private:
     int held_ = 0;
 };
 
-SystemError errorFrom(int code) {
-    const SystemError::Kind kind = code == ENOENT || code == ENOTDIR ? SystemError::Kind::MISSING
-                                   : code == EACCES || code == EPERM ? SystemError::Kind::DENIED
-                                                                      : SystemError::Kind::OTHER;
-    return SystemError{kind, std::strerror(code)};
-}
-
-SystemError lastError() { return errorFrom(errno); }
+SystemError lastError() { return systemError(errno); }
 
 SystemError notRegular() { return SystemError{SystemError::Kind::OTHER, "not a regular file"}; }
 
@@ -533,3 +527,10 @@ FileSystem& realFileSystem() {
 }
 
 std::unique_ptr<FileSystem> makePosixFileSystem(SystemCalls& calls) { return std::make_unique<PosixFileSystem>(calls); }
+
+SystemError systemError(int code) {
+    SystemError::Kind kind = SystemError::Kind::OTHER;
+    if (code == ENOENT || code == ENOTDIR) kind = SystemError::Kind::MISSING;
+    if (code == EACCES || code == EPERM || code == EROFS) kind = SystemError::Kind::DENIED;
+    return SystemError{kind, std::strerror(code)};
+}

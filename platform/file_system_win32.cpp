@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "platform/name_order.h"
 #include "platform/output_target_win32.h"
+#include "platform/system_error_win32.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -18,16 +19,6 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
 std::int64_t lastWriteTimeOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
                                      info.ftLastWriteTime.dwLowDateTime);
-}
-
-SystemError errorFrom(DWORD code) {
-    const SystemError::Kind kind =
-        code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
-                code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE
-            ? SystemError::Kind::MISSING
-        : code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ? SystemError::Kind::DENIED
-                                                                          : SystemError::Kind::OTHER;
-    return SystemError{kind, describeError(code)};
 }
 
 SystemError notRegular() { return SystemError{SystemError::Kind::OTHER, "not a regular file"}; }
@@ -124,7 +115,7 @@ Result<void> search(const std::string& query, bool everyName, const Found& found
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return {};
-        return errorFrom(error);
+        return systemError(error);
     }
     do {
         if (!isDotOrDotDot(data.cFileName)) found(data);
@@ -141,7 +132,7 @@ void addEntry(SortedEntries& entries, const WIN32_FIND_DATAA& data) {
 Result<std::unique_ptr<InputFile>> openRegular(const std::string& path) {
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return errorFrom(GetLastError());
+    if (handle == INVALID_HANDLE_VALUE) return systemError(GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -233,7 +224,7 @@ public:
 
     Result<PathStatus> status(const std::string& path) override {
         const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return errorFrom(GetLastError());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return systemError(GetLastError());
         PathStatus status{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::DIRECTORY : FileKind::REGULAR,
                           (attributes & FILE_ATTRIBUTE_READONLY) != 0, std::nullopt};
         // Backup semantics let CreateFile open a directory, following junctions.
@@ -294,4 +285,14 @@ std::string describeError(DWORD code) {
     while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.'))
         described.pop_back();
     return described;
+}
+
+SystemError systemError(DWORD code) {
+    SystemError::Kind kind = SystemError::Kind::OTHER;
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+        code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE)
+        kind = SystemError::Kind::MISSING;
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_WRITE_PROTECT)
+        kind = SystemError::Kind::DENIED;
+    return SystemError{kind, describeError(code)};
 }

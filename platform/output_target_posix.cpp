@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/system_error_posix.h"
 #include "platform/temporary_files.h"
 
 namespace {
@@ -83,13 +84,6 @@ extern "C" void cleanUpAndEnd(int signal) {
     // Die of the same signal, so the parent sees the conventional status.
     ::signal(signal, SIG_DFL);
     ::raise(signal);
-}
-
-SystemError systemError(int error) {
-    SystemError::Kind kind = SystemError::Kind::OTHER;
-    if (error == ENOENT || error == ENOTDIR) kind = SystemError::Kind::MISSING;
-    if (error == EACCES || error == EPERM || error == EROFS) kind = SystemError::Kind::DENIED;
-    return SystemError{kind, std::strerror(error)};
 }
 
 std::string parentOf(const std::string& path) {

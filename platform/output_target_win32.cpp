@@ -1,5 +1,6 @@
 #include "platform/output_target_win32.h"
 
+#include "platform/system_error_win32.h"
 #include "platform/temporary_files.h"
 
 namespace {
@@ -25,14 +26,6 @@ public:
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 };
-
-SystemError systemError(DWORD code) {
-    SystemError::Kind kind = SystemError::Kind::OTHER;
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) kind = SystemError::Kind::MISSING;
-    if (code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT || code == ERROR_SHARING_VIOLATION)
-        kind = SystemError::Kind::DENIED;
-    return SystemError{kind, describeError(code)};
-}
 
 bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&

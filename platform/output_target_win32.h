@@ -13,9 +13,6 @@
 // Turns a handle open for writing into an OutputFile that writes it (and does not close it).
 using WrapHandle = std::function<std::unique_ptr<OutputFile>(HANDLE handle)>;
 
-// The system's words for an error code.
-std::string describeError(DWORD code);
-
 Result<std::unique_ptr<OutputTarget>> openWin32OutputTarget(const std::string& path, const WrapHandle& wrap);
 
 // Installs the console control handler, which removes an unfinished new file, or
