@@ -350,11 +350,10 @@ public:
     bool replaceable() const override {
         if (kind_ != Kind::REGULAR) return kind_ == Kind::NEW;
         const FakeFileSystem::Node* node = fs_.find(path_);
-        return node && node->index == index_ && !node->foreignOwner;
+        return node && node->index == index_;
     }
     Result<OutputFile*> createReplacement() override {
         if (fs_.temporariesRefused) return SystemError{SystemError::Kind::DENIED, "Permission denied"};
-        if (fs_.temporariesFail) return SystemError{SystemError::Kind::OTHER, "No space left on device"};
         const std::string dir = parentOf(path_);
         do replacementPath_ = (dir.empty() ? "" : dir + "/") + UNFINISHED_FILE_PREFIX + std::to_string(100000 + fs_.nextTemporary_++);
         while (fs_.find(replacementPath_));
@@ -366,7 +365,6 @@ public:
     }
     Result<void> adoptOwnership() override { return {}; }
     Result<void> replace() override {
-        fs_.interruptsHeld = true;
         fs_.removedOnInterrupt.clear();
         const auto source = fs_.nodes_.find(FakeFileSystem::key(replacementPath_));
         if (source == fs_.nodes_.end() || source->second.index != replacementIndex_)
@@ -384,17 +382,13 @@ public:
         return removed;
     }
     bool removeTarget() override { return kind_ == Kind::REGULAR && fs_.removeIfStill(path_, index_); }
-    void emptyOnInterrupt(const std::string&) override { fs_.emptiedOnInterrupt = path_; }
+    // The fake has no interrupts, and no times but its indexes.
+    void emptyOnInterrupt(const std::string&) override {}
     Result<void> empty() override {
         (void)file_.truncate(0);
-        FakeFileSystem::Node* node = fs_.find(path_);
-        if (node && node->index == index_) node->timeAtEpoch = true;
         return {};
     }
-    void finishInPlace() override {
-        fs_.interruptsHeld = true;
-        fs_.emptiedOnInterrupt.clear();
-    }
+    void finishInPlace() override {}
 
 private:
     FakeFileSystem& fs_;

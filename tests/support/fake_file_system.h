@@ -22,8 +22,6 @@ public:
         bool unreadable = false;  // a directory that cannot be listed, a file that cannot be opened
         std::uint64_t index = 0;
         std::uint64_t reportedSize = 0;  // when non-zero, the size an open file claims
-        bool foreignOwner = false;  // owned by someone the run cannot give a new file to
-        bool timeAtEpoch = false;   // its modification time was set back to the epoch
     };
 
     FakeFileSystem();
@@ -46,10 +44,7 @@ public:
 
     bool stdoutClosed = false;  // writes to standard output fail, as on a closed descriptor
     std::string removedOnInterrupt;  // the file an interrupt would remove now
-    std::string emptiedOnInterrupt;  // the file an interrupt would empty now
-    bool interruptsHeld = false;     // interrupts are held until the process ends
     bool temporariesRefused = false;  // the directories refuse new files by their permissions
-    bool temporariesFail = false;     // no new file can be made: the disk is full
     // A visit of a directory's files opens each this many files before the visitor
     // reaches it, in the order the POSIX read-ahead does; 0 opens each when asked.
     std::size_t openAhead = 0;
