@@ -4,36 +4,43 @@
 
 void RADUza::storeFile(const std::string& path, InputFile* input) {
     if (input && isOwnOutput(*input)) return;  // never read our own output
-
-    if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
-    // Names are compared as the file holds them, so no name is ever written twice.
-    const std::string_view key = nameAsWritten(curName, keyStorage_);
-    const NameTree::Place place = names.find(key);
-    if (place.found) {
-        if (!uniqueNames_ || !reportDuplicate(path, key))
-            msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
-    } else if (!input) {
+    const std::optional<NameClaim> claim = claimFor(path);
+    if (!claim) return;
+    if (!input) {
         msg(MSG_CANNOT_READ, path.c_str());
     } else if (input->size() > RES_MAX_DATA_SIZE) {
         msg(MSG_TOO_LARGE, path.c_str());
     } else {
-        storeAs(path, *input, NameClaim{key, place});
+        storeAs(path, *input, *claim);
     }
 }
 
+std::optional<RADUza::NameClaim> RADUza::claimFor(const std::string& path) {
+    if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
+    // Names are compared as the file holds them, so no name is ever written twice.
+    const std::string_view key = nameAsWritten(curName, keyStorage_);
+    const NameTree::Place place = names.find(key);
+    if (!place.found) return NameClaim{key, place};
+    if (!uniqueNames_ || !reportDuplicate(path, key)) msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
+    return std::nullopt;
+}
+
 void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim& claim) {
+    if (!flushEarlier()) return;  // the entries before this one come first
+    const std::uint64_t entryStart = out->position();
     switch (writer_->writeEntry(curName, input)) {
     case EntryOutcome::STORED:
         // Standard output gets each entry whole as soon as it is stored, for the
         // reader at the other end. The resource file is read by nobody before the
         // run ends, so its entries gather into large writes: the buffer is written
         // when it fills and once more at the end of the run.
-        if ((resFile && !out->failed()) || checkOutput()) recordStored(path, claim);
+        if ((resFile && !out->failed()) || checkOutput())
+            recordStored(path, claim, EntrySpan{entryStart, out->position() - entryStart});
         return;
     case EntryOutcome::READ_FAILED: msg(MSG_CANNOT_READ, path.c_str()); break;
     case EntryOutcome::SIZE_CHANGED: msg(MSG_FILE_CHANGED, path.c_str()); break;
     case EntryOutcome::COMPLETED:
-        claimName(claim);
+        claimName(claim, EntrySpan{});
         damaged_ = true;
         msg(MSG_FILE_DAMAGED, path.c_str());
         break;
@@ -47,14 +54,14 @@ bool RADUza::isOwnOutput(const InputFile& input) const {
     return standardOutputId_ && input.id() == *standardOutputId_;
 }
 
-void RADUza::claimName(const NameClaim& claim) {
+void RADUza::claimName(const NameClaim& claim, EntrySpan span) {
     names.insertAt(claim.place, claim.key);
     stored |= 1;
-    if (recording_) record_.nameLast(claim.key);
+    if (recording_) record_.nameLast(claim.key, span.offset, span.length);
 }
 
-void RADUza::recordStored(const std::string& path, const NameClaim& claim) {
-    claimName(claim);
-    if (uniqueNames_) claimants_.emplace(claim.key, path);
+void RADUza::recordStored(const std::string& path, const NameClaim& claim, EntrySpan span) {
+    claimName(claim, span);
+    if (uniqueNames_) claimants_.add(claim.key, path);
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
 }

@@ -36,6 +36,7 @@ enum MessageId : int {
     MSG_DUPLICATE_NAME,
     MSG_NO_RECORD,
     MSG_RECORD_NOT_WRITTEN,
+    MSG_EARLIER_UNREADABLE,
     MSG_COUNT
 };
 

@@ -9,16 +9,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "driver/claimants.h"
 #include "driver/messages.h"
 #include "filespec/directory_walk.h"
 #include "filespec/exclusion.h"
 #include "platform/file_system.h"
 #include "platform/path_rules.h"
 #include "record/input_record.h"
+#include "resfile/earlier_entries.h"
 #include "resfile/entry_writer.h"
 #include "resfile/name_tree.h"
 #include "resfile/output_buffer.h"
@@ -99,10 +100,18 @@ private:
         std::string_view key;
         NameTree::Place place;
     };
+    // Where an entry lies in the resource file.
+    struct EntrySpan {
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
+    // The name `curName` as the file holds it, and where it would go; nothing when it
+    // is taken, which is reported.
+    std::optional<NameClaim> claimFor(const std::string& path);
     // The name is taken and the run has stored something.
-    void claimName(const NameClaim& claim);
+    void claimName(const NameClaim& claim, EntrySpan span);
     void storeAs(const std::string& path, InputFile& input, const NameClaim& claim);
-    void recordStored(const std::string& path, const NameClaim& claim);
+    void recordStored(const std::string& path, const NameClaim& claim, EntrySpan span);
     // Flushes the output; on failure reports it once and halts the run.
     bool checkOutput();
     int failRun();
@@ -116,10 +125,27 @@ private:
     std::string recordKey(int argc, char** argv) const;
     bool isUpToDate(int argc, char** argv);
     void startRecording();
+    // Copies the entries of unchanged files from the resource file the last run made,
+    // where the record tells where they lie and that file is replaced, not overwritten.
+    void startReusing();
+    // What a run met at a path: the stamp of the file there, and the entry the last
+    // run's record has of the path.
+    struct TrackedFile {
+        std::optional<FileStamp> stamp;
+        const RecordEntry* earlier = nullptr;
+    };
+    // The stamp of what is at `path` (nothing when no file is there), and `earlier`, the
+    // last run's entry of it when this run copies from the last one's resource file.
+    std::optional<FileStamp> stampFollowingRecord(const std::string& path, const RecordEntry*& earlier);
+    // Stores the file at `path`, found as `stamp`, by copying its entry from the earlier
+    // resource file; false when that holds no entry of the file as it is.
+    bool reuseEntry(const std::string& path, const RecordEntry& earlier, const FileStamp& stamp);
+    // Copies the entries taken from the earlier resource file; on failure halts the run.
+    bool flushEarlier();
     void writeRunRecord();
     bool tracking() const { return comparison_ != nullptr || recording_; }
     // Compares or records what is at `path`; false when it is not to be stored.
-    bool trackFile(const std::string& path);
+    bool trackFile(const std::string& path, TrackedFile& tracked);
     void noteDirectory(const std::string& path);
     bool isOwnFile(const FileId& id) const;
     bool leftOutOfWalk(const std::string& path, const std::string& name) const;
@@ -130,7 +156,7 @@ private:
 
     // What the directory walk finds.
     void fileFound(const std::string& path, ListedFile& file) override;
-    bool opensFiles() const override { return comparison_ == nullptr; }
+    bool opensFiles() const override { return comparison_ == nullptr && !earlier_; }
     void fileListed(const std::string& path, const std::string& name) override;
     void enteringDirectory(const std::string& path) override;
     void unreadableDirectory(const std::string& path) override;
@@ -171,9 +197,16 @@ private:
     bool recording_ = false;
     RecordWriter record_;
     std::string recordKey_;
+    // The last run's record and its entries, when it describes the resource file
+    // there and was made with the same options and specs; how many of its entries,
+    // from the first, the check found as recorded; the copying from that file.
+    std::optional<RecordReader> earlierRecord_;
+    std::optional<RecordedEntries> earlierEntries_;
+    std::size_t verified_ = 0;
+    std::unique_ptr<EarlierEntries> earlier_;
     std::optional<std::int64_t> runStart_;  // the system's time as the walk began
     std::vector<FileId> ownIds_;            // the record and, while checking, the resource file
-    std::unordered_map<std::string, std::string> claimants_;  // -d: who stored each name
+    Claimants claimants_;  // -d: who stored each name
     bool duplicateFound_ = false;
     // Reused from entry to entry, so that storing a file allocates nothing.
     std::string keyStorage_;

@@ -35,10 +35,13 @@ int RADUza::run(int argc, char** argv) {
     writer_->writeLeadingEntry();
     (void)checkOutput();
 
-    if (updating_) startRecording();
+    if (updating_) {
+        startRecording();
+        startReusing();
+    }
     for (const auto& [name, claimant] : otherNames_) {
         names.insert(name);
-        if (uniqueNames_) claimants_.emplace(name, claimant);
+        if (uniqueNames_) claimants_.add(name, claimant);
     }
     specPass(argc, argv);
     return endRun();
@@ -164,7 +167,8 @@ RADUza::Next RADUza::openOutput() {
 // resource file as it was, with a message and status 1. A resource that may not
 // match its file (standard output could not take it back) also makes it status 1.
 int RADUza::endRun() {
-    if (halted_ || duplicateFound_) return failRun();
+    if (!flushEarlier() || duplicateFound_) return failRun();
+    earlier_.reset();  // closed before it is replaced: Windows replaces no file open for reading
     const bool anyStored = (stored & 1) != 0;
     // An updating run leaves a resource file even when it is empty: the leading entry alone.
     const bool keep = anyStored || updating_;

@@ -9,7 +9,9 @@
 
 void RADUza::addFile(const std::string& path) {
     if (halted_) return;
-    if (tracking() && !trackFile(path)) return;
+    TrackedFile tracked;
+    if (tracking() && !trackFile(path, tracked)) return;
+    if (tracked.earlier && tracked.stamp && reuseEntry(path, *tracked.earlier, *tracked.stamp)) return;
     // Open first: the size and identity then describe exactly the bytes copied.
     const Result<std::unique_ptr<InputFile>> input = fs_.openInput(path);
     storeOpened(path, input ? input->get() : nullptr);
@@ -74,13 +76,15 @@ void RADUza::doDir(const std::string& dir, const std::string& pattern) {
 
 void RADUza::fileFound(const std::string& path, ListedFile& file) {
     if (halted_ || !isWalkCandidate(path, file.entry().name)) return;
-    if (tracking() && !trackFile(path)) return;
+    TrackedFile tracked;
+    if (tracking() && !trackFile(path, tracked)) return;
     const Result<InputFile*> input = file.open();
     storeOpened(path, input ? *input : nullptr);
 }
 
 void RADUza::fileListed(const std::string& path, const std::string& name) {
-    if (isWalkCandidate(path, name)) (void)trackFile(path);
+    // Only looking, or storing what changed and copying the rest: opened by path if at all.
+    if (isWalkCandidate(path, name)) addFile(path);
 }
 
 bool RADUza::isWalkCandidate(const std::string& path, const std::string& name) const {

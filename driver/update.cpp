@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "driver/raduza.h"
+#include "filespec/resource_name.h"
 
 namespace {
 
@@ -73,19 +74,74 @@ std::string RADUza::recordKey(int argc, char** argv) const {
 // differs from the record of the last run.
 bool RADUza::isUpToDate(int argc, char** argv) {
     const std::string recordPath = recordPathOf(*resFile);
-    std::optional<RecordReader> record = RecordReader::read(fs_, recordPath);
-    if (!record || record->key() != recordKey_) return false;
+    earlierRecord_ = RecordReader::read(fs_, recordPath);
+    if (!earlierRecord_ || earlierRecord_->key() != recordKey_) return false;
     const std::optional<FileStamp> output = stampOf(fs_, *resFile);
-    if (!output || !sameFileStamp(*output, record->output())) return false;
+    if (!output || !sameFileStamp(*output, earlierRecord_->output())) return false;
     ownIds_ = {output->id};
     if (const std::optional<FileStamp> recordStamp = stampOf(fs_, recordPath)) ownIds_.push_back(recordStamp->id);
 
-    RecordComparison comparison(*record);
+    RecordComparison comparison(*earlierRecord_);
     comparison_ = &comparison;
     specPass(argc, argv);  // opensFiles() is false meanwhile: nothing is opened or read ahead
     comparison_ = nullptr;
     ownIds_.clear();
-    return comparison.allSame();
+    if (comparison.allSame()) return true;
+    // Something changed: the run may copy what did not from the resource file.
+    verified_ = comparison.matched();
+    earlierRecord_->rewind();
+    earlierEntries_ = RecordedEntries::of(*earlierRecord_);
+    return false;
+}
+
+void RADUza::startReusing() {
+    // Every padding byte is announced under -show_padding: nothing is copied unseen then.
+    if (!earlierEntries_ || isSet(OPT_SHOW_PADDING) || resourceOutput_->mode() != ResourceOutput::Mode::REPLACE) return;
+    // The file the record describes, still: what it holds is copied without a look.
+    Result<std::unique_ptr<InputFile>> earlier = fs_.openInput(*resFile);
+    const FileStamp& described = earlierRecord_->output();
+    if (!earlier || (*earlier)->id() != described.id || (*earlier)->size() != described.size) return;
+    earlier_ = std::make_unique<EarlierEntries>(std::move(*earlier), *out);
+}
+
+std::optional<FileStamp> RADUza::stampFollowingRecord(const std::string& path, const RecordEntry*& earlier) {
+    earlier = nullptr;
+    if (!earlier_) return stampOf(fs_, path);
+    const std::optional<std::size_t> at = earlierEntries_->follow(path);
+    if (!at) return stampOf(fs_, path);
+    earlier = &(*earlierEntries_)[*at];
+    // The check before this run found the first entries as recorded: not asked again.
+    if (*at >= verified_) return stampOf(fs_, path);
+    if (earlier->kind == RecordEntry::MISSING) return std::nullopt;
+    return earlier->stamp;
+}
+
+bool RADUza::reuseEntry(const std::string& path, const RecordEntry& earlier, const FileStamp& stamp) {
+    if (earlier.kind != RecordEntry::FILE || earlier.entryLength == 0 || !sameFileStamp(earlier.stamp, stamp) ||
+        earlier.entryOffset + earlier.entryLength > earlierRecord_->output().size)
+        return false;
+    deriveResourceName(path, isSet(OPT_JUNK), rules_, nameStorage_);
+    curName = nameStorage_;
+    if (const std::optional<NameClaim> claim = claimFor(path)) {
+        const std::uint64_t at = earlier_->nextEntryOffset();
+        earlier_->add(earlier.entryOffset, earlier.entryLength);
+        recordStored(path, *claim, EntrySpan{at, earlier.entryLength});
+    }
+    curName = {};
+    return true;
+}
+
+bool RADUza::flushEarlier() {
+    if (!earlier_ || halted_) return !halted_;
+    switch (earlier_->flush()) {
+    case EarlierEntries::Outcome::COPIED: return true;
+    case EarlierEntries::Outcome::OUTPUT_FAILED: outputFailed(out->errorText()); return false;
+    case EarlierEntries::Outcome::EARLIER_FAILED:
+        halted_ = true;
+        msg(MSG_EARLIER_UNREADABLE, resFile->c_str(), earlier_->earlierErrorText().c_str());
+        return false;
+    }
+    return false;
 }
 
 void RADUza::startRecording() {
@@ -114,12 +170,13 @@ void RADUza::writeRunRecord() {
     msg(MSG_RECORD_NOT_WRITTEN, recordPath.c_str(), written.error().text.c_str());
 }
 
-bool RADUza::trackFile(const std::string& path) {
+bool RADUza::trackFile(const std::string& path, TrackedFile& tracked) {
     RecordEntry::Kind kind = RecordEntry::MISSING;
-    std::optional<FileStamp> stamp = stampOf(fs_, path);
+    std::optional<FileStamp> stamp = stampFollowingRecord(path, tracked.earlier);
     if (stamp) {
         if (isOwnFile(stamp->id)) return false;
         kind = RecordEntry::FILE;
+        tracked.stamp = stamp;
     } else {
         stamp.emplace();
     }
@@ -134,6 +191,7 @@ bool RADUza::trackFile(const std::string& path) {
 
 void RADUza::noteDirectory(const std::string& path) {
     if (!tracking()) return;
+    if (earlier_) (void)earlierEntries_->follow(path);  // keeps the record's order
     const std::optional<FileStamp> stamp = stampOf(fs_, path);
     const RecordEntry::Kind kind = stamp ? RecordEntry::DIRECTORY : RecordEntry::MISSING;
     if (comparison_) (void)comparison_->observe(kind, path, stamp.value_or(FileStamp{}));
@@ -146,9 +204,9 @@ bool RADUza::isOwnFile(const FileId& id) const {
 }
 
 bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
-    const auto first = claimants_.find(std::string(key));
-    if (first != claimants_.end() && first->second == path) return false;
-    const std::string firstPath = first != claimants_.end() ? first->second : std::string("an earlier file");
+    const std::optional<std::string> first = claimants_.firstOf(key);
+    if (first && *first == path) return false;
+    const std::string firstPath = first.value_or("an earlier file");
     msg(MSG_DUPLICATE_NAME, firstPath.c_str(), path.c_str(), std::string(curName).c_str());
     duplicateFound_ = true;
     return true;

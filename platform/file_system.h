@@ -64,6 +64,9 @@ public:
     // ended there, as a regular file's reads do: the end is then known without a
     // read that returns nothing. False tells nothing; the caller reads again.
     virtual bool readReachedEnd() const { return false; }
+
+    // Moves the reading to `offset` bytes from the start; false when the input cannot.
+    [[nodiscard]] virtual bool seek(std::uint64_t /*offset*/) { return false; }
 };
 
 // A byte sink: the resource file or standard output. Writes are handed straight

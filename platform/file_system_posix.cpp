@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string_view>
 
@@ -134,6 +135,11 @@ public:
         }
     }
     bool readReachedEnd() const override { return atEnd_; }
+    bool seek(std::uint64_t offset) override {
+        if (broken_ || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+        atEnd_ = false;
+        return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) >= 0;
+    }
     SystemCalls& calls() { return calls_; }
     int descriptor() const { return fd_.get(); }
     // Steps back over `count` bytes already taken. Should that ever fail, every later
@@ -169,6 +175,11 @@ public:
         return count;
     }
     bool readReachedEnd() const override { return atEnd_; }
+    bool seek(std::uint64_t offset) override {
+        delivered_ = static_cast<std::size_t>(std::min<std::uint64_t>(offset, data_.size()));
+        atEnd_ = false;
+        return true;
+    }
 
 private:
     std::string_view data_;

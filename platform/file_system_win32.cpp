@@ -42,6 +42,12 @@ public:
         return got;
     }
     bool readReachedEnd() const override { return atEnd_; }
+    bool seek(std::uint64_t offset) override {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(offset);
+        atEnd_ = false;
+        return offset <= static_cast<std::uint64_t>(INT64_MAX) && SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN);
+    }
 
 private:
     HANDLE handle_;

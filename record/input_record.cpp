@@ -1,10 +1,11 @@
 #include "record/input_record.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
 
-constexpr std::string_view MAGIC = "raduza-inputs 2\n";
+constexpr std::string_view MAGIC = "raduza-inputs 3\n";
 
 void putNumber(std::string& out, std::uint64_t value) {
     char digits[24];
@@ -89,14 +90,17 @@ void RecordWriter::add(RecordEntry::Kind kind, std::string_view path, const File
     lastOpen_ = true;
 }
 
-void RecordWriter::nameLast(std::string_view name) {
+void RecordWriter::nameLast(std::string_view name, std::uint64_t entryOffset, std::uint64_t entryLength) {
     if (!lastOpen_) return;
     putText(entries_, name);
+    entries_ += ' ';
+    putNumber(entries_, entryOffset);
+    putNumber(entries_, entryLength);
     entries_ += '\n';
     lastOpen_ = false;
 }
 
-void RecordWriter::closeLast() { nameLast({}); }
+void RecordWriter::closeLast() { nameLast({}, 0, 0); }
 
 Result<void> RecordWriter::write(OutputFile& file, std::string_view key, const FileStamp& output) {
     closeLast();
@@ -130,7 +134,12 @@ std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string
     reader.output_ = decoder.stamp();
     decoder.expect('\n');
     if (reader.failed_) return std::nullopt;
+    reader.firstEntry_ = reader.at_;
     return reader;
+}
+
+std::size_t RecordReader::lineCount() const {
+    return static_cast<std::size_t>(std::count(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes_.end(), '\n'));
 }
 
 bool RecordReader::next(RecordEntry& entry) {
@@ -143,6 +152,9 @@ bool RecordReader::next(RecordEntry& entry) {
     entry.stamp = decoder.stamp();
     entry.path = decoder.text();
     entry.name = decoder.text();
+    decoder.expect(' ');
+    entry.entryOffset = decoder.number(' ');
+    entry.entryLength = decoder.number(' ');
     decoder.expect('\n');
     return !failed_;
 }
@@ -157,6 +169,35 @@ bool sameFileStamp(const FileStamp& a, const FileStamp& b) {
     return a.isDirectory == b.isDirectory && a.size == b.size && a.changed == b.changed && a.id == b.id;
 }
 
+std::optional<RecordedEntries> RecordedEntries::of(RecordReader& record) {
+    RecordedEntries recorded;
+    // Entries are the record's lines: counted first, so that none is moved twice.
+    recorded.entries_.reserve(record.lineCount());
+    RecordEntry entry;
+    while (record.next(entry)) recorded.entries_.push_back(entry);
+    if (record.failed()) return std::nullopt;
+    return recorded;
+}
+
+std::optional<std::size_t> RecordedEntries::follow(std::string_view path) {
+    // A file added or removed since shifts the rest by one: looked for a little way on.
+    constexpr std::size_t LOOK_AHEAD = 4;
+    for (std::size_t i = next_; i < entries_.size() && i <= next_ + LOOK_AHEAD; ++i) {
+        if (entries_[i].path == path) {
+            next_ = i + 1;
+            return i;
+        }
+    }
+    if (positions_.empty()) {
+        positions_.reserve(entries_.size());
+        for (std::size_t i = 0; i < entries_.size(); ++i) positions_.emplace(entries_[i].path, i);
+    }
+    const auto found = positions_.find(path);
+    if (found == positions_.end()) return std::nullopt;
+    next_ = found->second + 1;
+    return found->second;
+}
+
 bool RecordComparison::observe(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp) {
     if (differs_) return false;
     RecordEntry recorded;
@@ -165,6 +206,7 @@ bool RecordComparison::observe(RecordEntry::Kind kind, std::string_view path, co
                        (kind == RecordEntry::DIRECTORY ? recorded.stamp.id == stamp.id
                                                        : sameFileStamp(recorded.stamp, stamp)));
     differs_ = !same;
+    matched_ += same ? 1 : 0;
     return same;
 }
 

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -32,6 +34,9 @@ struct RecordEntry {
     std::string_view path;
     FileStamp stamp;        // FILE and DIRECTORY
     std::string_view name;  // FILE: the resource name it was stored under, as written; empty when not stored
+    // FILE stored: where its entry lies in the resource file, padding included.
+    std::uint64_t entryOffset = 0;
+    std::uint64_t entryLength = 0;
 };
 
 // A change time no stamp has: a file changed too close to the run to be trusted
@@ -46,8 +51,8 @@ std::string recordPathOf(const std::string& resourceFile);
 class RecordWriter {
 public:
     void add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp);
-    // The name the entry added last was stored under.
-    void nameLast(std::string_view name);
+    // The name the entry added last was stored under, and where its entry lies.
+    void nameLast(std::string_view name, std::uint64_t entryOffset, std::uint64_t entryLength);
     // Writes the record, headed by `key` and the stamp of the resource file it describes.
     Result<void> write(OutputFile& file, std::string_view key, const FileStamp& output);
 
@@ -67,9 +72,14 @@ public:
     // The next entry; false at the end, and for a damaged record (then failed()).
     bool next(RecordEntry& entry);
     bool failed() const { return failed_; }
+    // The lines from here to the end: at most the entries left.
+    std::size_t lineCount() const;
+    // Back to the first entry.
+    void rewind() { at_ = firstEntry_; }
 
 private:
     std::string bytes_;
+    std::size_t firstEntry_ = 0;
     std::size_t at_ = 0;
     std::string key_;
     FileStamp output_;
@@ -78,6 +88,27 @@ private:
 
 // True when two stamps tell of the same file as it was.
 bool sameFileStamp(const FileStamp& a, const FileStamp& b);
+
+// A record's entries in the order the run met them. The views point into the
+// reader's bytes, which must outlive them.
+class RecordedEntries {
+public:
+    // The entries `record` has left; nothing for a damaged record.
+    static std::optional<RecordedEntries> of(RecordReader& record);
+    std::size_t size() const { return entries_.size(); }
+    const RecordEntry& operator[](std::size_t i) const { return entries_[i]; }
+
+    // The position of the entry of `path`, for a walk that meets nearly the same
+    // paths in nearly the same order as the recorded run: looked for where the last
+    // one found left off, just after it, then anywhere. Nothing when no entry has it.
+    std::optional<std::size_t> follow(std::string_view path);
+
+private:
+    std::vector<RecordEntry> entries_;
+    std::size_t next_ = 0;
+    // Each path's first position, made when a path is first looked for out of order.
+    std::unordered_map<std::string_view, std::size_t> positions_;
+};
 
 // Compares what a walk meets, in order, with a record.
 class RecordComparison {
@@ -89,8 +120,11 @@ public:
     bool differs() const { return differs_; }
     // The walk met exactly what the record holds.
     bool allSame();
+    // How many entries, from the first, the walk met as recorded.
+    std::size_t matched() const { return matched_; }
 
 private:
     RecordReader& record_;
+    std::size_t matched_ = 0;
     bool differs_ = false;
 };

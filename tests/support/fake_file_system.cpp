@@ -82,6 +82,11 @@ public:
         return count;
     }
     bool readReachedEnd() const override { return atEnd_; }
+    bool seek(std::uint64_t offset) override {
+        position_ = static_cast<std::size_t>(std::min<std::uint64_t>(offset, content_->size()));
+        atEnd_ = false;
+        return true;
+    }
 
 private:
     FakeFileSystem& fs_;

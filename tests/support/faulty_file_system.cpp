@@ -25,6 +25,7 @@ public:
     // A read cut short here has not met the end; the inner file's word is about
     // the capacity it was given, so it still holds.
     bool readReachedEnd() const override { return inner_.readReachedEnd(); }
+    bool seek(std::uint64_t offset) override { return !fs_.stepFails(FsOperation::READ) && inner_.seek(offset); }
     InputFile& inner() { return inner_; }
 
 private:

@@ -1,0 +1,55 @@
+#include "resfile/earlier_entries.h"
+
+#include <algorithm>
+
+namespace {
+
+// Reads below this much free buffer space would mean many small system calls.
+constexpr std::size_t MIN_READ_SPACE = 64 * 1024;
+
+}  // namespace
+
+void EarlierEntries::add(std::uint64_t offset, std::uint64_t length) {
+    if (pendingLength_ > 0 && offset == pendingOffset_ + pendingLength_) {
+        pendingLength_ += length;
+        return;
+    }
+    // A failure here stays: the caller's next flush() meets and reports it.
+    (void)flush();
+    pendingOffset_ = offset;
+    pendingLength_ = length;
+}
+
+EarlierEntries::Outcome EarlierEntries::flush() {
+    if (pendingLength_ == 0) return Outcome::COPIED;
+    const Outcome outcome = copySpan(pendingOffset_, pendingLength_);
+    if (outcome == Outcome::COPIED) pendingLength_ = 0;
+    return outcome;
+}
+
+EarlierEntries::Outcome EarlierEntries::copySpan(std::uint64_t offset, std::uint64_t length) {
+    if (out_.failed()) return Outcome::OUTPUT_FAILED;
+    if (!earlierError_.empty()) return Outcome::EARLIER_FAILED;
+    if (offset != readingAt_ && !earlier_->seek(offset)) {
+        earlierError_ = "it could not be read";
+        return Outcome::EARLIER_FAILED;
+    }
+    readingAt_ = offset;
+    std::uint64_t remaining = length - out_.copyInSystem(*earlier_, length);
+    if (out_.failed()) return Outcome::OUTPUT_FAILED;
+    while (remaining > 0) {
+        std::size_t space = 0;
+        char* target = out_.freeSpace(MIN_READ_SPACE, space);
+        if (out_.failed()) return Outcome::OUTPUT_FAILED;
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(space, remaining));
+        const std::optional<std::size_t> got = earlier_->read(target, wanted);
+        if (!got || *got == 0) {
+            earlierError_ = got ? "it is shorter than its record says" : "it could not be read";
+            return Outcome::EARLIER_FAILED;
+        }
+        out_.commit(*got);
+        remaining -= *got;
+    }
+    readingAt_ = offset + length;
+    return Outcome::COPIED;
+}
