@@ -5,8 +5,10 @@
 // absent or whole, its entries exactly their inputs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <set>
+#include <thread>
 
 #include <filesystem>
 
@@ -53,7 +55,12 @@ struct Scenario {
     bool withBigFile = true;  // costly under the sanitizers; left out where it adds no path
     std::optional<std::string> previous = {};  // out.res before the run
     bool inPlace = false;  // no new file can be made beside out.res: it is written where it is
+    // out.res and its record come from an earlier run with -u, before a.gif changed:
+    // the run reads a.gif and copies the other entries from out.res.
+    bool updatesAnEarlierRun = false;
 };
+
+constexpr const char* EARLIER_A_GIF = "alpha, before it changed";
 
 constexpr const char* PREVIOUS = "an earlier resource file";
 
@@ -108,6 +115,7 @@ struct Outcome {
     std::optional<std::string> resource;  // nothing when no resource file is left
     std::vector<std::string> failed;
     std::size_t leftovers = 0;  // unfinished files left beside out.res
+    std::optional<std::string> previous;  // out.res before the run, when an earlier run made it
 };
 
 // The file system a scenario runs on, with the inputs in place.
@@ -122,6 +130,9 @@ public:
     virtual bool refuseNewFiles() = 0;
     // Lets `faults` fail the steps of reading where the file system makes them.
     virtual void failStepsWith(FaultyFileSystem&) {}
+    // Waits until files written so far are older than any run's start by the system's
+    // clock: a stamp taken within the tick a run starts in is not trusted.
+    virtual void letTheClockTick() {}
 };
 
 class FakeWorld : public World {
@@ -186,6 +197,7 @@ public:
         return count;
     }
     bool refuseNewFiles() override { return false; }  // root writes in any directory
+    void letTheClockTick() override { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 
 private:
     TempDir dir_;
@@ -200,13 +212,21 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
     for (const auto& [path, content] : inputs())
         if (scenario.withBigFile || content.size() < BIG_SIZE) world.addFile(path, content);
     if (scenario.previous) world.addFile("out.res", *scenario.previous);
-    if (scenario.inPlace && !world.refuseNewFiles()) return Outcome{-1, {}, {}, {}, 0};
+    if (scenario.inPlace && !world.refuseNewFiles()) return Outcome{-1, {}, {}, {}, 0, {}};
+    Outcome outcome;
+    if (scenario.updatesAnEarlierRun) {
+        world.addFile("a.gif", EARLIER_A_GIF);
+        world.letTheClockTick();
+        FaultyFileSystem quiet(world.fileSystem(), true);  // takes the messages
+        if (runOn(quiet, scenario.arguments) != EXIT_STATUS_OK) return Outcome{-2, quiet.stdoutBytes, {}, {}, 0, {}};
+        world.addFile("a.gif", inputs().at("a.gif"));
+        outcome.previous = world.resourceFile();
+    }
     FaultyFileSystem fs(world.fileSystem(), true);
     world.failStepsWith(fs);
     fs.maxReadChunk = READ_CHUNK;
     fs.failAt = failAt;
     fs.keepFailing = scenario.keepFailing;
-    Outcome outcome;
     outcome.exitStatus = runOn(fs, scenario.arguments);
     outcome.failed = fs.failedOperations;
     if (scenario.toStandardOutput) {
@@ -217,6 +237,7 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
     }
     outcome.messages += fs.stderrBytes;
     outcome.leftovers = world.leftovers();
+    if (scenario.previous) outcome.previous = scenario.previous;
     return outcome;
 }
 
@@ -225,6 +246,10 @@ Outcome runScenarioIn(const Scenario& scenario, std::uint64_t failAt) {
     WorldType world;
     return runScenario(world, scenario, failAt);
 }
+
+// Runs stopped because the resource file they replace could not be read: the sweeps
+// must meet some, or the copying from it went untried.
+std::uint64_t earlierCopiesStopped = 0;
 
 // Checks one run against the promises; `stored` is what the run without failures stored.
 void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::set<std::string>& stored) {
@@ -249,6 +274,19 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
     const std::vector<std::string> messageLines = lines(outcome.messages);
     ASSERT_FALSE(messageLines.empty());
 
+    // Copying from the resource file being replaced stops the run where it cannot
+    // read that file, which stays as it was.
+    if (outcome.messages.find("Could not copy the unchanged files' entries") != std::string::npos) {
+        ++earlierCopiesStopped;
+        EXPECT_TRUE(failed.count("read")) << outcome.messages;
+        EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_FAILED);
+        EXPECT_EQ(messageLines.back(),
+                  "Error:  Could not copy the unchanged files' entries from the earlier out.res: it could not be read; "
+                  "the run is abandoned.");
+        EXPECT_EQ(outcome.resource, outcome.previous);
+        return;
+    }
+
     if (outputFailed) {
         EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_FAILED);
         const std::string reason = FaultyFileSystem::INJECTED_ERROR;
@@ -271,7 +309,7 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
         }
         // A failed run leaves the previous resource file, or none, as it was.
         if (!scenario.toStandardOutput) {
-            EXPECT_EQ(outcome.resource, scenario.previous);
+            EXPECT_EQ(outcome.resource, outcome.previous);
         }
         return;
     }
@@ -279,14 +317,14 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
     EXPECT_EQ(outcome.exitStatus, damaged ? EXIT_STATUS_FAILED : EXIT_STATUS_OK);
     if (!outcome.resource) {
         EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
-        EXPECT_TRUE(!scenario.previous || !scenario.inPlace) << "written in place, it is emptied, not removed";
+        EXPECT_TRUE(!outcome.previous || !scenario.inPlace) << "written in place, it is emptied, not removed";
         return;
     }
     if (outcome.resource->empty() && scenario.inPlace) {
         EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
         return;
     }
-    if (scenario.previous && *outcome.resource == *scenario.previous) {
+    if (outcome.previous && *outcome.resource == *outcome.previous) {
         // Nothing stored, and the old file could not be removed.
         EXPECT_EQ(messageLines.back(), "Error:  Nothing to do!");
         EXPECT_TRUE(failed.count("removeFile"));
@@ -357,6 +395,8 @@ const std::vector<Scenario>& scenarios() {
         {"nothing to store, in place", withOutputFile({"missing.gif"}), false, false, false, PREVIOUS, true},
         // Updating also takes each file's stamp and writes a record beside the resource file.
         {"updating, to a file", withOutputFile({"-u", "-r", "a.gif", "dir", "missing.gif"}), false, false, false},
+        {"updating after a change", withOutputFile({"-u", "-r", "dir", "a.gif", "missing.gif"}), false, false, true, {},
+         false, true},
     };
     return all;
 }
@@ -401,14 +441,18 @@ void expectEveryKindFailed(const std::set<std::string>& everyFailed, bool inPlac
 TEST(Faults, EveryFailingOperationEndsTheRunCleanly) {
     std::set<std::string> everyFailed;
     std::uint64_t injected = 0;
+    earlierCopiesStopped = 0;
     sweep<FakeWorld>(everyFailed, injected);
     expectEveryKindFailed(everyFailed, true, false);
     EXPECT_GT(injected, 240u);  // some fifty operations a scenario
+    EXPECT_GT(earlierCopiesStopped, 0u);
     everyFailed.clear();
     injected = 0;
+    earlierCopiesStopped = 0;
     sweep<FakeWorldOpeningAhead>(everyFailed, injected);
     expectEveryKindFailed(everyFailed, true, false);
     EXPECT_GT(injected, 240u);
+    EXPECT_GT(earlierCopiesStopped, 0u);
 }
 
 TEST(Faults, EveryFailingOperationOfTheRealFileSystemEndsTheRunCleanly) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
+#include <tuple>
 
 #include "tests/support/fake_run.h"
 #include "tests/support/faulty_file_system.h"
@@ -244,7 +246,19 @@ struct Updating {
         return rewritten;
     }
     std::vector<std::string> names() { return entryNames(readResFile(fs.contentOf("out.res"))); }
+    // What a run with the same options but without -u makes.
+    std::string madeWithoutUpdating() {
+        std::vector<std::string> arguments{"-q"};
+        for (const std::string& option : options)
+            if (option != "-u") arguments.push_back(option);
+        arguments.insert(arguments.end(), {"-f", "full.res", "d"});
+        EXPECT_EQ(runOnFake(fs, arguments).exitStatus, 0);
+        return fs.contentOf("full.res");
+    }
 };
+
+// Stands for every file the walk finds, read again.
+const std::set<std::string> ALL_READ{"*"};
 
 TEST(Update, RewritesTheResourceFileOnlyWhenWhatItWouldHoldChanged) {
     Updating updating;
@@ -261,19 +275,38 @@ TEST(Update, RewritesTheResourceFileOnlyWhenWhatItWouldHoldChanged) {
     updating.fs.addFile("d/sub/skipped.txt", "s");
     EXPECT_FALSE(updating.rewrites());
 
-    const std::vector<std::pair<const char*, std::function<void(FakeFileSystem&)>>> changes{
-        {"a file changed", [](FakeFileSystem& fs) { fs.addFile("d/a.txt", "ALPHA"); }},
-        {"a file added", [](FakeFileSystem& fs) { fs.addFile("d/sub/c.txt", "c"); }},
-        {"a file removed", [](FakeFileSystem& fs) { fs.remove("d/sub/c.txt"); }},
-        {"a file renamed", [](FakeFileSystem& fs) { fs.rename("d/a.txt", "d/z.txt"); }},
-        {"a directory added", [](FakeFileSystem& fs) { fs.addFile("d/new/n.txt", "n"); }},
-        {"the resource file changed", [](FakeFileSystem& fs) { fs.addFile("out.res", "broken"); }},
-        {"the resource file removed", [](FakeFileSystem& fs) { fs.remove("out.res"); }},
-        {"the record removed", [](FakeFileSystem& fs) { fs.remove("out.res.inputs"); }},
+    // Each change is made again exactly as a run without -u makes it, reading only
+    // the files that changed: the entries of the rest are copied from the file replaced.
+    using Change = std::function<void(FakeFileSystem&)>;
+    const std::vector<std::tuple<const char*, Change, std::set<std::string>>> changes{
+        {"a file changed", [](FakeFileSystem& fs) { fs.addFile("d/a.txt", "ALPHA"); }, {"d/a.txt"}},
+        {"a file added", [](FakeFileSystem& fs) { fs.addFile("d/sub/c.txt", "c"); }, {"d/sub/c.txt"}},
+        {"a file removed", [](FakeFileSystem& fs) { fs.remove("d/sub/c.txt"); }, {}},
+        {"a file renamed", [](FakeFileSystem& fs) { fs.rename("d/a.txt", "d/z.txt"); }, {"d/z.txt"}},
+        {"a directory added", [](FakeFileSystem& fs) { fs.addFile("d/new/n.txt", "n"); }, {"d/new/n.txt"}},
+        {"files added before and after", [](FakeFileSystem& fs) {
+             fs.addFile("d/0.txt", "0");
+             fs.addFile("d/zz.txt", "zz");
+         }, {"d/0.txt", "d/zz.txt"}},
+        {"the first and last removed", [](FakeFileSystem& fs) {
+             fs.remove("d/0.txt");
+             fs.remove("d/zz.txt");
+         }, {}},
+        {"the resource file changed", [](FakeFileSystem& fs) { fs.addFile("out.res", "broken"); }, ALL_READ},
+        {"the resource file removed", [](FakeFileSystem& fs) { fs.remove("out.res"); }, ALL_READ},
+        {"the record removed", [](FakeFileSystem& fs) { fs.remove("out.res.inputs"); }, ALL_READ},
     };
-    for (const auto& [what, change] : changes) {
+    for (const auto& [what, change, read] : changes) {
         change(updating.fs);
+        std::set<std::string> opened;
+        updating.fs.afterOpen = [&](const std::string& path) { opened.insert(path); };
         EXPECT_TRUE(updating.rewrites()) << what;
+        updating.fs.afterOpen = nullptr;
+        opened.erase("out.res");
+        opened.erase("out.res.inputs");
+        const std::set<std::string> everyFile{"d/new/n.txt", "d/sub/b.txt", "d/z.txt"};
+        EXPECT_EQ(opened, read == ALL_READ ? everyFile : read) << what;
+        EXPECT_EQ(updating.fs.contentOf("out.res"), updating.madeWithoutUpdating()) << what;
         EXPECT_FALSE(updating.rewrites()) << what << ", then nothing";
     }
     EXPECT_EQ(updating.names(), (std::vector<std::string>{"D/NEW/N.TXT", "D/SUB/B.TXT", "D/Z.TXT"}));
