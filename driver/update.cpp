@@ -102,6 +102,7 @@ void RADUza::startReusing() {
     const FileStamp& described = earlierRecord_->output();
     if (!earlier || (*earlier)->id() != described.id || (*earlier)->size() != described.size) return;
     earlier_ = std::make_unique<EarlierEntries>(std::move(*earlier), *out);
+    record_.expect(earlierRecord_->byteSize());
 }
 
 std::optional<FileStamp> RADUza::stampFollowingRecord(const std::string& path, const RecordEntry*& earlier) {

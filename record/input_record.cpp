@@ -102,6 +102,8 @@ void RecordWriter::nameLast(std::string_view name, std::uint64_t entryOffset, st
 
 void RecordWriter::closeLast() { nameLast({}, 0, 0); }
 
+void RecordWriter::expect(std::size_t bytes) { entries_.reserve(bytes); }
+
 Result<void> RecordWriter::write(OutputFile& file, std::string_view key, const FileStamp& output) {
     closeLast();
     std::string head(MAGIC);
@@ -118,14 +120,17 @@ std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string
     if (!opened) return std::nullopt;
     InputFile* input = opened->get();
     RecordReader reader;
-    reader.bytes_.reserve(static_cast<std::size_t>(input->size()));
-    char buffer[64 * 1024];
+    // Read straight into place, one byte more than its size so that the end is met.
+    std::size_t filled = 0;
+    reader.bytes_.resize(static_cast<std::size_t>(input->size()) + 1);
     for (;;) {
-        const std::optional<std::size_t> got = input->read(buffer, sizeof buffer);
+        if (filled == reader.bytes_.size()) reader.bytes_.resize(filled * 2);
+        const std::optional<std::size_t> got = input->read(&reader.bytes_[filled], reader.bytes_.size() - filled);
         if (!got) return std::nullopt;
         if (*got == 0) break;
-        reader.bytes_.append(buffer, *got);
+        filled += *got;
     }
+    reader.bytes_.resize(filled);
     if (std::string_view(reader.bytes_).substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
     reader.at_ = MAGIC.size();
     Decoder decoder{reader.bytes_, reader.at_, reader.failed_};

@@ -53,6 +53,8 @@ public:
     void add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp);
     // The name the entry added last was stored under, and where its entry lies.
     void nameLast(std::string_view name, std::uint64_t entryOffset, std::uint64_t entryLength);
+    // Makes room for about `bytes` of entries at once, as large as the last record.
+    void expect(std::size_t bytes);
     // Writes the record, headed by `key` and the stamp of the resource file it describes.
     Result<void> write(OutputFile& file, std::string_view key, const FileStamp& output);
 
@@ -72,6 +74,7 @@ public:
     // The next entry; false at the end, and for a damaged record (then failed()).
     bool next(RecordEntry& entry);
     bool failed() const { return failed_; }
+    std::size_t byteSize() const { return bytes_.size(); }
     // The lines from here to the end: at most the entries left.
     std::size_t lineCount() const;
     // Back to the first entry.
