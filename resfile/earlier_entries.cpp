@@ -35,7 +35,8 @@ EarlierEntries::Outcome EarlierEntries::copySpan(std::uint64_t offset, std::uint
         return Outcome::EARLIER_FAILED;
     }
     readingAt_ = offset;
-    std::uint64_t remaining = length - out_.copyInSystem(*earlier_, length);
+    std::uint64_t remaining = length;
+    if (length >= OutputBuffer::SYSTEM_COPY_MIN_SIZE) remaining -= out_.copyInSystem(*earlier_, length);
     if (out_.failed()) return Outcome::OUTPUT_FAILED;
     while (remaining > 0) {
         std::size_t space = 0;

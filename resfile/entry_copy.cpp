@@ -9,17 +9,13 @@ namespace {
 // Reads below this much free buffer space would mean many small system calls.
 constexpr std::size_t MIN_READ_SPACE = 64 * 1024;
 
-// From this size on, the system's copy saves more than the write of the gathered
-// entries before it costs.
-constexpr std::uint64_t SYSTEM_COPY_MIN_SIZE = std::uint64_t{1} << 20;
-
 }  // namespace
 
 CopyOutcome copyExactly(InputFile& input, OutputBuffer& out, std::uint64_t size) {
     std::uint64_t remaining = size;
     // The bytes of a large file need not pass through this process. Whatever the
     // system did not copy is read below, and the end is confirmed there as always.
-    if (size >= SYSTEM_COPY_MIN_SIZE) remaining -= out.copyInSystem(input, size);
+    if (size >= OutputBuffer::SYSTEM_COPY_MIN_SIZE) remaining -= out.copyInSystem(input, size);
     for (;;) {
         std::size_t space = 0;
         char* target = out.freeSpace(MIN_READ_SPACE, space);

@@ -37,6 +37,9 @@ public:
     // copy between the two, the input ended early, or either side failed; the caller
     // copies the rest through the buffer, and so meets whatever stopped this.
     std::uint64_t copyInSystem(InputFile& input, std::uint64_t count);
+    // From this many bytes on, the system's copy saves more than the write of the
+    // buffered bytes before it costs.
+    static constexpr std::uint64_t SYSTEM_COPY_MIN_SIZE = std::uint64_t{1} << 20;
 
     // Takes back everything from `offset` on, from the buffer when the bytes are
     // still there, else by truncating the sink. False when that is impossible.
