@@ -18,7 +18,7 @@ set -eu
 root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
 win_bits=${win_bits:-64}
-native_build=${RADUZA_BUNDLE_NATIVE_BUILD:-$root/build/native}
+native_build=${RADUZA_BUNDLE_NATIVE_BUILD:-$root/build/tool}
 work=$root/build/bundle-stage
 wine_run=$root/cmake/wine-run.sh
 

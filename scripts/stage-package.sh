@@ -8,13 +8,13 @@
 #   program built with mingw-w64 whose assets are bundled and linked at build
 #   time, run under Wine, and bundled again when an asset changes, is added or
 #   is removed.
-# Packages the builds that scripts/test-all.sh made and tested (build/native,
+# Packages the builds that scripts/test-all.sh made (build/tool,
 # build/win32); RADUZA_PKG_NATIVE_BUILD and RADUZA_PKG_WIN32_BUILD name others.
 set -eu
 root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
 win_bits=${win_bits:-64}
-native_build=${RADUZA_PKG_NATIVE_BUILD:-$root/build/native}
+native_build=${RADUZA_PKG_NATIVE_BUILD:-$root/build/tool}
 win32_build=${RADUZA_PKG_WIN32_BUILD:-$root/build/win32}
 work=$root/build/pkg-stage
 wine_run=$root/cmake/wine-run.sh
