@@ -142,6 +142,8 @@ private:
     bool reuseEntry(const std::string& path, const RecordEntry& earlier, const FileStamp& stamp);
     // Copies the entries taken from the earlier resource file; on failure halts the run.
     bool flushEarlier();
+    // Leaves an empty record, so that the next run reads every file again.
+    void forgetRecord();
     void writeRunRecord();
     bool tracking() const { return comparison_ != nullptr || recording_; }
     // Compares or records what is at `path`; false when it is not to be stored.
@@ -204,6 +206,7 @@ private:
     std::optional<RecordedEntries> earlierEntries_;
     std::size_t verified_ = 0;
     std::unique_ptr<EarlierEntries> earlier_;
+    bool earlierUnreadable_ = false;  // copying from it failed: the run stops
     std::optional<std::int64_t> runStart_;  // the system's time as the walk began
     std::vector<FileId> ownIds_;            // the record and, while checking, the resource file
     Claimants claimants_;  // -d: who stored each name

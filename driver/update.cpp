@@ -139,10 +139,19 @@ bool RADUza::flushEarlier() {
     case EarlierEntries::Outcome::OUTPUT_FAILED: outputFailed(out->errorText()); return false;
     case EarlierEntries::Outcome::EARLIER_FAILED:
         halted_ = true;
+        earlierUnreadable_ = true;
         msg(MSG_EARLIER_UNREADABLE, resFile->c_str(), earlier_->earlierErrorText().c_str());
         return false;
     }
     return false;
+}
+
+// Without it the next run would try the same file and fail the same way.
+void RADUza::forgetRecord() {
+    const std::string recordPath = recordPathOf(*resFile);
+    Result<std::unique_ptr<ResourceOutput>> opened =
+        ResourceOutput::open(fs_, recordPath, formatMessage(MSG_LEFT_EMPTY, recordPath.c_str()));
+    if (opened && !(*opened)->commit()) (void)(*opened)->abandon();
 }
 
 void RADUza::startRecording() {

@@ -116,6 +116,7 @@ struct Outcome {
     std::vector<std::string> failed;
     std::size_t leftovers = 0;  // unfinished files left beside out.res
     std::optional<std::string> previous;  // out.res before the run, when an earlier run made it
+    std::optional<std::string> record;    // out.res.inputs after the run
 };
 
 // The file system a scenario runs on, with the inputs in place.
@@ -124,7 +125,8 @@ public:
     virtual ~World() = default;
     virtual FileSystem& fileSystem() = 0;
     virtual void addFile(const std::string& path, const std::string& content) = 0;
-    virtual std::optional<std::string> resourceFile() = 0;  // out.res, when it exists
+    std::optional<std::string> resourceFile() { return file("out.res"); }
+    virtual std::optional<std::string> file(const std::string& name) = 0;  // when it exists
     virtual std::size_t leftovers() = 0;
     // Makes the directory refuse new files; false where that cannot be done.
     virtual bool refuseNewFiles() = 0;
@@ -140,9 +142,9 @@ public:
     explicit FakeWorld(std::size_t openAhead = 0) { fs_.openAhead = openAhead; }
     FileSystem& fileSystem() override { return fs_; }
     void addFile(const std::string& path, const std::string& content) override { fs_.addFile(path, content); }
-    std::optional<std::string> resourceFile() override {
-        if (!fs_.exists("out.res")) return std::nullopt;
-        return fs_.contentOf("out.res");
+    std::optional<std::string> file(const std::string& name) override {
+        if (!fs_.exists(name)) return std::nullopt;
+        return fs_.contentOf(name);
     }
     std::size_t leftovers() override {
         std::size_t count = 0;
@@ -186,9 +188,9 @@ public:
     }
 #endif
     void addFile(const std::string& path, const std::string& content) override { dir_.writeFile(path, content); }
-    std::optional<std::string> resourceFile() override {
-        if (!dir_.exists("out.res")) return std::nullopt;
-        return dir_.readFile("out.res");
+    std::optional<std::string> file(const std::string& name) override {
+        if (!dir_.exists(name)) return std::nullopt;
+        return dir_.readFile(name);
     }
     std::size_t leftovers() override {
         std::size_t count = 0;
@@ -212,13 +214,13 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
     for (const auto& [path, content] : inputs())
         if (scenario.withBigFile || content.size() < BIG_SIZE) world.addFile(path, content);
     if (scenario.previous) world.addFile("out.res", *scenario.previous);
-    if (scenario.inPlace && !world.refuseNewFiles()) return Outcome{-1, {}, {}, {}, 0, {}};
+    if (scenario.inPlace && !world.refuseNewFiles()) return Outcome{-1, {}, {}, {}, 0, {}, {}};
     Outcome outcome;
     if (scenario.updatesAnEarlierRun) {
         world.addFile("a.gif", EARLIER_A_GIF);
         world.letTheClockTick();
         FaultyFileSystem quiet(world.fileSystem(), true);  // takes the messages
-        if (runOn(quiet, scenario.arguments) != EXIT_STATUS_OK) return Outcome{-2, quiet.stdoutBytes, {}, {}, 0, {}};
+        if (runOn(quiet, scenario.arguments) != EXIT_STATUS_OK) return Outcome{-2, quiet.stdoutBytes, {}, {}, 0, {}, {}};
         world.addFile("a.gif", inputs().at("a.gif"));
         outcome.previous = world.resourceFile();
     }
@@ -237,6 +239,7 @@ Outcome runScenario(World& world, const Scenario& scenario, std::uint64_t failAt
     }
     outcome.messages += fs.stderrBytes;
     outcome.leftovers = world.leftovers();
+    outcome.record = world.file("out.res.inputs");
     if (scenario.previous) outcome.previous = scenario.previous;
     return outcome;
 }
@@ -282,8 +285,9 @@ void checkOutcome(const Scenario& scenario, const Outcome& outcome, const std::s
         EXPECT_EQ(outcome.exitStatus, EXIT_STATUS_FAILED);
         EXPECT_EQ(messageLines.back(),
                   "Error:  Could not copy the unchanged files' entries from the earlier out.res: it could not be read; "
-                  "the run is abandoned.");
+                  "the run is abandoned, and the next reads every file.");
         EXPECT_EQ(outcome.resource, outcome.previous);
+        EXPECT_EQ(outcome.record, std::optional<std::string>(""));
         return;
     }
 
