@@ -144,6 +144,9 @@ private:
     bool flushEarlier();
     // Leaves an empty record, so that the next run reads every file again.
     void forgetRecord();
+    // Most files met so far had changed: the rest of the walk reads its files with
+    // the listing, opened ahead, rather than one by one between copies.
+    bool mostFilesChanged() const { return filesRead_ >= 100 && filesRead_ * 2 >= filesMet_; }
     void writeRunRecord();
     bool tracking() const { return comparison_ != nullptr || recording_; }
     // Compares or records what is at `path`; false when it is not to be stored.
@@ -158,7 +161,7 @@ private:
 
     // What the directory walk finds.
     void fileFound(const std::string& path, ListedFile& file) override;
-    bool opensFiles() const override { return comparison_ == nullptr && !earlier_; }
+    bool opensFiles() const override { return comparison_ == nullptr && (!earlier_ || mostFilesChanged()); }
     void fileListed(const std::string& path, const std::string& name) override;
     void enteringDirectory(const std::string& path) override;
     void unreadableDirectory(const std::string& path) override;
@@ -207,6 +210,9 @@ private:
     std::size_t verified_ = 0;
     std::unique_ptr<EarlierEntries> earlier_;
     bool earlierUnreadable_ = false;  // copying from it failed: the run stops
+    // Files the walk met while copying, and those of them read because they changed.
+    std::uint64_t filesMet_ = 0;
+    std::uint64_t filesRead_ = 0;
     std::optional<std::int64_t> runStart_;  // the system's time as the walk began
     std::vector<FileId> ownIds_;            // the record and, while checking, the resource file
     Claimants claimants_;  // -d: who stored each name

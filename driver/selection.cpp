@@ -11,7 +11,11 @@ void RADUza::addFile(const std::string& path) {
     if (halted_) return;
     TrackedFile tracked;
     if (tracking() && !trackFile(path, tracked)) return;
-    if (tracked.earlier && tracked.stamp && reuseEntry(path, *tracked.earlier, *tracked.stamp)) return;
+    if (earlier_) {
+        ++filesMet_;
+        if (tracked.earlier && tracked.stamp && reuseEntry(path, *tracked.earlier, *tracked.stamp)) return;
+        ++filesRead_;
+    }
     // Open first: the size and identity then describe exactly the bytes copied.
     const Result<std::unique_ptr<InputFile>> input = fs_.openInput(path);
     storeOpened(path, input ? input->get() : nullptr);

@@ -118,8 +118,9 @@ std::optional<FileStamp> RADUza::stampFollowingRecord(const std::string& path, c
 }
 
 bool RADUza::reuseEntry(const std::string& path, const RecordEntry& earlier, const FileStamp& stamp) {
-    if (earlier.kind != RecordEntry::FILE || earlier.entryLength == 0 || !sameFileStamp(earlier.stamp, stamp) ||
-        earlier.entryOffset + earlier.entryLength > earlierRecord_->output().size)
+    const std::uint64_t earlierSize = earlierRecord_->output().size;
+    if (earlier.kind != RecordEntry::FILE || earlier.entryLength == 0 || earlier.entryLength > earlierSize ||
+        earlier.entryOffset > earlierSize - earlier.entryLength || !sameFileStamp(earlier.stamp, stamp))
         return false;
     deriveResourceName(path, isSet(OPT_JUNK), rules_, nameStorage_);
     curName = nameStorage_;

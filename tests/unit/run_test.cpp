@@ -316,6 +316,24 @@ TEST(Update, RewritesTheResourceFileOnlyWhenWhatItWouldHoldChanged) {
     EXPECT_EQ(updating.names(), (std::vector<std::string>{"N.TXT", "B.TXT", "Z.TXT"}));
 }
 
+TEST(Update, MakesTheSameFileWhenMostFilesChanged) {
+    // Past a hundred files read because they changed, the walk reads the rest as a
+    // run without -u does, changed or not; what it makes stays the same.
+    Updating updating;
+    for (const char* directory : {"d/many/", "d/more/"})
+        for (int i = 0; i < 150; ++i) updating.fs.addFile(directory + std::to_string(i), "was " + std::to_string(i));
+    ASSERT_TRUE(updating.rewrites());
+    for (int i = 0; i < 150; ++i) updating.fs.addFile("d/many/" + std::to_string(i), "now " + std::to_string(i));
+    updating.fs.addFile("d/more/7", "now 7");
+    std::size_t opened = 0;
+    updating.fs.afterOpen = [&](const std::string&) { ++opened; };
+    ASSERT_TRUE(updating.rewrites());
+    updating.fs.afterOpen = nullptr;
+    EXPECT_GT(opened, 151u + 2u);  // the unchanged files of d/more were read too
+    EXPECT_EQ(updating.fs.contentOf("out.res"), updating.madeWithoutUpdating());
+    EXPECT_FALSE(updating.rewrites());
+}
+
 TEST(Update, DoesNotTrustAFileChangedWhileTheRunRead) {
     Updating updating;
     // b.txt changes after the run began but before its stamp was taken: its time
