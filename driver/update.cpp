@@ -97,10 +97,14 @@ bool RADUza::isUpToDate(int argc, char** argv) {
 void RADUza::startReusing() {
     // Every padding byte is announced under -show_padding: nothing is copied unseen then.
     if (!earlierEntries_ || isSet(OPT_SHOW_PADDING) || resourceOutput_->mode() != ResourceOutput::Mode::REPLACE) return;
-    // The file the record describes, still: what it holds is copied without a look.
+    // The file the record describes, still: what it holds is copied without a look. It
+    // must be the file the output's open reached, whose replacement takes its owner and
+    // permissions, so that no name swapped in between makes the run copy another file.
     Result<std::unique_ptr<InputFile>> earlier = fs_.openInput(*resFile);
     const FileStamp& described = earlierRecord_->output();
-    if (!earlier || (*earlier)->id() != described.id || (*earlier)->size() != described.size) return;
+    if (!earlier || (*earlier)->id() != described.id || (*earlier)->size() != described.size ||
+        !resourceOutput_->isOwn((*earlier)->id()))
+        return;
     earlier_ = std::make_unique<EarlierEntries>(std::move(*earlier), *out);
     record_.expect(earlierRecord_->byteSize());
 }

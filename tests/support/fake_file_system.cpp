@@ -407,6 +407,13 @@ private:
 };
 
 Result<std::unique_ptr<OutputTarget>> FakeFileSystem::openOutputTarget(const std::string& path) {
+    if (beforeOutputOpen) beforeOutputOpen(path);
+    Result<std::unique_ptr<OutputTarget>> opened = openTarget(path);
+    if (afterOutputOpen) afterOutputOpen(path);
+    return opened;
+}
+
+Result<std::unique_ptr<OutputTarget>> FakeFileSystem::openTarget(const std::string& path) {
     const std::optional<std::string> reached = path.empty() ? std::nullopt : followFinalLinks(path);
     if (path.empty()) return SystemError{SystemError::Kind::MISSING, "No such file or directory"};
     if (!reached) return SystemError{SystemError::Kind::OTHER, "Too many levels of symbolic links"};

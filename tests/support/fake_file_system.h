@@ -51,6 +51,10 @@ public:
 
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
+    // Called just before and just after the file a resource file goes to is opened,
+    // to swap what its name names under the tool.
+    std::function<void(const std::string& path)> beforeOutputOpen;
+    std::function<void(const std::string& path)> afterOutputOpen;
     // Called after each read of a file, with the bytes delivered so far.
     std::function<void(const std::string& path, std::uint64_t delivered)> afterRead;
 
@@ -63,6 +67,7 @@ public:
     OutputFile& standardError() override { return *stderr_; }
 
 private:
+    Result<std::unique_ptr<OutputTarget>> openTarget(const std::string& path);
     friend class FakeOutputTarget;
     // The path the links at the end of `path` lead to; nothing for a loop.
     std::optional<std::string> followFinalLinks(const std::string& path);

@@ -334,6 +334,36 @@ TEST(Update, MakesTheSameFileWhenMostFilesChanged) {
     EXPECT_FALSE(updating.rewrites());
 }
 
+TEST(Update, CopiesOnlyFromTheFileTheOutputReplaces) {
+    // out.res, a link, is turned to another user's file as the output is opened, then
+    // back to the old resource file, whose bytes here stand for what that user must
+    // not get: they are never copied into that file's replacement.
+    Updating updating;
+    updating.fs.addLink("out.res", "old.res");
+    bool rewritten = false;
+    ASSERT_EQ(updating.run(rewritten).exitStatus, 0);
+    ASSERT_TRUE(updating.fs.exists("old.res"));
+    std::string& old = *updating.fs.find("old.res")->content;
+    old.replace(32, std::string::npos, old.size() - 32, 's');  // keeps its stamp, as an edit in place can
+    updating.fs.addFile("d/a.txt", "ALPHA");
+    const auto pointOutRes = [&](const char* target) {
+        updating.fs.remove("out.res");
+        updating.fs.addLink("out.res", target);
+    };
+    updating.fs.beforeOutputOpen = [&](const std::string& path) {
+        if (path != "out.res") return;  // not the record
+        updating.fs.addFile("theirs.res", "another user's file");
+        pointOutRes("theirs.res");
+    };
+    updating.fs.afterOutputOpen = [&](const std::string& path) {
+        if (path == "out.res") pointOutRes("old.res");
+    };
+    EXPECT_EQ(updating.run(rewritten).exitStatus, 0);
+    updating.fs.beforeOutputOpen = nullptr;
+    updating.fs.afterOutputOpen = nullptr;
+    EXPECT_EQ(updating.fs.contentOf("theirs.res"), updating.madeWithoutUpdating());
+}
+
 TEST(Update, DoesNotTrustAFileChangedWhileTheRunRead) {
     Updating updating;
     // b.txt changes after the run began but before its stamp was taken: its time
