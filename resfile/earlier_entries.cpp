@@ -2,13 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Reads below this much free buffer space would mean many small system calls.
-constexpr std::size_t MIN_READ_SPACE = 64 * 1024;
-
-}  // namespace
-
 void EarlierEntries::add(std::uint64_t offset, std::uint64_t length) {
     if (pendingLength_ > 0 && offset == pendingOffset_ + pendingLength_) {
         pendingLength_ += length;
@@ -35,12 +28,11 @@ EarlierEntries::Outcome EarlierEntries::copySpan(std::uint64_t offset, std::uint
         return Outcome::EARLIER_FAILED;
     }
     readingAt_ = offset;
-    std::uint64_t remaining = length;
-    if (length >= OutputBuffer::SYSTEM_COPY_MIN_SIZE) remaining -= out_.copyInSystem(*earlier_, length);
+    std::uint64_t remaining = length - out_.copyInSystem(*earlier_, length);
     if (out_.failed()) return Outcome::OUTPUT_FAILED;
     while (remaining > 0) {
         std::size_t space = 0;
-        char* target = out_.freeSpace(MIN_READ_SPACE, space);
+        char* target = out_.freeSpace(OutputBuffer::MIN_READ_SPACE, space);
         if (out_.failed()) return Outcome::OUTPUT_FAILED;
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(space, remaining));
         const std::optional<std::size_t> got = earlier_->read(target, wanted);

@@ -4,21 +4,14 @@
 
 #include "resfile/res_format.h"
 
-namespace {
-
-// Reads below this much free buffer space would mean many small system calls.
-constexpr std::size_t MIN_READ_SPACE = 64 * 1024;
-
-}  // namespace
-
 CopyOutcome copyExactly(InputFile& input, OutputBuffer& out, std::uint64_t size) {
     std::uint64_t remaining = size;
     // The bytes of a large file need not pass through this process. Whatever the
     // system did not copy is read below, and the end is confirmed there as always.
-    if (size >= OutputBuffer::SYSTEM_COPY_MIN_SIZE) remaining -= out.copyInSystem(input, size);
+    remaining -= out.copyInSystem(input, size);
     for (;;) {
         std::size_t space = 0;
-        char* target = out.freeSpace(MIN_READ_SPACE, space);
+        char* target = out.freeSpace(OutputBuffer::MIN_READ_SPACE, space);
         if (out.failed()) return CopyOutcome::OUTPUT_FAILED;
         // Ask for one byte more than is left, so a file that grew is noticed.
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(space, remaining + 1));

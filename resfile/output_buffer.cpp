@@ -45,7 +45,7 @@ char* OutputBuffer::freeSpace(std::size_t minimum, std::size_t& available) {
 }
 
 std::uint64_t OutputBuffer::copyInSystem(InputFile& input, std::uint64_t count) {
-    if (!flush()) return 0;
+    if (count < SYSTEM_COPY_MIN_SIZE || !flush()) return 0;
     std::uint64_t copied = 0;
     while (copied < count) {
         const std::optional<std::uint64_t> got = sink_.copyFrom(input, count - copied);

@@ -33,13 +33,17 @@ public:
     void commit(std::size_t size) { used_ += size; }
 
     // Appends up to `count` bytes of `input` copied by the system, after writing out
-    // what is buffered. Returns how many were copied: fewer when the system cannot
-    // copy between the two, the input ended early, or either side failed; the caller
-    // copies the rest through the buffer, and so meets whatever stopped this.
+    // what is buffered. Returns how many were copied: none below SYSTEM_COPY_MIN_SIZE,
+    // fewer when the system cannot copy between the two, the input ended early, or
+    // either side failed; the caller copies the rest through the buffer, and so meets
+    // whatever stopped this.
     std::uint64_t copyInSystem(InputFile& input, std::uint64_t count);
     // From this many bytes on, the system's copy saves more than the write of the
     // buffered bytes before it costs.
     static constexpr std::uint64_t SYSTEM_COPY_MIN_SIZE = std::uint64_t{1} << 20;
+    // Reads into the buffer ask for at least this much space: less would mean many
+    // small system calls.
+    static constexpr std::size_t MIN_READ_SPACE = 64 * 1024;
 
     // Takes back everything from `offset` on, from the buffer when the bytes are
     // still there, else by truncating the sink. False when that is impossible.

@@ -41,6 +41,8 @@ std::u16string unitsOf(std::string_view text) {
     return wide;
 }
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -58,8 +60,6 @@ void appendUtf8(std::string& out, char32_t code) {
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
-
-}  // namespace
 
 std::string_view nameAsWritten(std::string_view name, std::string& storage) {
     if (isAscii(name)) return name;  // written unit for unit as it is

@@ -54,6 +54,9 @@ std::uint32_t fieldBytes(const NameOrId& cell);
 // is its own and is returned as it is; any other name is converted into `storage`.
 std::string_view nameAsWritten(std::string_view name, std::string& storage);
 
+// Appends the UTF-8 bytes of `code`; a lone surrogate gets its own three bytes.
+void appendUtf8(std::string& out, char32_t code);
+
 // HeaderSize and the zero bytes after the name that bring it to a multiple of RES_ALIGNMENT.
 struct HeaderLayout {
     std::uint32_t headerSize = RES_LEADING_ENTRY_SIZE;

@@ -1,5 +1,6 @@
 #include "tests/support/res_reader.h"
 
+#include "resfile/res_format.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -88,21 +89,7 @@ std::string ResNameOrId::utf8() const {
         char32_t code = text[i];
         if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size())
             code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        appendUtf8(out, code);
     }
     return out;
 }
