@@ -209,7 +209,6 @@ private:
     std::optional<RecordedEntries> earlierEntries_;
     std::size_t verified_ = 0;
     std::unique_ptr<EarlierEntries> earlier_;
-    bool earlierUnreadable_ = false;  // copying from it failed: the run stops
     // Files the walk met while copying, and those of them read because they changed.
     std::uint64_t filesMet_ = 0;
     std::uint64_t filesRead_ = 0;

@@ -193,7 +193,7 @@ int RADUza::failRun() {
     resourceBuffer_.reset();
     out = nullptr;
     if (resourceOutput_ && resourceOutput_->abandon()) msg(MSG_LEFT_EMPTY, resFile->c_str());
-    if (earlierUnreadable_) forgetRecord();
+    if (earlier_ && earlier_->failed()) forgetRecord();
     return EXIT_STATUS_FAILED;
 }
 

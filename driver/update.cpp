@@ -144,7 +144,6 @@ bool RADUza::flushEarlier() {
     case EarlierEntries::Outcome::OUTPUT_FAILED: outputFailed(out->errorText()); return false;
     case EarlierEntries::Outcome::EARLIER_FAILED:
         halted_ = true;
-        earlierUnreadable_ = true;
         msg(MSG_EARLIER_UNREADABLE, resFile->c_str(), earlier_->earlierErrorText().c_str());
         return false;
     }

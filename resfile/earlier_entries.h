@@ -26,7 +26,8 @@ public:
     // Copies every entry taken and not yet copied; due before anything else is
     // written to the new file, and at its end.
     [[nodiscard]] Outcome flush();
-    // Why the earlier file could not be read.
+    // The earlier file could not be read, and why.
+    bool failed() const { return !earlierError_.empty(); }
     std::string earlierErrorText() const { return earlierError_; }
 
 private:
