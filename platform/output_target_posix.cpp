@@ -173,10 +173,11 @@ public:
         if (dir_ < 0) return systemError(errno);
         struct stat st;
         located_ = !leaf_.empty() && ::fstatat(dir_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, st_);
-        if (kind_ == Kind::NEW) {
-            // A killed run must not leave an empty file that looks up to date.
-            if (!located_ || ::unlinkat(dir_, leaf_.c_str(), 0) != 0) return systemError(located_ ? errno : EEXIST);
-        }
+        // A killed run must not leave an empty file that looks up to date. A run beside
+        // this one may have renamed its finished file over the name already: then the
+        // file this open made is gone, and the other run's is left alone.
+        if (kind_ == Kind::NEW && located_ && ::unlinkat(dir_, leaf_.c_str(), 0) != 0 && errno != ENOENT)
+            return systemError(errno);
         return {};
     }
 
