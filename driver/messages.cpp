@@ -48,6 +48,7 @@ constexpr CatalogueEntry CATALOGUE[] = {
     {MSG_NO_RECORD, "Error:  %s has no record of what it holds; make it with -u first.\n"},
     {MSG_RECORD_NOT_WRITTEN, "Warning: Could not write %s: %s; the next run with -u makes the resource file again.\n"},
     {MSG_EARLIER_UNREADABLE, "Error:  Could not copy the unchanged files' entries from the earlier %s: %s; the run is abandoned, and the next reads every file.\n"},
+    {MSG_RECORD_NOT_A_FILE, "Warning: %s is not a regular file, so it is no record of the last run; every file is read again.\n"},
 };
 
 constexpr bool catalogueMatchesIds() {

@@ -37,6 +37,7 @@ enum MessageId : int {
     MSG_NO_RECORD,
     MSG_RECORD_NOT_WRITTEN,
     MSG_EARLIER_UNREADABLE,
+    MSG_RECORD_NOT_A_FILE,
     MSG_COUNT
 };
 

@@ -87,7 +87,7 @@ private:
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
     // True for the file being written, and for the one it replaces: never stored.
-    bool isOwnOutput(const InputFile& input) const;
+    bool isOwnOutput(const std::string& path, const InputFile& input);
     // Stores the file at `path` opened as `input`; a null `input` is reported as
     // missing or refused as unreadable.
     void storeOpened(const std::string& path, InputFile* input);
@@ -120,7 +120,15 @@ private:
 
     // Updating (-u), other resource files' names (-n), names that must differ (-d),
     // leaving out (-x): driver/update.cpp.
+    // The record kept beside `resourceFile`, when there is one to believe; a FIFO,
+    // device, link or directory in its place is reported.
+    std::optional<RecordReader> readRecordOf(const std::string& resourceFile);
     Next loadOtherRecords();
+    // True when `path` names the file standard output writes to.
+    bool namesStandardOutput(const std::string& path);
+    // True for the record beside the resource file, met at `path` as `id`: never
+    // stored, in either mode. Only a path of the record's name costs a look.
+    bool isOwnRecord(const std::string& path, const FileId& id);
     Next prepareUpdate(int argc, char** argv);
     std::string recordKey(int argc, char** argv) const;
     bool isUpToDate(int argc, char** argv);
@@ -152,7 +160,7 @@ private:
     // Compares or records what is at `path`; false when it is not to be stored.
     bool trackFile(const std::string& path, TrackedFile& tracked);
     void noteDirectory(const std::string& path);
-    bool isOwnFile(const FileId& id) const;
+    bool isOwnFile(const std::string& path, const FileId& id);
     bool leftOutOfWalk(const std::string& path, const std::string& name) const;
     // A file the walk found that may be stored: no leftover of a killed run, nothing left out.
     bool isWalkCandidate(const std::string& path, const std::string& name) const;
@@ -213,7 +221,10 @@ private:
     std::uint64_t filesMet_ = 0;
     std::uint64_t filesRead_ = 0;
     std::optional<std::int64_t> runStart_;  // the system's time as the walk began
-    std::vector<FileId> ownIds_;            // the record and, while checking, the resource file
+    std::optional<std::optional<FileId>> recordId_;  // the record beside the resource file, once looked for
+    bool recordLied_ = false;               // an entry was not where the last run's record said
+    std::string headerStorage_;             // the header a copied entry must begin with
+    std::vector<FileId> ownIds_;            // while checking, the resource file
     Claimants claimants_;  // -d: who stored each name
     bool duplicateFound_ = false;
     // Reused from entry to entry, so that storing a file allocates nothing.

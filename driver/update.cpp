@@ -5,6 +5,7 @@
 
 #include "driver/raduza.h"
 #include "filespec/resource_name.h"
+#include "util/ascii.h"
 
 namespace {
 
@@ -24,11 +25,20 @@ std::string stampText(const FileStamp& stamp) {
 
 }  // namespace
 
+std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile) {
+    const std::string recordPath = recordPathOf(resourceFile);
+    const Result<PathStatus> resource = fs_.status(resourceFile);
+    RecordReader::Refusal refusal = RecordReader::Refusal::NONE;
+    std::optional<RecordReader> record = RecordReader::read(fs_, recordPath, resource ? *resource : PathStatus{}, refusal);
+    if (refusal == RecordReader::Refusal::NOT_A_FILE) msg(MSG_RECORD_NOT_A_FILE, recordPath.c_str());
+    return record;
+}
+
 RADUza::Next RADUza::loadOtherRecords() {
     for (const std::string& other : otherResourceFiles_) {
         const std::string path = recordPathOf(other);
         const std::optional<FileStamp> stamp = stampOf(fs_, path);
-        std::optional<RecordReader> record = RecordReader::read(fs_, path);
+        std::optional<RecordReader> record = readRecordOf(other);
         if (!stamp || !record) {
             msg(MSG_NO_RECORD, other.c_str());
             return exitWith(EXIT_STATUS_FAILED);
@@ -52,6 +62,7 @@ RADUza::Next RADUza::prepareUpdate(int argc, char** argv) {
         return exitWith(EXIT_STATUS_FAILED);
     }
     recordKey_ = recordKey(argc, argv);
+    if (namesStandardOutput(*resFile)) return PROCEED;  // nothing there to compare, and no record of it
     if (!isUpToDate(argc, argv)) return PROCEED;
     if (!isSet(OPT_QUIET)) msg(MSG_UP_TO_DATE, resFile->c_str());
     return exitWith(EXIT_STATUS_OK);
@@ -73,13 +84,11 @@ std::string RADUza::recordKey(int argc, char** argv) const {
 // Walks as the run would, listing and asking for stamps only, until something
 // differs from the record of the last run.
 bool RADUza::isUpToDate(int argc, char** argv) {
-    const std::string recordPath = recordPathOf(*resFile);
-    earlierRecord_ = RecordReader::read(fs_, recordPath);
+    earlierRecord_ = readRecordOf(*resFile);
     if (!earlierRecord_ || earlierRecord_->key() != recordKey_) return false;
     const std::optional<FileStamp> output = stampOf(fs_, *resFile);
     if (!output || !sameFileStamp(*output, earlierRecord_->output())) return false;
     ownIds_ = {output->id};
-    if (const std::optional<FileStamp> recordStamp = stampOf(fs_, recordPath)) ownIds_.push_back(recordStamp->id);
 
     RecordComparison comparison(*earlierRecord_);
     comparison_ = &comparison;
@@ -123,10 +132,20 @@ std::optional<FileStamp> RADUza::stampFollowingRecord(const std::string& path, c
 
 bool RADUza::reuseEntry(const std::string& path, const RecordEntry& earlier, const FileStamp& stamp) {
     const std::uint64_t earlierSize = earlierRecord_->output().size;
-    if (earlier.kind != RecordEntry::FILE || earlier.entryLength == 0 || earlier.entryLength > earlierSize ||
-        earlier.entryOffset > earlierSize - earlier.entryLength || !sameFileStamp(earlier.stamp, stamp))
+    if (recordLied_ || earlier.kind != RecordEntry::FILE || earlier.entryLength == 0 ||
+        earlier.entryLength > earlierSize || earlier.entryOffset > earlierSize - earlier.entryLength ||
+        !sameFileStamp(earlier.stamp, stamp) || stamp.size > RES_MAX_DATA_SIZE)
         return false;
     deriveResourceName(path, isSet(OPT_JUNK), rules_, nameStorage_);
+    // The entry must be where the record says, whole: the header this run would
+    // write, at that offset. A record that lies costs reading the files again, never
+    // a wrong resource file.
+    const std::uint64_t length =
+        EntryWriter::headerBytesOf(nameStorage_, static_cast<std::uint32_t>(stamp.size), headerStorage_);
+    if (length != earlier.entryLength || !earlier_->holdsAt(earlier.entryOffset, headerStorage_)) {
+        recordLied_ = true;
+        return false;
+    }
     curName = nameStorage_;
     if (const std::optional<NameClaim> claim = claimFor(path)) {
         const std::uint64_t at = earlier_->nextEntryOffset();
@@ -152,32 +171,51 @@ bool RADUza::flushEarlier() {
 
 // Without it the next run would try the same file and fail the same way.
 void RADUza::forgetRecord() {
-    const std::string recordPath = recordPathOf(*resFile);
-    Result<std::unique_ptr<ResourceOutput>> opened =
-        ResourceOutput::open(fs_, recordPath, formatMessage(MSG_LEFT_EMPTY, recordPath.c_str()));
+    const Result<PathStatus> resource = fs_.status(*resFile);
+    Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::openCompanion(
+        fs_, recordPathOf(*resFile), resource ? resource->ownership : std::nullopt);
     if (opened && !(*opened)->commit()) (void)(*opened)->abandon();
 }
 
+bool RADUza::namesStandardOutput(const std::string& path) {
+    const Result<PathStatus> status = fs_.status(path);
+    const std::optional<FileId> standard = fs_.standardOutput().id();
+    return status && status->id && standard && *status->id == *standard;
+}
+
+bool RADUza::isOwnRecord(const std::string& path, const FileId& id) {
+    if (!resFile) return false;
+    const std::string recordPath = recordPathOf(*resFile);
+    // Any separator the platform may use: a wider gate costs only a look at the identity.
+    const auto leafOf = [](std::string_view p) { return p.substr(p.find_last_of("/\\:") + 1); };
+    if (!equalIgnoringAsciiCase(leafOf(path), leafOf(recordPath))) return false;
+    if (!recordId_) {
+        const Result<std::unique_ptr<InputFile>> record = fs_.openCompanion(recordPath);
+        recordId_ = record ? std::optional<FileId>((*record)->id()) : std::nullopt;
+    }
+    return *recordId_ && id == **recordId_;
+}
+
 void RADUza::startRecording() {
-    if (!resourceOutput_ || resourceOutput_->mode() == ResourceOutput::Mode::DIRECT) return;
+    if (!resourceOutput_ || resourceOutput_->mode() == ResourceOutput::Mode::DIRECT || resourceOutput_->isStandardOutput())
+        return;
     recording_ = true;
-    // A file whose time is not older than this may change again within the same
-    // tick of the system's clock after it was read, keeping its time: its stamp is
-    // not trusted, and the next run makes the resource file again.
+    // A file not surely changed before this may change again within the same step of
+    // its file system's clock after it was read, keeping its time: its stamp is not
+    // trusted, and the next run makes the resource file again.
     runStart_ = resourceOutput_->file().changed();
-    if (const std::optional<FileStamp> recordStamp = stampOf(fs_, recordPathOf(*resFile)))
-        ownIds_.push_back(recordStamp->id);
 }
 
 void RADUza::writeRunRecord() {
     if (!recording_) return;
     const std::string recordPath = recordPathOf(*resFile);
-    const std::optional<FileStamp> output = stampOf(fs_, *resFile);
-    if (!output) return;  // without it the record matches nothing: the next run makes the file again
-    // Written as safely as the resource file: a new file beside it, or whole or empty in place.
-    Result<std::unique_ptr<ResourceOutput>> opened =
-        ResourceOutput::open(fs_, recordPath, formatMessage(MSG_LEFT_EMPTY, recordPath.c_str()));
-    Result<void> written = opened ? record_.write((*opened)->file(), recordKey_, *output) : Result<void>(opened.error());
+    // The file this run made, as it was made: another run may have renamed its own over the name since.
+    const std::optional<PathStatus>& made = resourceOutput_->madeStatus();
+    if (!made || !made->id) return;  // without it the record matches nothing: the next run makes the file again
+    const FileStamp output{false, made->size, made->changed, *made->id};
+    // Written as safely as the resource file, and never where anyone but its owner could have put it.
+    Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::openCompanion(fs_, recordPath, made->ownership);
+    Result<void> written = opened ? record_.write(fs_, (*opened)->file(), recordKey_, output) : Result<void>(opened.error());
     if (written) written = (*opened)->commit();
     if (written) return;
     if (opened) (void)(*opened)->abandon();
@@ -188,7 +226,7 @@ bool RADUza::trackFile(const std::string& path, TrackedFile& tracked) {
     RecordEntry::Kind kind = RecordEntry::MISSING;
     std::optional<FileStamp> stamp = stampFollowingRecord(path, tracked.earlier);
     if (stamp) {
-        if (isOwnFile(stamp->id)) return false;
+        if (isOwnFile(path, stamp->id)) return false;
         kind = RecordEntry::FILE;
         tracked.stamp = stamp;
     } else {
@@ -198,7 +236,8 @@ bool RADUza::trackFile(const std::string& path, TrackedFile& tracked) {
         (void)comparison_->observe(kind, path, *stamp);
         return false;
     }
-    if (kind == RecordEntry::FILE && runStart_ && stamp->changed >= *runStart_) stamp->changed = UNTRUSTED_TIME;
+    if (kind == RecordEntry::FILE && (!runStart_ || !changedBefore(stamp->changed, *runStart_, fs_.timeUnitsPerSecond())))
+        stamp->changed = UNTRUSTED_TIME;
     record_.add(kind, path, *stamp);
     return true;
 }
@@ -212,8 +251,9 @@ void RADUza::noteDirectory(const std::string& path) {
     else record_.add(kind, path, stamp.value_or(FileStamp{}));
 }
 
-bool RADUza::isOwnFile(const FileId& id) const {
+bool RADUza::isOwnFile(const std::string& path, const FileId& id) {
     if (resourceOutput_ && resourceOutput_->isOwn(id)) return true;
+    if (isOwnRecord(path, id)) return true;
     return std::find(ownIds_.begin(), ownIds_.end(), id) != ownIds_.end();
 }
 

@@ -37,6 +37,15 @@ struct FileId {
     bool operator!=(const FileId& other) const { return !(*this == other); }
 };
 
+// Who may change a file: its owner, its group and its permission bits (POSIX).
+struct FileOwnership {
+    std::uint32_t user = 0;
+    std::uint32_t group = 0;
+    std::uint32_t mode = 0;  // the permission bits, 0777 at most
+    bool groupMayWrite() const { return (mode & 0020) != 0; }
+    bool othersMayWrite() const { return (mode & 0002) != 0; }
+};
+
 // What the system says of an existing path (links followed).
 struct PathStatus {
     FileKind kind = FileKind::REGULAR;
@@ -46,6 +55,7 @@ struct PathStatus {
     // The time of the last change, in the system's own units (POSIX: the status
     // change time, which every write moves too; Win32: the last write time).
     std::int64_t changed = 0;
+    std::optional<FileOwnership> ownership;  // nothing where the system has no such notion
     bool isDirectory() const { return kind == FileKind::DIRECTORY; }
 };
 
@@ -67,6 +77,9 @@ public:
 
     // Moves the reading to `offset` bytes from the start; false when the input cannot.
     [[nodiscard]] virtual bool seek(std::uint64_t /*offset*/) { return false; }
+
+    // Who may change the file opened; nothing where the system has no such notion.
+    virtual std::optional<FileOwnership> ownership() const { return std::nullopt; }
 };
 
 // A byte sink: the resource file or standard output. Writes are handed straight
@@ -84,6 +97,9 @@ public:
     // The time of the file's last change, in the units of PathStatus::changed; nothing
     // where the output is no file or the system would not say.
     virtual std::optional<std::int64_t> changed() const { return std::nullopt; }
+    // What the system says of the file written, asked of the open file itself, so
+    // that no rename of another file over its name can answer instead.
+    virtual std::optional<PathStatus> status() const { return std::nullopt; }
     // The system's words for why the last failed write or truncate failed.
     virtual std::string errorText() const = 0;
     // Appends up to `count` bytes of `input`, from where its reading stands, copied
@@ -125,8 +141,9 @@ public:
     // new files by its permissions.
     virtual Result<OutputFile*> createReplacement() = 0;
     // Gives the new file the target's owner, group and permission bits (never the
-    // set-user-ID and set-group-ID bits); a NEW target's keep the default.
-    virtual Result<void> adoptOwnership() = 0;
+    // set-user-ID and set-group-ID bits); a NEW target's keep the default. With
+    // `like`, the new file takes those instead, less any execute bit.
+    virtual Result<void> adoptOwnership(const std::optional<FileOwnership>& like) = 0;
     // Renames the new file over the target's name. Interrupts are held from just
     // before the rename until the process ends, so the run ends as it finished.
     virtual Result<void> replace() = 0;
@@ -209,6 +226,22 @@ public:
     virtual Result<std::unique_ptr<InputFile>> openInput(const std::string& path) = 0;
     // Opens the file a resource file goes to (see OutputTarget).
     virtual Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) = 0;
+
+    // A file the tool keeps beside a resource file for itself (the record of a run),
+    // in a directory others may write too: what lies at its name may be planted.
+    // Opened for reading without following a link at the end of the path and without
+    // waiting; fails for anything that is no regular file (a link, FIFO, device or
+    // directory).
+    virtual Result<std::unique_ptr<InputFile>> openCompanion(const std::string& path) = 0;
+    // The target for writing such a file: nothing at the name is opened, followed or
+    // written through; the new file is renamed over whatever the name holds. Always
+    // of kind NEW, written by replacement.
+    virtual Result<std::unique_ptr<OutputTarget>> openCompanionTarget(const std::string& path) = 0;
+
+    // How many units of PathStatus::changed make a second.
+    virtual std::int64_t timeUnitsPerSecond() const = 0;
+    // Waits about a millisecond: long enough for the clock that dates changes to move on.
+    virtual void waitForClockTick() = 0;
     // Standard output and standard error in binary mode; owned by the file system.
     virtual OutputFile& standardOutput() = 0;
     virtual OutputFile& standardError() = 0;

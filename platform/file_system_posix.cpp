@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,20 @@ std::int64_t changeTimeOf(const struct stat& st) {
     const struct timespec& changed = st.st_ctim;
 #endif
     return static_cast<std::int64_t>(changed.tv_sec) * 1000000000 + changed.tv_nsec;
+}
+
+FileOwnership ownershipOf(const struct stat& st) {
+    return FileOwnership{static_cast<std::uint32_t>(st.st_uid), static_cast<std::uint32_t>(st.st_gid),
+                         static_cast<std::uint32_t>(st.st_mode & 0777)};
+}
+
+PathStatus statusOf(const struct stat& st) {
+    const FileKind kind = S_ISDIR(st.st_mode)   ? FileKind::DIRECTORY
+                          : S_ISREG(st.st_mode) ? FileKind::REGULAR
+                                                : FileKind::SPECIAL;
+    // Root may write anywhere, so read-only is the owner's write bit, not access().
+    return PathStatus{kind, (st.st_mode & S_IWUSR) == 0, idOf(st), static_cast<std::uint64_t>(st.st_size),
+                      changeTimeOf(st), ownershipOf(st)};
 }
 
 // Files this large are read with the kernel told to read ahead aggressively.
@@ -108,20 +123,21 @@ private:
 
 SystemError lastError() { return systemError(errno); }
 
-SystemError notRegular() { return SystemError{SystemError::Kind::OTHER, "not a regular file"}; }
+SystemError notRegular() { return SystemError{SystemError::Kind::NOT_REGULAR, "not a regular file"}; }
 
 class PosixInput final : public InputFile {
 public:
     // With `closes`, the descriptor goes to that batch when the input is done.
     PosixInput(SystemCalls& calls, Descriptor fd, const struct stat& st, DeferredCloses* closes)
         : calls_(calls), fd_(std::move(fd)), size_(static_cast<std::uint64_t>(st.st_size)), id_(idOf(st)),
-          closes_(closes) {}
+          ownership_(ownershipOf(st)), closes_(closes) {}
     ~PosixInput() override {
         if (closes_) closes_->close(std::move(fd_));
         else (void)calls_.close(fd_.release());
     }
     std::uint64_t size() const override { return size_; }
     FileId id() const override { return id_; }
+    std::optional<FileOwnership> ownership() const override { return ownership_; }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
         if (broken_) return std::nullopt;
         for (;;) {
@@ -155,6 +171,7 @@ private:
     Descriptor fd_;
     std::uint64_t size_;
     FileId id_;
+    FileOwnership ownership_;
     DeferredCloses* closes_;
     bool atEnd_ = false;
     bool broken_ = false;
@@ -203,12 +220,14 @@ std::unique_ptr<InputFile> inputFrom(SystemCalls& calls, Descriptor fd, const st
 // Opens `name`, relative to the directory open as `directory` (or AT_FDCWD), when it
 // is a regular file. Where the limit on open files is reached, `makeRoom` may free some.
 Result<std::unique_ptr<InputFile>> openRegular(SystemCalls& calls, int directory, const char* name,
-                                               DeferredCloses* closes, const std::function<void()>& makeRoom = {}) {
-    Descriptor fd(calls.openAt(directory, name, INPUT_FLAGS));
+                                               DeferredCloses* closes, const std::function<void()>& makeRoom = {},
+                                               int flags = INPUT_FLAGS) {
+    Descriptor fd(calls.openAt(directory, name, flags));
     if (!fd && errno == EMFILE && makeRoom) {
         makeRoom();
-        fd.reset(calls.openAt(directory, name, INPUT_FLAGS));
+        fd.reset(calls.openAt(directory, name, flags));
     }
+    if (!fd && errno == ELOOP && (flags & O_NOFOLLOW) != 0) return notRegular();  // a link, never followed
     if (!fd) return lastError();
     struct stat st;
     if (calls.status(fd.get(), &st) != 0) return lastError();
@@ -395,6 +414,11 @@ public:
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return changeTimeOf(st);
     }
+    std::optional<PathStatus> status() const override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        return statusOf(st);
+    }
     std::string errorText() const override { return error_; }
 
     std::optional<std::uint64_t> copyFrom(InputFile& input, std::uint64_t count) override {
@@ -489,12 +513,7 @@ public:
     Result<PathStatus> status(const std::string& path) override {
         struct stat st;
         if (::stat(path.c_str(), &st) != 0) return lastError();
-        const FileKind kind = S_ISDIR(st.st_mode)   ? FileKind::DIRECTORY
-                              : S_ISREG(st.st_mode) ? FileKind::REGULAR
-                                                    : FileKind::SPECIAL;
-        // Root may write anywhere, so read-only is the owner's write bit, not access().
-        return PathStatus{kind, (st.st_mode & S_IWUSR) == 0, idOf(st), static_cast<std::uint64_t>(st.st_size),
-                          changeTimeOf(st)};
+        return statusOf(st);
     }
 
     Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override {
@@ -518,6 +537,20 @@ public:
 
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
         return openPosixOutputTarget(path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
+    }
+
+    Result<std::unique_ptr<InputFile>> openCompanion(const std::string& path) override {
+        return openRegular(calls_, AT_FDCWD, path.c_str(), nullptr, {}, INPUT_FLAGS | O_NOFOLLOW);
+    }
+
+    Result<std::unique_ptr<OutputTarget>> openCompanionTarget(const std::string& path) override {
+        return openPosixCompanionTarget(path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
+    }
+
+    std::int64_t timeUnitsPerSecond() const override { return 1000000000; }
+    void waitForClockTick() override {
+        const struct timespec millisecond{0, 1000000};
+        (void)::nanosleep(&millisecond, nullptr);
     }
 
     OutputFile& standardOutput() override { return stdout_; }

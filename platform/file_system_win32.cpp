@@ -21,7 +21,7 @@ std::int64_t lastWriteTimeOf(const BY_HANDLE_FILE_INFORMATION& info) {
                                      info.ftLastWriteTime.dwLowDateTime);
 }
 
-SystemError notRegular() { return SystemError{SystemError::Kind::OTHER, "not a regular file"}; }
+SystemError notRegular() { return SystemError{SystemError::Kind::NOT_REGULAR, "not a regular file"}; }
 
 bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -93,6 +93,13 @@ public:
         if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
         return lastWriteTimeOf(info);
     }
+    std::optional<PathStatus> status() const override {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
+        return PathStatus{FileKind::REGULAR, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info),
+                          (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                          lastWriteTimeOf(info), std::nullopt};
+    }
     std::string errorText() const override { return error_; }
 
 private:
@@ -135,13 +142,15 @@ void addEntry(SortedEntries& entries, const WIN32_FIND_DATAA& data) {
                 (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0, (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0);
 }
 
-Result<std::unique_ptr<InputFile>> openRegular(const std::string& path) {
+// `flags` may add FILE_FLAG_OPEN_REPARSE_POINT: a link or junction is then opened
+// itself, and refused, instead of being followed.
+Result<std::unique_ptr<InputFile>> openRegular(const std::string& path, DWORD flags = 0) {
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return systemError(GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
         CloseHandle(handle);
         return notRegular();
     }
@@ -265,6 +274,17 @@ public:
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
         return openWin32OutputTarget(path, [](HANDLE handle) { return std::make_unique<Win32Output>(handle, false); });
     }
+
+    Result<std::unique_ptr<InputFile>> openCompanion(const std::string& path) override {
+        return openRegular(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    }
+
+    Result<std::unique_ptr<OutputTarget>> openCompanionTarget(const std::string& path) override {
+        return openWin32CompanionTarget(path, [](HANDLE handle) { return std::make_unique<Win32Output>(handle, false); });
+    }
+
+    std::int64_t timeUnitsPerSecond() const override { return 10000000; }
+    void waitForClockTick() override { Sleep(1); }
 
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }

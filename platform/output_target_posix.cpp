@@ -185,6 +185,7 @@ public:
     OutputFile& file() override { return *file_; }
 
     bool isStandardOutput() const override {
+        if (st_.st_ino == 0 && st_.st_dev == 0) return false;  // a companion's: nothing was opened
         struct stat standard;
         return ::fstat(STDOUT_FILENO, &standard) == 0 && sameFile(standard, st_);
     }
@@ -232,15 +233,11 @@ public:
         return systemError(EEXIST);
     }
 
-    Result<void> adoptOwnership() override {
+    Result<void> adoptOwnership(const std::optional<FileOwnership>& like) override {
+        if (like) return giveReplacement(like->user, like->group, like->mode & 0666);
         if (kind_ == Kind::NEW) return {};
-        struct stat now;
-        if (::fstat(replacementFd_, &now) != 0) return systemError(errno);
-        if ((now.st_uid != st_.st_uid || now.st_gid != st_.st_gid) && ::fchown(replacementFd_, st_.st_uid, st_.st_gid) != 0)
-            return systemError(errno);
         // Set-ID bits never: a resource file needs none, and writing in place clears them.
-        if (::fchmod(replacementFd_, st_.st_mode & 0777) != 0) return systemError(errno);
-        return {};
+        return giveReplacement(st_.st_uid, st_.st_gid, st_.st_mode & 0777);
     }
 
     Result<void> replace() override {
@@ -295,7 +292,24 @@ public:
         cleanup.inPlace = -1;
     }
 
+    // A companion's target: its directory held open, and nothing at its name opened.
+    Result<void> locateCompanion(const std::string& path) {
+        leaf_ = leafOf(path);
+        dir_ = ::open(parentOf(path).c_str(), DIRECTORY_FLAGS);
+        if (dir_ < 0) return systemError(errno);
+        return {};
+    }
+
 private:
+    Result<void> giveReplacement(uid_t user, gid_t group, mode_t mode) {
+        struct stat now;
+        if (::fstat(replacementFd_, &now) != 0) return systemError(errno);
+        if ((now.st_uid != user || now.st_gid != group) && ::fchown(replacementFd_, user, group) != 0)
+            return systemError(errno);
+        if (::fchmod(replacementFd_, mode) != 0) return systemError(errno);
+        return {};
+    }
+
     WrapDescriptor wrap_;
     std::unique_ptr<OutputFile> file_;
     int fd_;
@@ -345,6 +359,14 @@ Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& p
     const int fd = ::open(path.c_str(), FLAGS, 0666);
     if (fd < 0) return systemError(errno);
     return targetOf(fd, path, false, wrap);
+}
+
+Result<std::unique_ptr<OutputTarget>> openPosixCompanionTarget(const std::string& path, const WrapDescriptor& wrap) {
+    const struct stat none{};
+    // Its file is no file: nothing is written before the replacement is made.
+    auto target = std::make_unique<PosixOutputTarget>(wrap(-1), -1, none, OutputTarget::Kind::NEW, wrap);
+    if (Result<void> located = target->locateCompanion(path); !located) return located.error();
+    return std::unique_ptr<OutputTarget>(std::move(target));
 }
 
 void installInterruptHandling() {

@@ -12,6 +12,8 @@
 using WrapDescriptor = std::function<std::unique_ptr<OutputFile>(int fd)>;
 
 Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& path, const WrapDescriptor& wrap);
+// The target of a file the tool keeps beside its output (see FileSystem::openCompanionTarget).
+Result<std::unique_ptr<OutputTarget>> openPosixCompanionTarget(const std::string& path, const WrapDescriptor& wrap);
 
 // Installs the handler of SIGINT, SIGTERM and SIGHUP, which removes an unfinished
 // new file, or empties a target written in place, before the process dies of the

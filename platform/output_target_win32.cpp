@@ -133,7 +133,7 @@ public:
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         const DWORD attributes = GetFileAttributesA(path_.c_str());
         throughLink_ = attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (kind_ == Kind::NEW) {
+        if (kind_ == Kind::NEW && handle_ != INVALID_HANDLE_VALUE) {
             // A killed run must not leave an empty file; closed, so the name is free
             // again at once, not pending deletion until the process ends.
             deleteIfSame(path_, info_);
@@ -146,6 +146,7 @@ public:
     OutputFile& file() override { return *file_; }
 
     bool isStandardOutput() const override {
+        if (info_.nFileIndexHigh == 0 && info_.nFileIndexLow == 0) return false;  // a companion's: nothing was opened
         BY_HANDLE_FILE_INFORMATION standard;
         const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
         return GetFileType(output) == FILE_TYPE_DISK && GetFileInformationByHandle(output, &standard) &&
@@ -179,7 +180,8 @@ public:
         return systemError(ERROR_FILE_EXISTS);
     }
 
-    Result<void> adoptOwnership() override { return {}; }  // ReplaceFile keeps them
+    // ReplaceFile keeps them; a companion's new file takes the directory's, as any new file does.
+    Result<void> adoptOwnership(const std::optional<FileOwnership>&) override { return {}; }
 
     Result<void> replace() override {
         holdInterruptsUntilExit();
@@ -263,6 +265,13 @@ Result<std::unique_ptr<OutputTarget>> openWin32OutputTarget(const std::string& p
                                               : OutputTarget::Kind::REGULAR;
     auto target = std::make_unique<Win32OutputTarget>(path, handle, info, kind, wrap);
     if (kind != OutputTarget::Kind::OTHER) target->settle();
+    return std::unique_ptr<OutputTarget>(std::move(target));
+}
+
+Result<std::unique_ptr<OutputTarget>> openWin32CompanionTarget(const std::string& path, const WrapHandle& wrap) {
+    const BY_HANDLE_FILE_INFORMATION none{};
+    auto target = std::make_unique<Win32OutputTarget>(path, INVALID_HANDLE_VALUE, none, OutputTarget::Kind::NEW, wrap);
+    target->settle();
     return std::unique_ptr<OutputTarget>(std::move(target));
 }
 

@@ -14,6 +14,8 @@
 using WrapHandle = std::function<std::unique_ptr<OutputFile>(HANDLE handle)>;
 
 Result<std::unique_ptr<OutputTarget>> openWin32OutputTarget(const std::string& path, const WrapHandle& wrap);
+// The target of a file the tool keeps beside its output (see FileSystem::openCompanionTarget).
+Result<std::unique_ptr<OutputTarget>> openWin32CompanionTarget(const std::string& path, const WrapHandle& wrap);
 
 // Installs the console control handler, which removes an unfinished new file, or
 // empties a target written in place, before the process ends.

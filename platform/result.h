@@ -12,6 +12,7 @@ struct SystemError {
     enum class Kind {
         MISSING,  // nothing of that name, or a directory part that names no directory
         DENIED,   // the permissions (or the system's protections) refuse it
+        NOT_REGULAR,  // something other than a regular file is there: a link not followed, a FIFO, ...
         OTHER,    // anything else: no space, too many open files, a link loop, ...
     };
     Kind kind = Kind::OTHER;
@@ -19,6 +20,7 @@ struct SystemError {
 
     bool isMissing() const { return kind == Kind::MISSING; }
     bool isDenied() const { return kind == Kind::DENIED; }
+    bool isNotRegular() const { return kind == Kind::NOT_REGULAR; }
 };
 
 // A value of type T, or the SystemError that prevented it.

@@ -104,9 +104,42 @@ void RecordWriter::closeLast() { nameLast({}, 0, 0); }
 
 void RecordWriter::expect(std::size_t bytes) { entries_.reserve(bytes); }
 
-Result<void> RecordWriter::write(OutputFile& file, std::string_view key, const FileStamp& output) {
+namespace {
+
+// The time of the last change of `file`; nothing where the system would not say.
+std::optional<std::int64_t> changeTimeOf(OutputFile& file) {
+    const std::optional<PathStatus> status = file.status();
+    if (!status) return std::nullopt;
+    return status->changed;
+}
+
+// Begins the record with its first line, again and again until its change time lies
+// past `output`'s step of the clock, for a few milliseconds at the most; false when
+// it never did. A change is what moves the time, so the line is written anew each time.
+Result<bool> beginPastStamp(FileSystem& fs, OutputFile& file, const FileStamp& output) {
+    constexpr int MOST_TICKS_WAITED = 100;
+    for (int waited = 0;; ++waited) {
+        if ((waited > 0 && !file.truncate(0)) || !file.write(MAGIC.data(), MAGIC.size()))
+            return SystemError{SystemError::Kind::OTHER, file.errorText()};
+        const std::optional<std::int64_t> now = changeTimeOf(file);
+        if (!now) return false;
+        if (changedBefore(output.changed, *now, fs.timeUnitsPerSecond())) return true;
+        // Steps of a second or more are not waited out: a build would stall.
+        if (!changedBefore(output.changed, output.changed + fs.timeUnitsPerSecond() / 10, fs.timeUnitsPerSecond()) ||
+            waited == MOST_TICKS_WAITED)
+            return false;
+        fs.waitForClockTick();
+    }
+}
+
+}  // namespace
+
+Result<void> RecordWriter::write(FileSystem& fs, OutputFile& file, std::string_view key, FileStamp output) {
     closeLast();
-    std::string head(MAGIC);
+    const Result<bool> past = beginPastStamp(fs, file, output);
+    if (!past) return past.error();
+    if (!*past) output.changed = UNTRUSTED_TIME;
+    std::string head;
     putText(head, key);
     head += '\n';
     putStamp(head, output);
@@ -115,22 +148,35 @@ Result<void> RecordWriter::write(OutputFile& file, std::string_view key, const F
     return SystemError{SystemError::Kind::OTHER, file.errorText()};
 }
 
-std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string& path) {
-    const Result<std::unique_ptr<InputFile>> opened = fs.openInput(path);
+std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string& path, const PathStatus& resource,
+                                               Refusal& refusal) {
+    const Result<std::unique_ptr<InputFile>> opened = fs.openCompanion(path);
+    refusal = !opened && opened.error().isNotRegular() ? Refusal::NOT_A_FILE : Refusal::ABSENT;
     if (!opened) return std::nullopt;
     InputFile* input = opened->get();
+    refusal = Refusal::FOREIGN;
+    if (!writtenByResourceFileOwner(input->ownership(), resource.ownership)) return std::nullopt;
+    refusal = Refusal::TOO_LARGE;
+    const std::uint64_t limit = recordSizeLimit(resource.size);
+    if (input->size() > limit) return std::nullopt;
     RecordReader reader;
-    // Read straight into place, one byte more than its size so that the end is met.
+    // Read straight into place, one byte more than its size so that the end is met;
+    // never more than the limit, however the file grows meanwhile.
     std::size_t filled = 0;
     reader.bytes_.resize(static_cast<std::size_t>(input->size()) + 1);
     for (;;) {
-        if (filled == reader.bytes_.size()) reader.bytes_.resize(filled * 2);
+        if (filled == reader.bytes_.size()) {
+            if (filled > limit) return std::nullopt;
+            reader.bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(filled * 2, limit + 1)));
+        }
         const std::optional<std::size_t> got = input->read(&reader.bytes_[filled], reader.bytes_.size() - filled);
+        refusal = Refusal::ABSENT;
         if (!got) return std::nullopt;
         if (*got == 0) break;
         filled += *got;
     }
     reader.bytes_.resize(filled);
+    refusal = Refusal::DAMAGED;
     if (std::string_view(reader.bytes_).substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
     reader.at_ = MAGIC.size();
     Decoder decoder{reader.bytes_, reader.at_, reader.failed_};
@@ -140,7 +186,32 @@ std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string
     decoder.expect('\n');
     if (reader.failed_) return std::nullopt;
     reader.firstEntry_ = reader.at_;
+    refusal = Refusal::NONE;
     return reader;
+}
+
+bool changedBefore(std::int64_t changed, std::int64_t moment, std::int64_t unitsPerSecond) {
+    if (changed == UNTRUSTED_TIME) return false;
+    std::int64_t step = 1;
+    if (changed % unitsPerSecond == 0) {
+        step = 2 * unitsPerSecond;
+    } else {
+        while (step < unitsPerSecond && changed % (step * 10) == 0) step *= 10;
+    }
+    return changed < moment && static_cast<std::uint64_t>(moment) - static_cast<std::uint64_t>(changed) >=
+                                   static_cast<std::uint64_t>(step);
+}
+
+bool writtenByResourceFileOwner(const std::optional<FileOwnership>& record, const std::optional<FileOwnership>& resource) {
+    if (!record || !resource) return !record && !resource;
+    if (record->user != resource->user) return false;
+    if (record->othersMayWrite() && !resource->othersMayWrite()) return false;
+    return !record->groupMayWrite() || (resource->groupMayWrite() && record->group == resource->group);
+}
+
+std::uint64_t recordSizeLimit(std::uint64_t resourceFileSize) {
+    constexpr std::uint64_t BASE = std::uint64_t{64} << 20;
+    return BASE + std::min<std::uint64_t>(resourceFileSize, UINT64_MAX / 8) * 4;
 }
 
 std::size_t RecordReader::lineCount() const {

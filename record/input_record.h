@@ -43,6 +43,25 @@ struct RecordEntry {
 // (a later change within the same tick of the system's clock would keep its time).
 inline constexpr std::int64_t UNTRUSTED_TIME = INT64_MIN;
 
+// True when a change the system dated `changed` surely happened before `moment`, a
+// time of the same clock (`unitsPerSecond` units a second). A file system keeps
+// times to its own resolution, cut down: a change dated `changed` may have happened
+// at any time up to one step of that resolution later, and a later change within the
+// same step keeps the date. The resolution is told by the date itself: whole seconds
+// stand for two (FAT keeps even seconds), a date ending in zeros for the power of
+// ten they make, any other for the clock's unit.
+bool changedBefore(std::int64_t changed, std::int64_t moment, std::int64_t unitsPerSecond);
+
+// Who may have written a record, for it to be believed: the resource file's owner,
+// with write permissions no wider than the resource file's. Where the system has no
+// owners (nothing on either side), any record is.
+bool writtenByResourceFileOwner(const std::optional<FileOwnership>& record, const std::optional<FileOwnership>& resource);
+
+// How large a record of a resource file of `resourceFileSize` bytes may be: a record
+// holds a line for each file stored and each path met, so it can outgrow its
+// resource file only by so much; anything larger is not read.
+std::uint64_t recordSizeLimit(std::uint64_t resourceFileSize);
+
 // Where the record of a resource file is kept.
 std::string recordPathOf(const std::string& resourceFile);
 
@@ -55,8 +74,12 @@ public:
     void nameLast(std::string_view name, std::uint64_t entryOffset, std::uint64_t entryLength);
     // Makes room for about `bytes` of entries at once, as large as the last record.
     void expect(std::size_t bytes);
-    // Writes the record, headed by `key` and the stamp of the resource file it describes.
-    Result<void> write(OutputFile& file, std::string_view key, const FileStamp& output);
+    // Writes the record, headed by `key` and the stamp of the resource file it
+    // describes, taken from that file as made. The stamp tells a later edit of the
+    // file apart only once the clock has moved past it: the record is begun only
+    // then, waiting a few ticks where ticks are short; where they are long (whole
+    // seconds) the stamp is written untrusted, and the next run makes the file again.
+    Result<void> write(FileSystem& fs, OutputFile& file, std::string_view key, FileStamp output);
 
 private:
     void closeLast();
@@ -67,8 +90,20 @@ private:
 // A record read back, its entries decoded one at a time in place.
 class RecordReader {
 public:
-    // Nothing when there is no record at `path` or it is no record of this version.
-    static std::optional<RecordReader> read(FileSystem& fs, const std::string& path);
+    // Why a record was not taken.
+    enum class Refusal {
+        NONE,
+        ABSENT,      // nothing there, or nothing readable
+        NOT_A_FILE,  // a link, FIFO, device or directory at its name
+        FOREIGN,     // written by someone who may not write the resource file
+        TOO_LARGE,   // larger than its resource file can explain
+        DAMAGED,     // no record of this version, or cut short
+    };
+    // The record at `path`, opened without following a link or waiting; nothing, and
+    // why in `refusal`, when there is none to believe. `resource` is the status of
+    // the resource file it would describe.
+    static std::optional<RecordReader> read(FileSystem& fs, const std::string& path, const PathStatus& resource,
+                                            Refusal& refusal);
     const std::string& key() const { return key_; }
     const FileStamp& output() const { return output_; }
     // The next entry; false at the end, and for a damaged record (then failed()).

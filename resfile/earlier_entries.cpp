@@ -2,6 +2,35 @@
 
 #include <algorithm>
 
+namespace {
+
+// A window large enough to hold the headers of many small entries in one read.
+constexpr std::size_t HEADER_WINDOW_BYTES = 64 << 10;
+constexpr std::uint64_t READING_POSITION_UNKNOWN = UINT64_MAX;
+
+}  // namespace
+
+bool EarlierEntries::holdsAt(std::uint64_t offset, std::string_view bytes) {
+    const bool inWindow = offset >= windowStart_ && offset - windowStart_ <= window_.size() &&
+                          bytes.size() <= window_.size() - (offset - windowStart_);
+    if (!inWindow) {
+        readingAt_ = READING_POSITION_UNKNOWN;  // the copy must seek again
+        window_.resize(std::max(HEADER_WINDOW_BYTES, bytes.size()));
+        windowStart_ = offset;
+        std::size_t filled = 0;
+        if (earlier_->seek(offset)) {
+            while (filled < window_.size()) {
+                const std::optional<std::size_t> got = earlier_->read(&window_[filled], window_.size() - filled);
+                if (!got || *got == 0) break;
+                filled += *got;
+            }
+        }
+        window_.resize(filled);
+        if (bytes.size() > filled) return false;
+    }
+    return std::string_view(window_).substr(static_cast<std::size_t>(offset - windowStart_), bytes.size()) == bytes;
+}
+
 void EarlierEntries::add(std::uint64_t offset, std::uint64_t length) {
     if (pendingLength_ > 0 && offset == pendingOffset_ + pendingLength_) {
         pendingLength_ += length;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 #include "resfile/output_buffer.h"
@@ -15,6 +16,11 @@ class EarlierEntries {
 public:
     // `earlier` is the earlier resource file, opened for reading; `out` the new one.
     EarlierEntries(std::unique_ptr<InputFile> earlier, OutputBuffer& out) : earlier_(std::move(earlier)), out_(out) {}
+
+    // True when the earlier file holds exactly `bytes` at `offset`: a record's word on
+    // where an entry lies is checked against the entry's header before it is copied.
+    // Headers that lie close together are read in one go.
+    bool holdsAt(std::uint64_t offset, std::string_view bytes);
 
     // Takes the entry of `length` bytes at `offset` of the earlier file as the next
     // entry of the new one. It is copied with its neighbours by flush().
@@ -39,4 +45,7 @@ private:
     std::uint64_t pendingLength_ = 0;
     std::uint64_t readingAt_ = 0;  // where the earlier file's reading stands
     std::string earlierError_;
+    // A piece of the earlier file read for holdsAt(), and where it starts.
+    std::string window_;
+    std::uint64_t windowStart_ = 0;
 };

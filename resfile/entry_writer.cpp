@@ -23,18 +23,35 @@ void EntryWriter::writeLeadingEntry() {
     writeHeader(leading, 0);
 }
 
+void EntryWriter::layOut(std::string_view name, std::uint32_t dataSize, EntryHeader& entry) {
+    entry.nameCell = NameOrId::ofText(name);
+    const HeaderLayout layout = layoutHeader(TYPE_FIELD_BYTES, fieldBytes(entry.nameCell));
+    entry.header = ResHeader{};
+    entry.header.Type = &TYPE_CELL;
+    entry.header.Name = &entry.nameCell;
+    entry.header.DataSize = dataSize;
+    entry.header.HeaderSize = layout.headerSize;
+    entry.padding = layout.padding;
+}
+
+std::uint64_t EntryWriter::headerBytesOf(std::string_view name, std::uint32_t dataSize, std::string& bytes) {
+    EntryHeader entry;
+    layOut(name, dataSize, entry);
+    const std::size_t startBytes = headerStartBytes(entry.header);
+    bytes.assign(entry.header.HeaderSize, '\0');
+    encodeHeaderStart(&bytes[0], entry.header);
+    encodeHeaderEnd(&bytes[startBytes + entry.padding], entry.header);
+    return std::uint64_t{entry.header.HeaderSize} + dataSize + paddingFor(dataSize);
+}
+
 EntryOutcome EntryWriter::writeEntry(std::string_view name, InputFile& input) {
     assert(input.size() <= RES_MAX_DATA_SIZE);
-    const NameOrId nameCell = NameOrId::ofText(name);
-    const HeaderLayout layout = layoutHeader(TYPE_FIELD_BYTES, fieldBytes(nameCell));
-    ResHeader header;
-    header.Type = &TYPE_CELL;
-    header.Name = &nameCell;
-    header.DataSize = static_cast<std::uint32_t>(input.size());
-    header.HeaderSize = layout.headerSize;
+    EntryHeader entry;
+    layOut(name, static_cast<std::uint32_t>(input.size()), entry);
+    const ResHeader& header = entry.header;
 
     const std::uint64_t entryStart = out_.position();
-    writeHeader(header, layout.padding);
+    writeHeader(header, entry.padding);
     const CopyOutcome copied = copyExactly(input, out_, header.DataSize);
     switch (copied) {
     case CopyOutcome::COMPLETE:

@@ -40,7 +40,18 @@ public:
     // `input`, whose size is at most RES_MAX_DATA_SIZE.
     EntryOutcome writeEntry(std::string_view name, InputFile& input);
 
+    // The bytes of the header writeEntry writes for `name` and `dataSize` bytes of
+    // data, padding included, into `bytes`; returns the length of the whole entry.
+    static std::uint64_t headerBytesOf(std::string_view name, std::uint32_t dataSize, std::string& bytes);
+
 private:
+    struct EntryHeader {
+        NameOrId nameCell;
+        ResHeader header;
+        std::uint32_t padding;
+    };
+    // `name` must outlive the header, which points at it.
+    static void layOut(std::string_view name, std::uint32_t dataSize, EntryHeader& entry);
     void writeHeader(const ResHeader& header, std::uint32_t padding);
     void putPadding(std::uint32_t count, void (PaddingObserver::*report)());
 

@@ -52,6 +52,20 @@ Result<std::unique_ptr<ResourceOutput>> ResourceOutput::open(FileSystem& fs, con
     return output;
 }
 
+Result<std::unique_ptr<ResourceOutput>> ResourceOutput::openCompanion(FileSystem& fs, const std::string& path,
+                                                                      const std::optional<FileOwnership>& like) {
+    Result<std::unique_ptr<OutputTarget>> opened = fs.openCompanionTarget(path);
+    if (!opened) return opened.error();
+    Result<OutputFile*> replacement = (*opened)->createReplacement();
+    if (!replacement) return replacement.error();
+    std::unique_ptr<ResourceOutput> output(new ResourceOutput(std::move(*opened), Mode::REPLACE));
+    output->file_ = *replacement;
+    output->replacementPending_ = true;
+    output->writtenId_ = output->file_->id();
+    output->like_ = like;
+    return output;
+}
+
 Result<void> ResourceOutput::startInPlace(const std::string& emptiedMessage) {
     target_->emptyOnInterrupt(emptiedMessage);
     if (file_->truncate(0)) return {};
@@ -69,13 +83,22 @@ bool ResourceOutput::isOwn(const FileId& id) const {
 Result<void> ResourceOutput::commit() {
     switch (mode_) {
     case Mode::DIRECT: return {};
-    case Mode::IN_PLACE: target_->finishInPlace(); return {};
+    case Mode::IN_PLACE:
+        target_->finishInPlace();
+        made_ = file_->status();
+        return {};
     case Mode::REPLACE: break;
     }
-    Result<void> done = target_->adoptOwnership();
+    Result<void> done = target_->adoptOwnership(like_);
+    const std::optional<PathStatus> beforeRename = done ? file_->status() : std::nullopt;
     if (done) done = target_->replace();
-    if (done) replacementPending_ = false;
-    else discardReplacement();
+    if (!done) {
+        discardReplacement();
+        return done;
+    }
+    replacementPending_ = false;
+    made_ = file_->status();  // a rename moves a file's change time
+    if (!made_) made_ = beforeRename;
     return done;
 }
 

@@ -27,6 +27,13 @@ public:
     static Result<std::unique_ptr<ResourceOutput>> open(FileSystem& fs, const std::string& path,
                                                         const std::string& emptiedMessage);
 
+    // A file the tool keeps beside a resource file for itself (the record of a run):
+    // made new and renamed over whatever its name holds, never written in place or
+    // through a link, and given the owner, group and permission bits of `like` (the
+    // resource file's) as it is made final.
+    static Result<std::unique_ptr<ResourceOutput>> openCompanion(FileSystem& fs, const std::string& path,
+                                                                 const std::optional<FileOwnership>& like);
+
     ~ResourceOutput();
     ResourceOutput(const ResourceOutput&) = delete;
     ResourceOutput& operator=(const ResourceOutput&) = delete;
@@ -42,6 +49,10 @@ public:
     // The run stored something and wrote it all: makes it the resource file. A
     // failure leaves the old file as it was.
     Result<void> commit();
+    // What the system says of the file commit() made final, asked of the open file
+    // itself so that no file another run renamed over the name answers instead
+    // (where the system closes the file to rename it, as it was just before).
+    const std::optional<PathStatus>& madeStatus() const { return made_; }
     // The run stored nothing: leaves no resource file behind (an in-place target,
     // which a new file could not replace, is emptied instead).
     void discard();
@@ -60,6 +71,8 @@ private:
     bool replacementPending_ = false;  // REPLACE: the new file exists and has not replaced the target
     std::optional<FileId> writtenId_;  // the file being written
     std::optional<FileId> targetId_;   // the file replaced, when there was one
+    std::optional<FileOwnership> like_;  // whose owner and permissions the new file takes
+    std::optional<PathStatus> made_;
 };
 
 // True for the name a new resource file has while unfinished: the prefix and six

@@ -42,37 +42,54 @@ private:
     const bool* closed_;
 };
 
+using Meta = FakeFileSystem::Node::Meta;
+
+PathStatus statusOf(const FakeFileSystem& fs, FileKind kind, const FakeFileSystem::Node& node) {
+    return PathStatus{kind, node.readOnly, FileId{1, node.index}, node.content->size(), fs.reported(node.meta->changed),
+                      node.meta->ownership};
+}
+
 class FakeOutputFile : public OutputFile {
 public:
-    FakeOutputFile(std::shared_ptr<std::string> content, FileId id) : content_(std::move(content)), id_(id) {}
+    FakeOutputFile(FakeFileSystem& fs, const FakeFileSystem::Node& node)
+        : fs_(fs), content_(node.content), meta_(node.meta), id_{1, node.index}, readOnly_(node.readOnly) {}
     bool write(const char* data, std::size_t size) override {
         content_->resize(position_);
         content_->append(data, size);
         position_ += size;
+        meta_->changed = fs_.tick();
         return true;
     }
     bool truncate(std::uint64_t size) override {
         content_->resize(static_cast<std::size_t>(size));
         position_ = static_cast<std::size_t>(size);
+        meta_->changed = fs_.tick();
         return true;
     }
     std::optional<FileId> id() const override { return id_; }
-    std::optional<std::int64_t> changed() const override { return static_cast<std::int64_t>(id_.index); }
+    std::optional<std::int64_t> changed() const override { return fs_.reported(meta_->changed); }
+    std::optional<PathStatus> status() const override {
+        return PathStatus{FileKind::REGULAR, readOnly_, id_, content_->size(), fs_.reported(meta_->changed), meta_->ownership};
+    }
     std::string errorText() const override { return {}; }
 
 private:
+    FakeFileSystem& fs_;
     std::shared_ptr<std::string> content_;
+    std::shared_ptr<Meta> meta_;
     FileId id_;
+    bool readOnly_;
     std::size_t position_ = 0;
 };
 
 class FakeInputFile : public InputFile {
 public:
-    FakeInputFile(FakeFileSystem& fs, std::string path, std::shared_ptr<std::string> content, std::uint64_t size,
-                  FileId id)
-        : fs_(fs), path_(std::move(path)), content_(std::move(content)), size_(size), id_(id) {}
+    FakeInputFile(FakeFileSystem& fs, std::string path, const FakeFileSystem::Node& node, std::uint64_t size)
+        : fs_(fs), path_(std::move(path)), content_(node.content), size_(size), id_{1, node.index},
+          ownership_(node.meta->ownership) {}
     std::uint64_t size() const override { return size_; }
     FileId id() const override { return id_; }
+    std::optional<FileOwnership> ownership() const override { return ownership_; }
     std::optional<std::size_t> read(char* buffer, std::size_t capacity) override {
         const std::size_t count = std::min(capacity, content_->size() - std::min(content_->size(), position_));
         std::copy_n(content_->data() + position_, count, buffer);
@@ -94,6 +111,7 @@ private:
     std::shared_ptr<std::string> content_;
     std::uint64_t size_;
     FileId id_;
+    FileOwnership ownership_;
     std::size_t position_ = 0;
     bool atEnd_ = false;
 };
@@ -157,7 +175,15 @@ FakeFileSystem::Node& FakeFileSystem::create(const std::string& path, Kind kind)
     node = Node{};
     node.kind = kind;
     node.index = nextIndex_++;
+    node.meta->changed = tick();
     return node;
+}
+
+void FakeFileSystem::rewrite(const std::string& path, const std::string& content) {
+    Node* node = resolve(path);
+    if (!node) return;
+    *node->content = content;
+    node->meta->changed = tick();
 }
 
 void FakeFileSystem::addFile(const std::string& path, const std::string& content, bool readOnly) {
@@ -202,9 +228,7 @@ Result<PathStatus> FakeFileSystem::status(const std::string& path) {
     const FileKind kind = node->kind == Kind::DIRECTORY ? FileKind::DIRECTORY
                           : node->kind == Kind::FIFO    ? FileKind::SPECIAL
                                                         : FileKind::REGULAR;
-    // Every node is made anew when it changes, so its index serves as the time of its last change.
-    return PathStatus{kind, node->readOnly, FileId{1, node->index}, node->content->size(),
-                      static_cast<std::int64_t>(node->index)};
+    return statusOf(*this, kind, *node);
 }
 
 Result<std::vector<DirEntry>> FakeFileSystem::list(const std::string& dir) {
@@ -317,11 +341,18 @@ Result<std::unique_ptr<InputFile>> FakeFileSystem::openInput(const std::string& 
     Node* node = resolve(path);
     if (!node) return missing();
     if (node->unreadable) return SystemError{SystemError::Kind::DENIED, "Permission denied"};
-    if (node->kind != Kind::FILE) return SystemError{SystemError::Kind::OTHER, "not a regular file"};
+    if (node->kind != Kind::FILE) return SystemError{SystemError::Kind::NOT_REGULAR, "not a regular file"};
     const std::uint64_t size = node->reportedSize ? node->reportedSize : node->content->size();
-    std::unique_ptr<InputFile> input = std::make_unique<FakeInputFile>(*this, path, node->content, size, FileId{1, node->index});
+    std::unique_ptr<InputFile> input = std::make_unique<FakeInputFile>(*this, path, *node, size);
     if (afterOpen) afterOpen(path);
     return input;
+}
+
+Result<std::unique_ptr<InputFile>> FakeFileSystem::openCompanion(const std::string& path) {
+    const Node* node = find(path);
+    if (!node) return missing();
+    if (node->kind != Kind::FILE) return SystemError{SystemError::Kind::NOT_REGULAR, "not a regular file"};
+    return openInput(path);
 }
 
 std::string FakeFileSystem::key(const std::string& path) { return joinPath(split(path), split(path).size()); }
@@ -346,8 +377,7 @@ bool FakeFileSystem::removeIfStill(const std::string& path, std::uint64_t index)
 class FakeOutputTarget : public OutputTarget {
 public:
     FakeOutputTarget(FakeFileSystem& fs, std::string path, FakeFileSystem::Node& node, Kind kind)
-        : fs_(fs), path_(std::move(path)), index_(node.index), kind_(kind),
-          file_(node.content, FileId{1, node.index}) {}
+        : fs_(fs), path_(std::move(path)), index_(node.index), kind_(kind), file_(fs, node) {}
 
     Kind kind() const override { return kind_; }
     OutputFile& file() override { return file_; }
@@ -364,16 +394,23 @@ public:
         while (fs_.find(replacementPath_));
         FakeFileSystem::Node& node = fs_.create(replacementPath_, FakeFileSystem::Kind::FILE);
         replacementIndex_ = node.index;
-        replacement_ = std::make_unique<FakeOutputFile>(node.content, FileId{1, node.index});
+        replacement_ = std::make_unique<FakeOutputFile>(fs_, node);
+        replacementMeta_ = node.meta;
         fs_.removedOnInterrupt = replacementPath_;
         return replacement_.get();
     }
-    Result<void> adoptOwnership() override { return {}; }
+    Result<void> adoptOwnership(const std::optional<FileOwnership>& like) override {
+        if (like) replacementMeta_->ownership = FileOwnership{like->user, like->group, like->mode & 0666};
+        return {};
+    }
     Result<void> replace() override {
         fs_.removedOnInterrupt.clear();
         const auto source = fs_.nodes_.find(FakeFileSystem::key(replacementPath_));
         if (source == fs_.nodes_.end() || source->second.index != replacementIndex_)
             return SystemError{SystemError::Kind::MISSING, "No such file or directory"};
+        if (const FakeFileSystem::Node* there = fs_.find(path_); there && there->kind == FakeFileSystem::Kind::DIRECTORY)
+            return SystemError{SystemError::Kind::OTHER, "Is a directory"};
+        source->second.meta->changed = fs_.tick();  // a rename changes the file's status
         const FakeFileSystem::Node moved = source->second;
         fs_.nodes_.erase(source);
         fs_.nodes_[FakeFileSystem::key(path_)] = moved;
@@ -403,8 +440,18 @@ private:
     FakeOutputFile file_;
     std::string replacementPath_;
     std::uint64_t replacementIndex_ = 0;
+    std::shared_ptr<FakeFileSystem::Node::Meta> replacementMeta_;
     std::unique_ptr<OutputFile> replacement_;
 };
+
+Result<std::unique_ptr<OutputTarget>> FakeFileSystem::openCompanionTarget(const std::string& path) {
+    Node* dir = resolve(parentOf(key(path)));
+    if (!dir || dir->kind != Kind::DIRECTORY) return missing();
+    // Nothing at the name is opened: the target stands for a new file.
+    Node none;
+    none.index = 0;
+    return std::unique_ptr<OutputTarget>(std::make_unique<FakeOutputTarget>(*this, key(path), none, OutputTarget::Kind::NEW));
+}
 
 Result<std::unique_ptr<OutputTarget>> FakeFileSystem::openOutputTarget(const std::string& path) {
     if (beforeOutputOpen) beforeOutputOpen(path);

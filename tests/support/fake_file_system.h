@@ -22,6 +22,12 @@ public:
         bool unreadable = false;  // a directory that cannot be listed, a file that cannot be opened
         std::uint64_t index = 0;
         std::uint64_t reportedSize = 0;  // when non-zero, the size an open file claims
+        // What every name of the file shares: the time of its last change, and who may change it.
+        struct Meta {
+            std::int64_t changed = 0;
+            FileOwnership ownership{0, 0, 0644};
+        };
+        std::shared_ptr<Meta> meta = std::make_shared<Meta>();
     };
 
     FakeFileSystem();
@@ -34,6 +40,9 @@ public:
     void remove(const std::string& path);
     // Moves a file to another name, keeping its identity, as a rename does.
     void rename(const std::string& from, const std::string& to);
+    // Writes `content` into the file at `path` as an edit in place does: the file
+    // keeps its identity and gets a new change time.
+    void rewrite(const std::string& path, const std::string& content);
     Node* find(const std::string& path);  // without following a final link
     bool exists(const std::string& path) { return resolve(path) != nullptr; }
     std::string contentOf(const std::string& path);
@@ -49,6 +58,16 @@ public:
     // reaches it, in the order the POSIX read-ahead does; 0 opens each when asked.
     std::size_t openAhead = 0;
 
+    // The clock: every change of a file moves it on by a microsecond. With
+    // wholeSecondTimes, change times are reported cut to the second, as on file
+    // systems that keep no finer times.
+    bool wholeSecondTimes = false;
+    void advanceClock(std::int64_t seconds) { ticks_ += seconds * 1000000; }
+    std::int64_t tick() { return ++ticks_ * 1000 + 1; }
+    std::int64_t reported(std::int64_t changed) const {
+        return wholeSecondTimes ? changed / 1000000000 * 1000000000 : changed;
+    }
+
     // Called after a file was opened for reading, to change it under the tool.
     std::function<void(const std::string& path)> afterOpen;
     // Called just before and just after the file a resource file goes to is opened,
@@ -63,6 +82,10 @@ public:
     Result<void> search(const std::string& pattern, const EntryVisitor& visit) override;
     Result<std::unique_ptr<InputFile>> openInput(const std::string& path) override;
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override;
+    Result<std::unique_ptr<InputFile>> openCompanion(const std::string& path) override;
+    Result<std::unique_ptr<OutputTarget>> openCompanionTarget(const std::string& path) override;
+    std::int64_t timeUnitsPerSecond() const override { return 1000000000; }
+    void waitForClockTick() override { ++ticks_; }
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
 
@@ -83,6 +106,7 @@ private:
 
     std::map<std::string, Node> nodes_;  // keyed by normalised path; "" is the root
     std::uint64_t nextIndex_ = 1;
+    std::int64_t ticks_ = 0;
     std::unique_ptr<OutputFile> stdout_;
     std::unique_ptr<OutputFile> stderr_;
 };

@@ -26,6 +26,7 @@ public:
     // the capacity it was given, so it still holds.
     bool readReachedEnd() const override { return inner_.readReachedEnd(); }
     bool seek(std::uint64_t offset) override { return !fs_.stepFails(FsOperation::READ) && inner_.seek(offset); }
+    std::optional<FileOwnership> ownership() const override { return inner_.ownership(); }
     InputFile& inner() { return inner_; }
 
 private:
@@ -98,6 +99,7 @@ public:
     }
     std::optional<FileId> id() const override { return inner_ ? inner_->id() : std::nullopt; }
     std::optional<std::int64_t> changed() const override { return inner_ ? inner_->changed() : std::nullopt; }
+    std::optional<PathStatus> status() const override { return inner_ ? inner_->status() : std::nullopt; }
     std::string errorText() const override { return error_.empty() && inner_ ? inner_->errorText() : error_; }
 
 private:
@@ -134,9 +136,9 @@ public:
         replacement_ = std::make_unique<FaultyOutput>(fs_, FsOperation::WRITE, nullptr, *made, nullptr);
         return replacement_.get();
     }
-    Result<void> adoptOwnership() override {
+    Result<void> adoptOwnership(const std::optional<FileOwnership>& like) override {
         if (fs_.shouldFail(FsOperation::ADOPT_OWNERSHIP)) return injectedFailure();
-        return inner_->adoptOwnership();
+        return inner_->adoptOwnership(like);
     }
     Result<void> replace() override {
         if (fs_.shouldFail(FsOperation::REPLACE)) return injectedFailure();
@@ -225,6 +227,21 @@ Result<std::unique_ptr<InputFile>> FaultyFileSystem::wrapOpened(Result<InputFile
 Result<std::unique_ptr<OutputTarget>> FaultyFileSystem::openOutputTarget(const std::string& path) {
     if (shouldFail(FsOperation::OPEN_TARGET)) return SystemError{SystemError::Kind::OTHER, INJECTED_ERROR};
     Result<std::unique_ptr<OutputTarget>> opened = inner_.openOutputTarget(path);
+    if (!opened) return opened;
+    return std::unique_ptr<OutputTarget>(std::make_unique<FaultyTarget>(*this, std::move(*opened)));
+}
+
+Result<std::unique_ptr<InputFile>> FaultyFileSystem::openCompanion(const std::string& path) {
+    if (stepFails(FsOperation::OPEN)) return injected();
+    Result<std::unique_ptr<InputFile>> opened = inner_.openCompanion(path);
+    if (!opened) return opened;
+    InputFile* input = opened->get();
+    return wrapOpened(input, std::move(*opened));
+}
+
+Result<std::unique_ptr<OutputTarget>> FaultyFileSystem::openCompanionTarget(const std::string& path) {
+    if (shouldFail(FsOperation::OPEN_TARGET)) return SystemError{SystemError::Kind::OTHER, INJECTED_ERROR};
+    Result<std::unique_ptr<OutputTarget>> opened = inner_.openCompanionTarget(path);
     if (!opened) return opened;
     return std::unique_ptr<OutputTarget>(std::make_unique<FaultyTarget>(*this, std::move(*opened)));
 }

@@ -57,6 +57,10 @@ public:
     // steps made to fail here; `owned` when it is this input's to close.
     Result<std::unique_ptr<InputFile>> wrapOpened(Result<InputFile*> opened, std::unique_ptr<InputFile> owned);
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override;
+    Result<std::unique_ptr<InputFile>> openCompanion(const std::string& path) override;
+    Result<std::unique_ptr<OutputTarget>> openCompanionTarget(const std::string& path) override;
+    std::int64_t timeUnitsPerSecond() const override { return inner_.timeUnitsPerSecond(); }
+    void waitForClockTick() override { inner_.waitForClockTick(); }
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
 
