@@ -44,8 +44,8 @@ private:
 
 using Meta = FakeFileSystem::Node::Meta;
 
-PathStatus statusOf(const FakeFileSystem& fs, FileKind kind, const FakeFileSystem::Node& node) {
-    return PathStatus{kind, node.readOnly, FileId{1, node.index}, node.content->size(), fs.reported(node.meta->changed),
+PathStatus statusOf(FileKind kind, const FakeFileSystem::Node& node) {
+    return PathStatus{kind, node.readOnly, FileId{1, node.index}, node.content->size(), FakeFileSystem::reported(*node.meta),
                       node.meta->ownership};
 }
 
@@ -67,9 +67,9 @@ public:
         return true;
     }
     std::optional<FileId> id() const override { return id_; }
-    std::optional<std::int64_t> changed() const override { return fs_.reported(meta_->changed); }
+    std::optional<std::int64_t> changed() const override { return FakeFileSystem::reported(*meta_); }
     std::optional<PathStatus> status() const override {
-        return PathStatus{FileKind::REGULAR, readOnly_, id_, content_->size(), fs_.reported(meta_->changed), meta_->ownership};
+        return PathStatus{FileKind::REGULAR, readOnly_, id_, content_->size(), FakeFileSystem::reported(*meta_), meta_->ownership};
     }
     std::string errorText() const override { return {}; }
 
@@ -176,6 +176,8 @@ FakeFileSystem::Node& FakeFileSystem::create(const std::string& path, Kind kind)
     node.kind = kind;
     node.index = nextIndex_++;
     node.meta->changed = tick();
+    const std::string made = joinPath(parts, parts.size());
+    node.meta->wholeSeconds = wholeSecondsBelow && made.compare(0, wholeSecondsBelow->size(), *wholeSecondsBelow) == 0;
     return node;
 }
 
@@ -228,7 +230,7 @@ Result<PathStatus> FakeFileSystem::status(const std::string& path) {
     const FileKind kind = node->kind == Kind::DIRECTORY ? FileKind::DIRECTORY
                           : node->kind == Kind::FIFO    ? FileKind::SPECIAL
                                                         : FileKind::REGULAR;
-    return statusOf(*this, kind, *node);
+    return statusOf(kind, *node);
 }
 
 Result<std::vector<DirEntry>> FakeFileSystem::list(const std::string& dir) {
@@ -377,7 +379,7 @@ bool FakeFileSystem::removeIfStill(const std::string& path, std::uint64_t index)
 class FakeOutputTarget : public OutputTarget {
 public:
     FakeOutputTarget(FakeFileSystem& fs, std::string path, FakeFileSystem::Node& node, Kind kind)
-        : fs_(fs), path_(std::move(path)), index_(node.index), kind_(kind), file_(fs, node) {}
+        : fs_(fs), path_(std::move(path)), index_(node.index), kind_(kind), file_(fs, node), targetMeta_(node.meta) {}
 
     Kind kind() const override { return kind_; }
     OutputFile& file() override { return file_; }
@@ -401,6 +403,7 @@ public:
     }
     Result<void> adoptOwnership(const std::optional<FileOwnership>& like) override {
         if (like) replacementMeta_->ownership = FileOwnership{like->user, like->group, like->mode & 0666};
+        else if (kind_ == Kind::REGULAR) replacementMeta_->ownership = targetMeta_->ownership;
         return {};
     }
     Result<void> replace() override {
@@ -440,11 +443,13 @@ private:
     FakeOutputFile file_;
     std::string replacementPath_;
     std::uint64_t replacementIndex_ = 0;
+    std::shared_ptr<FakeFileSystem::Node::Meta> targetMeta_;
     std::shared_ptr<FakeFileSystem::Node::Meta> replacementMeta_;
     std::unique_ptr<OutputFile> replacement_;
 };
 
 Result<std::unique_ptr<OutputTarget>> FakeFileSystem::openCompanionTarget(const std::string& path) {
+    if (beforeOutputOpen) beforeOutputOpen(path);
     Node* dir = resolve(parentOf(key(path)));
     if (!dir || dir->kind != Kind::DIRECTORY) return missing();
     // Nothing at the name is opened: the target stands for a new file.

@@ -26,6 +26,7 @@ public:
         struct Meta {
             std::int64_t changed = 0;
             FileOwnership ownership{0, 0, 0644};
+            bool wholeSeconds = false;  // its file system keeps whole seconds
         };
         std::shared_ptr<Meta> meta = std::make_shared<Meta>();
     };
@@ -58,14 +59,14 @@ public:
     // reaches it, in the order the POSIX read-ahead does; 0 opens each when asked.
     std::size_t openAhead = 0;
 
-    // The clock: every change of a file moves it on by a microsecond. With
-    // wholeSecondTimes, change times are reported cut to the second, as on file
-    // systems that keep no finer times.
-    bool wholeSecondTimes = false;
+    // The clock: every change of a file moves it on by a microsecond. Files made
+    // below wholeSecondsBelow ("" for all) report their change times cut to the
+    // second, as on file systems that keep no finer times.
+    std::optional<std::string> wholeSecondsBelow;
     void advanceClock(std::int64_t seconds) { ticks_ += seconds * 1000000; }
     std::int64_t tick() { return ++ticks_ * 1000 + 1; }
-    std::int64_t reported(std::int64_t changed) const {
-        return wholeSecondTimes ? changed / 1000000000 * 1000000000 : changed;
+    static std::int64_t reported(const Node::Meta& meta) {
+        return meta.wholeSeconds ? meta.changed / 1000000000 * 1000000000 : meta.changed;
     }
 
     // Called after a file was opened for reading, to change it under the tool.

@@ -5,6 +5,7 @@
 #include <set>
 #include <tuple>
 
+#include "record/input_record.h"
 #include "tests/support/fake_run.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/fixtures.h"
@@ -375,6 +376,161 @@ TEST(Update, DoesNotTrustAFileChangedWhileTheRunRead) {
     updating.fs.afterOpen = nullptr;
     EXPECT_TRUE(updating.rewrites());
     EXPECT_FALSE(updating.rewrites());
+}
+
+TEST(Update, TrustsNoStampTheClockCannotOrder) {
+    // A date names a step of its file system's clock; a change is before a moment only
+    // when its whole step is: whole seconds stand for two, a date ending in zeros for
+    // the power of ten they make.
+    constexpr std::int64_t S = 1000000000;
+    EXPECT_TRUE(changedBefore(5 * S, 7 * S, S));
+    EXPECT_FALSE(changedBefore(5 * S, 7 * S - 1, S));
+    EXPECT_FALSE(changedBefore(5 * S + 10000000, 5 * S + 19999999, S));
+    EXPECT_TRUE(changedBefore(5 * S + 10000000, 5 * S + 20000000, S));
+    EXPECT_FALSE(changedBefore(5 * S + 1, 5 * S + 1, S)) << "a change at the very start of the run";
+    EXPECT_TRUE(changedBefore(5 * S + 1, 5 * S + 2, S));
+    EXPECT_FALSE(changedBefore(UNTRUSTED_TIME, 7 * S, S));
+
+    // Inputs on a file system of whole seconds: an edit in the second of the run that
+    // read the file keeps its date, and is made again all the same.
+    Updating inputs;
+    inputs.fs.wholeSecondsBelow = "d/";
+    inputs.fs.addFile("d/a.txt", "AAAA");
+    ASSERT_TRUE(inputs.rewrites());
+    inputs.fs.rewrite("d/a.txt", "BBBB");
+    EXPECT_TRUE(inputs.rewrites());
+    EXPECT_EQ(inputs.fs.contentOf("out.res"), inputs.madeWithoutUpdating());
+    inputs.fs.advanceClock(3);
+    EXPECT_TRUE(inputs.rewrites()) << "the last run could not trust what it read";
+    EXPECT_FALSE(inputs.rewrites()) << "read two seconds after its change, a file is trusted";
+
+    // The resource file itself on such a file system: an edit of it in the second it
+    // was made keeps its stamp, and is never called up to date nor copied forward.
+    Updating output;
+    output.fs.wholeSecondsBelow = "";
+    output.fs.addFile("d/a.txt", "alpha");
+    output.fs.addFile("d/sub/b.txt", "bee");
+    output.fs.advanceClock(3);
+    ASSERT_TRUE(output.rewrites());
+    std::string edited = output.fs.contentOf("out.res");
+    edited.replace(edited.size() - 8, 8, "EDITED!!");
+    output.fs.rewrite("out.res", edited);
+    EXPECT_TRUE(output.rewrites());
+    EXPECT_EQ(output.fs.contentOf("out.res"), output.madeWithoutUpdating());
+}
+
+TEST(Update, TheRecordDescribesTheFileThisRunMade) {
+    // Another run renames its resource file over the name just before this one writes
+    // its record: neither file may be called up to date by it.
+    Updating updating;
+    ASSERT_TRUE(updating.rewrites());
+    updating.fs.addFile("d/a.txt", "ALPHA");
+    updating.fs.beforeOutputOpen = [&](const std::string& path) {
+        if (path == "out.res.inputs") updating.fs.addFile("out.res", "another run's resource file");
+    };
+    ASSERT_TRUE(updating.rewrites());
+    updating.fs.beforeOutputOpen = nullptr;
+    EXPECT_TRUE(updating.rewrites());
+    EXPECT_EQ(updating.fs.contentOf("out.res"), updating.madeWithoutUpdating());
+    EXPECT_FALSE(updating.rewrites());
+}
+
+TEST(Update, BelievesOnlyARecordItsResourceFilesOwnerCouldHaveWritten) {
+    Updating updating;
+    ASSERT_TRUE(updating.rewrites());
+    const auto ownershipOf = [&](const char* path) -> FileOwnership& { return updating.fs.find(path)->meta->ownership; };
+    // Who wrote the record, and with which permissions, against the resource file's.
+    const std::vector<std::tuple<const char*, FileOwnership, FileOwnership, bool>> cases{
+        {"another user's", {0, 0, 0644}, {65534, 65534, 0644}, false},
+        {"writable by others", {0, 0, 0644}, {0, 0, 0646}, false},
+        {"writable by its group", {0, 0, 0644}, {0, 0, 0664}, false},
+        {"writable by another group", {0, 5, 0664}, {0, 6, 0664}, false},
+        {"writable as the resource file is", {0, 5, 0664}, {0, 5, 0664}, true},
+    };
+    for (const auto& [what, resource, record, believed] : cases) {
+        ownershipOf("out.res") = resource;
+        ownershipOf("out.res.inputs") = record;
+        EXPECT_EQ(updating.rewrites(), !believed) << what;
+        const FileOwnership made = ownershipOf("out.res.inputs");
+        EXPECT_EQ(made.user, resource.user) << what;
+        EXPECT_EQ(made.group, resource.group) << what;
+        EXPECT_EQ(made.mode, resource.mode) << what;
+    }
+    // Larger than its resource file can explain: not read at all.
+    updating.fs.find("out.res.inputs")->reportedSize = recordSizeLimit(updating.fs.contentOf("out.res").size()) + 1;
+    EXPECT_TRUE(updating.rewrites());
+    EXPECT_FALSE(updating.rewrites());
+}
+
+TEST(Update, ALinkFifoOrDirectoryAtTheRecordsNameIsNeverOpenedOrWrittenThrough) {
+    Updating updating;
+    ASSERT_TRUE(updating.rewrites());
+    const std::string record = updating.fs.contentOf("out.res.inputs");
+    const std::string refused =
+        "Warning: out.res.inputs is not a regular file, so it is no record of the last run; every file is read again.\n";
+    updating.fs.addFile("victim", record);  // a record that would call the resource file up to date
+    for (const char* what : {"link", "fifo", "directory"}) {
+        updating.fs.remove("out.res.inputs");
+        if (what == std::string("link")) updating.fs.addLink("out.res.inputs", "/victim");
+        if (what == std::string("fifo")) updating.fs.addFifo("out.res.inputs");
+        if (what == std::string("directory")) updating.fs.addFile("out.res.inputs/x", "");
+        updating.options.push_back("-q");
+        bool rewritten = false;
+        const FakeRun run = updating.run(rewritten);
+        updating.options.pop_back();
+        EXPECT_EQ(run.exitStatus, 0) << what;
+        EXPECT_TRUE(rewritten) << what;
+        EXPECT_EQ(run.output.substr(0, refused.size()), refused) << what;
+        EXPECT_EQ(updating.fs.contentOf("victim"), record) << what << ": written through";
+        const bool replaced = what != std::string("directory");
+        EXPECT_EQ(updating.fs.find("out.res.inputs")->kind == FakeFileSystem::Kind::FILE, replaced) << what;
+        if (!replaced) {
+            EXPECT_NE(run.output.find("Warning: Could not write out.res.inputs: "), std::string::npos);
+        }
+    }
+}
+
+TEST(Update, ARecordThatLiesCostsAFullReadNeverAWrongFile) {
+    Updating updating;
+    updating.fs.addFile("d/c.txt", "sea");
+    ASSERT_TRUE(updating.rewrites());
+    const std::string record = updating.fs.contentOf("out.res.inputs");
+    // The span of d/sub/b.txt's entry: the last two numbers of its line.
+    const std::size_t line = record.find("d/sub/b.txt");
+    const std::size_t end = record.find('\n', line) - 1;
+    const std::size_t lengthAt = record.rfind(' ', end - 1) + 1;
+    const std::size_t offsetAt = record.rfind(' ', lengthAt - 2) + 1;
+    const std::uint64_t offset = std::stoull(record.substr(offsetAt, lengthAt - 1 - offsetAt));
+    const auto withSpan = [&](std::uint64_t newOffset, const std::string& newLength) {
+        return record.substr(0, offsetAt) + std::to_string(newOffset) + " " + newLength + record.substr(end);
+    };
+    const std::string length = record.substr(lengthAt, end - lengthAt);
+    const std::vector<std::pair<const char*, std::string>> lies{
+        {"an offset moved by four", withSpan(offset + 4, length)},
+        {"an offset past the end", withSpan(UINT64_MAX - 3, length)},
+        {"another length", withSpan(offset, std::to_string(std::stoull(length) + 4))},
+        {"cut inside its last entry", record.substr(0, record.size() - 3)},
+    };
+    for (const auto& [what, lie] : lies) {
+        *updating.fs.find("out.res.inputs")->content = lie;
+        updating.fs.addFile("d/a.txt", std::string("changed: ") + what);  // so that entries are copied
+        EXPECT_TRUE(updating.rewrites()) << what;
+        EXPECT_EQ(updating.fs.contentOf("out.res"), updating.madeWithoutUpdating()) << what;
+    }
+}
+
+TEST(Update, NoRecordIsStoredInEitherMode) {
+    Updating updating;
+    updating.fs.addFile("d/out.res", "");
+    EXPECT_EQ(runOnFake(updating.fs, {"-q", "-u", "-r", "-f", "d/out.res", "d"}).exitStatus, 0);
+    ASSERT_TRUE(updating.fs.exists("d/out.res.inputs"));
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-q", "-r", "-f", "d/out.res", "d"}, {"-q", "-u", "-r", "-f", "d/out.res", "d"}}) {
+        updating.fs.addFile("d/a.txt", "changed");
+        EXPECT_EQ(runOnFake(updating.fs, arguments).exitStatus, 0);
+        EXPECT_EQ(entryNames(readResFile(updating.fs.contentOf("d/out.res"))),
+                  (std::vector<std::string>{"D/.GIT/HEAD", "D/SUB/B.TXT", "D/A.TXT"}));
+    }
 }
 
 TEST(Update, LeavesAnEmptyResourceFileForAnEmptyDirectoryAndNeedsF) {
