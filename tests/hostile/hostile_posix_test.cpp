@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "platform/name_order.h"
 #include "platform/text.h"
@@ -377,6 +378,56 @@ TEST_F(Hostile, StandardOutputNamedWithFIsWrittenAndNeverRemoved) {
     EXPECT_EQ(discarded.output, "Stored a.gif as A.GIF.\n");
 }
 
+// The record of -u is the tool's own: standard output has none, and a FIFO planted
+// at its name holds no run up; a file system that keeps whole seconds hides no change.
+TEST_F(Hostile, TheRecordIsNeverWaitedOnAndStandardOutputHasNone) {
+    dir.writeFile("d/a.txt", "alpha");
+    ASSERT_EQ(::mkfifo((dir.path() + "/out.res.inputs").c_str(), 0666), 0);
+    const ToolResult fifo = runProgram({"timeout", "20", toolPath(), "-q", "-u", "-r", "-f", "out.res", "d"}, dir.path());
+    EXPECT_EQ(fifo.exitStatus, 0);
+    EXPECT_EQ(fifo.output,
+              "Warning: out.res.inputs is not a regular file, so it is no record of the last run; every file is read again.\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() + "/out.res.inputs")) << "the FIFO is replaced by the record";
+
+    ASSERT_EQ(::symlink("/dev/stdout", (dir.path() + "/o.res").c_str()), 0);
+    const ToolResult redirected =
+        runProgram({"sh", "-c", "\"$0\" -q -u -r -f o.res d > captured.res", toolPath()}, dir.path());
+    EXPECT_EQ(redirected.exitStatus, 0) << redirected.errors;
+    EXPECT_EQ(entryNames(resFile("captured.res")), std::vector<std::string>{"D/A.TXT"});
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/o.res.inputs"));
+}
+
+TEST_F(Hostile, AnUpdateOnAWholeSecondFileSystemMissesNoChange) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to mount a file system image";
+    const std::string mount = "truncate -s 32M c.img && mkfs.ext2 -q -I 128 -F c.img 2>/dev/null && mkdir m && "
+                              "mount -o loop c.img m && mkdir m/tree";
+    if (runProgram({"sh", "-c", mount}, dir.path()).exitStatus != 0) GTEST_SKIP() << "cannot mount a loop image here";
+    const std::string m = dir.path() + "/m";
+    // Each case changes a file within the second of the run before, keeping its size.
+    for (const bool outputThere : {false, true}) {
+        const std::string out = outputThere ? m + "/o.res" : dir.path() + "/o.res";
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            // Just past the start of a second, so that the run and the change share it.
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::this_thread::sleep_for(std::chrono::seconds(1) - now % std::chrono::seconds(1) + std::chrono::milliseconds(50));
+            dir.writeFile("m/tree/f", "AAAA");
+            ASSERT_EQ(runTool({"-q", "-u", "-r", "-f", out, "tree"}, m).exitStatus, 0);
+            if (outputThere) {
+                std::string edited = dir.readFile("m/o.res");
+                edited.replace(edited.size() - 4, 4, "XXXX");
+                dir.writeFile("m/o.res", edited);
+            } else {
+                dir.writeFile("m/tree/f", "BBBB");
+            }
+            ASSERT_EQ(runTool({"-q", "-u", "-r", "-f", out, "tree"}, m).exitStatus, 0);
+            ASSERT_EQ(runTool({"-q", "-r", "-f", dir.path() + "/full.res", "tree"}, m).exitStatus, 0);
+            EXPECT_TRUE(dir.readFile(outputThere ? "m/o.res" : "o.res") == dir.readFile("full.res"))
+                << (outputThere ? "an edited resource file was kept" : "a changed input was missed");
+        }
+    }
+    EXPECT_EQ(runProgram({"umount", m}, dir.path()).exitStatus, 0);
+}
+
 // A name that looks like a leftover, but is not of the one shape the tool makes,
 // is the user's file; a target the system refuses (a loop of links) fails the run.
 TEST_F(Hostile, OnlyTheUnfinishedFileShapeIsLeftOutOfWalks) {
@@ -580,6 +631,28 @@ TEST_F(AsRootAndNobody, AnUnprivilegedRunReplacesNothingItCouldNotWrite) {
     EXPECT_EQ(statOf("sticky/shared.res").st_ino, inode);
     EXPECT_EQ(statOf("sticky/shared.res").st_uid, 0u);
     EXPECT_EQ(entryNames(resFile("sticky/shared.res")), std::vector<std::string>{"A.TXT"});
+}
+
+// In a directory anyone may write, a record root did not write is never believed,
+// never kept with another owner, and never written through a link.
+TEST_F(AsRootAndNobody, ARecordAnotherUserPlantedIsNeitherBelievedNorKept) {
+    dir.writeFile("d/a.txt", "alpha");
+    dir.writeFile("victim", "root's");
+    makeDirectory("st", 01777);
+    shellAsNobody("echo planted > st/x.res.inputs && chmod 666 st/x.res.inputs && ln -s ../victim st/y.res.inputs");
+    for (const char* name : {"st/x.res", "st/y.res"}) {
+        EXPECT_EQ(run({"-q", "-u", "-r", "-f", name, "d"}).exitStatus, 0) << name;
+        const std::string record = std::string(name) + ".inputs";
+        const struct stat st = statOf(record);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << record;
+        EXPECT_EQ(st.st_uid, 0u) << record;
+        EXPECT_EQ(st.st_mode & 07777, statOf(name).st_mode & 0666) << record;
+    }
+    EXPECT_EQ(dir.readFile("victim"), "root's");
+    // Root's own record, given to nobody as if nobody had written it: not believed.
+    EXPECT_EQ(run({"-u", "-r", "-f", "st/x.res", "d"}).output, "st/x.res is up to date.\n");
+    ASSERT_EQ(::chown((dir.path() + "/st/x.res.inputs").c_str(), NOBODY, NOBODY), 0);
+    EXPECT_EQ(run({"-u", "-r", "-f", "st/x.res", "d"}).output, "Stored d/a.txt as D/A.TXT.\n");
 }
 
 // Written in place (nobody owns out.res but may not make a file in `locked`), a run
