@@ -129,10 +129,10 @@ struct PeFile {
     bool read(const unsigned char* bytes, std::size_t length, std::size_t& faultAt) {
         image = bytes;
         size = length;
-        faultAt = NEW_HEADER_POINTER_AT;
+        faultAt = 0;
         if (!holds(NEW_HEADER_POINTER_AT, 4)) return false;
         const std::size_t peAt = readLe32(image + NEW_HEADER_POINTER_AT);
-        faultAt = peAt;
+        faultAt = peAt <= size ? peAt : NEW_HEADER_POINTER_AT;
         if (!holds(peAt, SIGNATURE_BYTES + FILE_HEADER_BYTES) || std::memcmp(image + peAt, "PE\0\0", 4) != 0) return false;
         const std::size_t fileHeader = peAt + SIGNATURE_BYTES;
         const std::size_t optional = fileHeader + FILE_HEADER_BYTES;
@@ -206,40 +206,44 @@ public:
 
     WalkOutcome walk() {
         ResourceEntry entry;
-        return table(0, 0, entry);
+        return table(0, 0, 0, entry);
     }
 
 private:
     static constexpr int LANGUAGE_LEVEL = 2;
 
-    WalkOutcome fault(BundleError error, std::size_t at) const { return {error, directoryAt_ + at}; }
+    // A fault in what lies at `at`, placed there or, when that is beyond the
+    // directory, at the entry that points to it.
+    WalkOutcome fault(BundleError error, std::size_t at, std::size_t pointedFrom) const {
+        return {error, directoryAt_ + (directory_.holds(at, 1) ? at : pointedFrom)};
+    }
 
-    WalkOutcome table(std::size_t at, int level, ResourceEntry& entry) {
-        if (!entered_.insert(at).second) return fault(BundleError::RESOURCE_DIRECTORY_LOOPS, at);
+    WalkOutcome table(std::size_t at, std::size_t pointedFrom, int level, ResourceEntry& entry) {
+        if (!entered_.insert(at).second) return fault(BundleError::RESOURCE_DIRECTORY_LOOPS, pointedFrom, pointedFrom);
         std::size_t count = 0;
-        if (!directory_.entryCount(at, count)) return fault(BundleError::BAD_RESOURCE_DIRECTORY, at);
+        if (!directory_.entryCount(at, count)) return fault(BundleError::BAD_RESOURCE_DIRECTORY, at, pointedFrom);
         for (std::size_t i = 0; i < count; ++i) {
             const ResourceDirectory::Entry item = directory_.entry(at, i);
             const std::size_t itemAt = at + ResourceDirectory::TABLE_BYTES + i * ResourceDirectory::ENTRY_BYTES;
             ResourceField name;
-            if (!directory_.name(item.name, name)) return fault(BundleError::BAD_RESOURCE_DIRECTORY, itemAt);
+            if (!directory_.name(item.name, name)) return fault(BundleError::BAD_RESOURCE_DIRECTORY, itemAt, itemAt);
             if (level == 0) entry.type = name;
             if (level == 1) entry.name = name;
             if (level == LANGUAGE_LEVEL) entry.language = name.isOrdinal() ? name.ordinal() : 0;
             const bool subtable = (item.target & ResourceDirectory::HIGH_BIT) != 0;
-            if (subtable == (level == LANGUAGE_LEVEL)) return fault(BundleError::BAD_RESOURCE_DIRECTORY, itemAt);
+            if (subtable == (level == LANGUAGE_LEVEL)) return fault(BundleError::BAD_RESOURCE_DIRECTORY, itemAt, itemAt);
             const std::size_t target = item.target & ~ResourceDirectory::HIGH_BIT;
-            const WalkOutcome outcome = subtable ? table(target, level + 1, entry) : data(target, entry);
+            const WalkOutcome outcome = subtable ? table(target, itemAt, level + 1, entry) : data(target, itemAt, entry);
             if (outcome.error != BundleError::NONE) return outcome;
         }
         return {};
     }
 
-    WalkOutcome data(std::size_t at, ResourceEntry& entry) {
+    WalkOutcome data(std::size_t at, std::size_t pointedFrom, ResourceEntry& entry) {
         std::uint32_t rva = 0, dataSize = 0;
         std::size_t dataAt = 0;
         if (!directory_.dataEntry(at, rva, dataSize) || !file_.fileOffsetOf(rva, dataSize, dataAt))
-            return fault(BundleError::BAD_RESOURCE_DIRECTORY, at);
+            return fault(BundleError::BAD_RESOURCE_DIRECTORY, at, pointedFrom);
         entry.offset = directoryAt_ + at;
         entry.data = FileView(file_.image + dataAt, dataSize);
         visit_(static_cast<const ResourceEntry&>(entry));
@@ -312,7 +316,7 @@ struct ElfFile {
     bool read(const unsigned char* bytes, std::size_t length, std::size_t& faultAt) {
         image = bytes;
         size = length;
-        faultAt = CLASS_AT;
+        faultAt = 0;
         if (size <= DATA_AT || (image[CLASS_AT] != CLASS_32 && image[CLASS_AT] != CLASS_64) ||
             (image[DATA_AT] != DATA_LITTLE && image[DATA_AT] != DATA_BIG))
             return false;

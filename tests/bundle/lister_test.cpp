@@ -8,6 +8,7 @@
 #include <map>
 
 #include "lister/lister.h"
+#include "tests/bundle/program_builder.h"
 #include "tests/bundle/res_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
@@ -85,6 +86,7 @@ TEST(Listing, ShowsSizeNameAndAnyTypeButRtRaduza) {
                                   .file(u"A.GIF", "12345")
                                   .add(std::uint16_t{3}, std::uint16_t{1}, std::string(40, 'i'))
                                   .add(u"OTHER", u"LINE\nBREAK", "")
+                                  .file(u"C1\u0080\u0085\u009f DEL\u007f NBSP\u00a0", "c1")
                                   .file(u"CAF\u00e9.TXT", std::string(1234567, 'c'))
                                   .bytes();
     std::vector<std::string> lines;
@@ -92,6 +94,7 @@ TEST(Listing, ShowsSizeNameAndAnyTypeButRtRaduza) {
                           [&](const raduza::ResourceEntry& entry) { lines.push_back(listingLine(entry)); });
     EXPECT_EQ(lines, (std::vector<std::string>{"         5  A.GIF", "        40  #1  (type #3)",
                                                "         0  LINE\\x0ABREAK  (type OTHER)",
+                                               "         2  C1\\x80\\x85\\x9F DEL\\x7F NBSP\xc2\xa0",
                                                "   1234567  CAF\xc3\xa9.TXT"}));
 }
 
@@ -160,6 +163,38 @@ TEST_F(Lister, ListsWhatTheToolStoredAndChecksTheStructure) {
     const ToolResult extractedFromBroken = list({"-x", "out", "cut.res"});
     EXPECT_EQ(extractedFromBroken.exitStatus, 1);
     EXPECT_FALSE(dir.exists("out/ASSETS"));
+}
+
+// A damaged program file is named by its kind, with what is wrong and where.
+TEST_F(Lister, SaysWhatIsWrongWithAProgramFileAndWhere) {
+    std::string loop = program_builder::Pe::image(u"A.TXT", "a");
+    program_builder::put(loop, program_builder::Pe::RSRC_AT + program_builder::Pe::NAME_ENTRY + 4, 0x80000000u, 4);
+    dir.writeFile("loop.exe", loop);
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"loop.exe"}, {"-x", "out", "loop.exe"}}) {
+        const ToolResult result = list(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(plain(result.errors), "raduza-list: loop.exe: not a valid PE file: the resource directory reaches one "
+                                        "of its tables twice (at offset 552)\n");
+    }
+    EXPECT_FALSE(dir.exists("out/A.TXT"));
+}
+
+// A resource with a number or an empty name names no file: each is warned of by
+// its offset, the rest extracted, and the status says not everything was.
+TEST_F(Lister, WarnsOfEachResourceThatNamesNoFileAndExtractsTheRest) {
+    dir.writeFile("unnamed.res", ResBuilder()
+                                     .file(u"FIRST.TXT", "1")
+                                     .add(u"RT_RADUZA", std::uint16_t{7}, "numbered")
+                                     .add(std::uint16_t{3}, std::uint16_t{1}, "another type")
+                                     .file(u"", "empty")
+                                     .file(u"LAST.TXT", "2")
+                                     .bytes());
+    const ToolResult result = list({"-x", "out", "unnamed.res"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(plain(result.errors),
+              "raduza-list: warning: not extracting #7 (at offset 100): it has a number, not a name\n"
+              "raduza-list: warning: not extracting the resource at offset 200: its name is empty\n");
+    EXPECT_EQ(filesBelow("out"), (std::map<std::string, std::string>{{"FIRST.TXT", "1"}, {"LAST.TXT", "2"}}));
 }
 
 TEST_F(Lister, RejectsArgumentsItDoesNotKnowWithTheUsage) {

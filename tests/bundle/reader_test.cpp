@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "raduza/bundle.h"
+#include "tests/bundle/program_builder.h"
 #include "tests/bundle/res_builder.h"
 
 using raduza::Bundle;
@@ -100,6 +101,72 @@ TEST(BundleReader, NamesTheFaultAndWhereItLies) {
     }
 }
 
+using program_builder::Elf;
+using program_builder::Pe;
+
+// Programs as they lie on disk: a PE file's resource directory (PE32 and PE32+),
+// an ELF file's bundle section of resource files end to end (32 and 64 bits,
+// either byte order); any prefix of one is an error placed inside it.
+TEST(ProgramReader, ReadsTheResourcesOfPeAndElfFilesAndRefusesEveryPrefix) {
+    for (bool plus : {false, true}) {
+        const std::string image = Pe::image(u"DIR/A.TXT", "bytes", plus);
+        const Bundle bundle = Bundle::fromProgramImage(image.data(), image.size());
+        ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+        EXPECT_EQ(text(bundle.open("dir/a.txt")), "bytes");
+    }
+    const std::string twoFiles = THREE_FILES + ResBuilder().file(u"B.TXT", "b").bytes();
+    for (bool is64 : {false, true})
+        for (bool bigEndian : {false, true}) {
+            const std::string image = Elf::image(twoFiles, is64, bigEndian).image;
+            const Bundle bundle = Bundle::fromProgramImage(image.data(), image.size());
+            ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+            EXPECT_EQ(bundle.size(), 4u);
+            EXPECT_EQ(text(bundle.open("b.txt")), "b");
+        }
+    for (const std::string& whole : {Pe::image(u"A", "x"), Elf::image(THREE_FILES).image})
+        for (std::size_t length = 0; length < whole.size(); ++length) {
+            SCOPED_TRACE(length);
+            const ExactBuffer buffer(whole, length);
+            const Bundle bundle = Bundle::fromProgramImage(buffer.data.data(), length);
+            EXPECT_FALSE(bundle.ok());
+            EXPECT_LE(bundle.errorOffset(), length);
+        }
+}
+
+TEST(ProgramReader, NamesTheFaultInAProgramAndWhereItLies) {
+    const std::string pe = Pe::image(u"A.TXT", "bytes");
+    const auto peWith = [&](std::size_t inDirectory, std::uint32_t value) {
+        return with32(pe, Pe::RSRC_AT + inDirectory, value);
+    };
+    const Elf::Built elf = Elf::image(THREE_FILES);
+    const std::uint32_t TABLE = 0x80000000u;
+    const struct {
+        const char* what;
+        std::string image;
+        BundleError error;
+        std::size_t offset;
+    } cases[] = {
+        {"no PE header where the DOS header points", with32(pe, 0x3C, 0xFFFFFF00), BundleError::BAD_PROGRAM_HEADERS, 0x3C},
+        {"a section past the end", with32(pe, Pe::SECTION_TABLE + 20, 0x7FFFFFF0), BundleError::BAD_PROGRAM_HEADERS, Pe::SECTION_TABLE},
+        {"a directory in no section", with32(pe, Pe::resourceField(false), 0x8000), BundleError::BAD_RESOURCE_DIRECTORY, Pe::resourceField(false)},
+        {"a table past the directory", peWith(Pe::TYPE_ENTRY + 4, TABLE | 0x7FFFFFF0), BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::TYPE_ENTRY},
+        {"a name past the directory", peWith(Pe::NAME_ENTRY, TABLE | 0xFFFF), BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::NAME_ENTRY},
+        {"names that lead back to the types", peWith(Pe::NAME_ENTRY + 4, TABLE), BundleError::RESOURCE_DIRECTORY_LOOPS, Pe::RSRC_AT + Pe::NAME_ENTRY},
+        {"a language that is a table", peWith(Pe::LANGUAGE_ENTRY + 4, TABLE | Pe::NAME_TABLE), BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::LANGUAGE_ENTRY},
+        {"data in no section", peWith(Pe::DATA_ENTRY, 0x9000), BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::DATA_ENTRY},
+        {"data past its section", peWith(Pe::DATA_ENTRY + 4, 0x10000), BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::DATA_ENTRY},
+        {"an ELF section table past the end", with32(elf.image, 0x28, 0x7FFFFFF0), BundleError::BAD_PROGRAM_HEADERS, 0x28},
+        {"a bundle section past the end", with32(elf.image, elf.bundleSectionHeader + 24, 0x7FFFFFF0), BundleError::BAD_PROGRAM_HEADERS, elf.bundleSectionHeader},
+        {"a broken resource file in the section", with32(elf.image, Elf::BUNDLE_AT + 32, 0xFFFFFFFF), BundleError::DATA_CUT_SHORT, Elf::BUNDLE_AT + 32},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bundle bundle = Bundle::fromProgramImage(c.image.data(), c.image.size());
+        EXPECT_EQ(bundle.error(), c.error) << raduza::describe(bundle.error());
+        EXPECT_EQ(bundle.errorOffset(), c.offset);
+    }
+}
+
 TEST(BundleReader, PassesOverOtherTypesOrdinalAndEmptyNamesAndTheLeadingEntriesOfFilesLaidEndToEnd) {
     const std::string first = ResBuilder()
                                   .add(std::uint16_t{3}, std::uint16_t{1}, "icon")
@@ -177,6 +244,32 @@ TEST(BundleReader, FindsAFileByThePathAsAUserWritesIt) {
         EXPECT_EQ(text(bundle.open(c.path)), c.expected);
         EXPECT_EQ(bundle.isFile(c.path), std::string(c.expected) != "(none)");
     }
+}
+
+// Every ASCII letter folds, 'z' and 'Z' as much as 'a', in stored names and in
+// paths alike; the characters beside the letters ('@' '[' '`' '{') never do.
+TEST(BundleReader, FoldsEveryAsciiLetterFromAToZAndNothingBesideThem) {
+    const std::string image = ResBuilder()
+                                  .file(u"ZOO/BUZZ.TXT", "buzz")
+                                  .file(u"zed/Zip.txt", "zip")
+                                  .file(u"A@B", "at")
+                                  .file(u"A[B", "bracket")
+                                  .bytes();
+    const Bundle bundle = Bundle::fromImage(image.data(), image.size());
+    ASSERT_TRUE(bundle.ok());
+    for (const char* path : {"zoo/buzz.txt", "ZOO/BUZZ.TXT", "Zoo/bUzZ.txt", "ZED/ZIP.TXT", "zed/zip.txt", "a@b", "a[b"}) {
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(bundle.open(path).has_value());
+        EXPECT_TRUE(bundle.isFile(path));
+    }
+    for (const char* path : {"a`b", "a{b", "A`B", "A{B"}) EXPECT_FALSE(bundle.exists(path)) << path;
+    for (const char* directory : {"zoo", "ZED", "zEd/"}) {
+        SCOPED_TRACE(directory);
+        EXPECT_TRUE(bundle.isDirectory(directory));
+        ASSERT_EQ(bundle.list(directory).size(), 1u);
+    }
+    EXPECT_EQ(bundle.list("zoo")[0].name, "BUZZ.TXT");
+    EXPECT_EQ(bundle.list("zed")[0].name, "Zip.txt");
 }
 
 // Narrow paths are UTF-8 on every platform, so every name list() gives opens;
