@@ -133,7 +133,8 @@ struct PeFile {
         if (!holds(NEW_HEADER_POINTER_AT, 4)) return false;
         const std::size_t peAt = readLe32(image + NEW_HEADER_POINTER_AT);
         faultAt = peAt <= size ? peAt : NEW_HEADER_POINTER_AT;
-        if (!holds(peAt, SIGNATURE_BYTES + FILE_HEADER_BYTES) || std::memcmp(image + peAt, "PE\0\0", 4) != 0) return false;
+        if (!holds(peAt, SIGNATURE_BYTES + FILE_HEADER_BYTES) || std::memcmp(image + peAt, "PE\0\0", 4) != 0)
+            return false;
         const std::size_t fileHeader = peAt + SIGNATURE_BYTES;
         const std::size_t optional = fileHeader + FILE_HEADER_BYTES;
         const std::size_t optionalSize = readLe16(image + fileHeader + OPTIONAL_SIZE_AT);
@@ -297,7 +298,8 @@ struct ElfFile {
 
     std::uint64_t number(std::size_t at, std::size_t bytes) const {
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < bytes; ++i) value |= std::uint64_t{image[at + (bigEndian ? bytes - 1 - i : i)]} << (8 * i);
+        for (std::size_t i = 0; i < bytes; ++i)
+            value |= std::uint64_t{image[at + (bigEndian ? bytes - 1 - i : i)]} << (8 * i);
         return value;
     }
     bool holds(std::uint64_t at, std::uint64_t bytes) const { return at <= size && bytes <= size - at; }
@@ -334,7 +336,8 @@ struct ElfFile {
         faultAt = layout.sectionTableAt;
         if (entryBytes < layout.sectionEntryBytes || !holds(table, entryBytes)) return false;
         tableAt = static_cast<std::size_t>(table);
-        if (count == 0) count = static_cast<std::size_t>((std::min)(section(0).size, std::uint64_t{size}));  // 0xFF00 or more
+        // 0xFF00 sections or more: the count is section 0's size.
+        if (count == 0) count = static_cast<std::size_t>((std::min)(section(0).size, std::uint64_t{size}));
         return (size - tableAt) / entryBytes >= count;
     }
 
@@ -369,11 +372,12 @@ WalkOutcome walkElfResources(const unsigned char* image, std::size_t size, Visit
         if (section.type == ElfFile::SECTION_NOBITS || !file.holds(section.offset, section.size))
             return {BundleError::BAD_PROGRAM_HEADERS, section.headerAt};
         const auto start = static_cast<std::size_t>(section.offset);
-        const WalkOutcome outcome = walkResources(image + start, static_cast<std::size_t>(section.size), [&](const ResourceEntry& entry) {
+        const auto placeInFile = [&](const ResourceEntry& entry) {
             ResourceEntry placed = entry;
             placed.offset += start;
             visit(static_cast<const ResourceEntry&>(placed));
-        });
+        };
+        const WalkOutcome outcome = walkResources(image + start, static_cast<std::size_t>(section.size), placeInFile);
         if (outcome.error != BundleError::NONE) return {outcome.error, start + outcome.offset};
     }
     return {};
