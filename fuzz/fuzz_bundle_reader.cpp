@@ -1,7 +1,7 @@
-// The in-memory reader of raduza/bundle.h on any bytes: it must never read
-// outside them, every view it gives must lie inside them, every file must be
-// found by its own name, and listing the directories from the top must reach
-// every file whose name has no empty component, once.
+// The in-memory readers of raduza/bundle.h and raduza/program_file.h on any
+// bytes: they must never read outside them, every view they give must lie inside
+// them, every file must be found by its own name, and listing the directories
+// from the top must reach every file whose name has no empty component, once.
 #include <cstdint>
 #include <string>
 
@@ -61,5 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!hasEmptyComponent(file.name)) ++wellFormed;
     }
     FUZZ_CHECK(filesBelow(bundle, u"", 0) >= wellFormed, "listing misses files");
+
+    // The same bytes as a program file (a PE or ELF one when they open as such).
+    const raduza::WalkOutcome programWalk = raduza::walkProgramResources(data, size, [&](const raduza::ResourceEntry& entry) {
+        FUZZ_CHECK(entry.offset < size, "a program's entry placed outside the input");
+        FUZZ_CHECK(inside(entry.data, data, size), "a program's entry's data lies outside the input");
+    });
+    FUZZ_CHECK(programWalk.offset <= size, "a fault in a program placed outside the input");
+    const raduza::Bundle program = raduza::Bundle::fromProgramImage(data, size);
+    FUZZ_CHECK(program.ok() == (programWalk.error == raduza::BundleError::NONE), "the program's bundle and walk disagree");
+    for (const raduza::BundleFile& file : program)
+        FUZZ_CHECK(inside(file.bytes, data, size), "a program's file's bytes lie outside the input");
     return 0;
 }

@@ -121,3 +121,13 @@ std::size_t extractAll(const raduza::Bundle& bundle, const std::string& root,
     }
     return count;
 }
+
+std::size_t findUnnamed(const void* image, std::size_t size, const std::function<void(const raduza::ResourceEntry&)>& unnamed) {
+    std::size_t count = 0;
+    (void)raduza::walkProgramResources(image, size, [&](const raduza::ResourceEntry& entry) {
+        if (!entry.type.is(raduza::BUNDLE_TYPE) || entry.isBundled()) return;
+        ++count;
+        unnamed(entry);
+    });
+    return count;
+}

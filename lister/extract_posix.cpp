@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "lister/extract_steps.h"
 #include "lister/lister.h"
 
 namespace {
@@ -25,6 +27,7 @@ public:
         return *this;
     }
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -51,44 +54,60 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size) {
     return true;
 }
 
-// A new file in `dir`, renamed over `name` once whole.
-Extracted replaceFile(int dir, const std::string& name, raduza::FileView bytes) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = unfinishedName();
-        Descriptor file(::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (file.get() < 0 && errno == EEXIST) continue;
-        if (file.get() < 0) return systemFailure(errno);
+// A directory of the extraction, held open: every step is taken relative to it.
+class PosixDirectory {
+public:
+    Extracted open(const std::string& root) {
+        // The extraction directory itself is the user's to name, links and all.
+        dir_ = Descriptor(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return dir_.get() < 0 ? systemFailure(errno) : Extracted{};
+    }
+
+    Extracted enter(const std::u16string& component) {
+        const std::string name = raduza::toUtf8(component);
+        if (::mkdirat(dir_.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return systemFailure(errno);
+        Descriptor next(::openat(dir_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            const int error = errno;
+            const Refusal refusal = inTheWay(dir_.get(), name, S_IFDIR);
+            return refusal != Refusal::NONE ? Extracted{refusal, {}} : systemFailure(error);
+        }
+        dir_ = std::move(next);
+        return {};
+    }
+
+    Refusal fileInTheWay(const std::u16string& name) const { return inTheWay(dir_.get(), raduza::toUtf8(name), S_IFREG); }
+
+    Created create(const std::string& temporary, raduza::FileView bytes, Extracted& failure) {
+        Descriptor file(::openat(dir_.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (file.get() < 0 && errno == EEXIST) return Created::NAME_TAKEN;
+        if (file.get() < 0) {
+            failure = systemFailure(errno);
+            return Created::FAILED;
+        }
         const bool written = writeAll(file.get(), bytes.data(), bytes.size());
-        const int writeError = errno;
-        file = Descriptor();
-        if (written && ::renameat(dir, temporary.c_str(), dir, name.c_str()) == 0) return {};
-        const int error = written ? errno : writeError;
-        ::unlinkat(dir, temporary.c_str(), 0);
+        const int error = errno;
+        if (written && ::close(file.release()) == 0) return Created::WRITTEN;
+        failure = systemFailure(written ? errno : error);
+        ::unlinkat(dir_.get(), temporary.c_str(), 0);
+        return Created::FAILED;
+    }
+
+    Extracted renameOver(const std::string& temporary, const std::u16string& name) {
+        if (::renameat(dir_.get(), temporary.c_str(), dir_.get(), raduza::toUtf8(name).c_str()) == 0) return {};
+        const int error = errno;
+        ::unlinkat(dir_.get(), temporary.c_str(), 0);
         if (error == EISDIR || error == ENOTEMPTY || error == EEXIST) return {Refusal::IN_THE_WAY, {}};
         return systemFailure(error);
     }
-    return systemFailure(EEXIST);
-}
+
+private:
+    Descriptor dir_;
+};
 
 }  // namespace
 
 Extracted extractFile(const std::string& root, const RelativePath& relative, raduza::FileView bytes) {
-    if (relative.refusal != Refusal::NONE) return {relative.refusal, {}};
-    // The extraction directory itself is the user's to name, links and all.
-    Descriptor dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0) return systemFailure(errno);
-    for (std::size_t i = 0; i + 1 < relative.components.size(); ++i) {
-        const std::string name = raduza::toUtf8(relative.components[i]);
-        if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return systemFailure(errno);
-        Descriptor next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.get() < 0) {
-            const int error = errno;
-            const Refusal refusal = inTheWay(dir.get(), name, S_IFDIR);
-            return refusal != Refusal::NONE ? Extracted{refusal, {}} : systemFailure(error);
-        }
-        dir = std::move(next);
-    }
-    const std::string name = raduza::toUtf8(relative.components.back());
-    if (const Refusal refusal = inTheWay(dir.get(), name, S_IFREG); refusal != Refusal::NONE) return {refusal, {}};
-    return replaceFile(dir.get(), name, bytes);
+    PosixDirectory directory;
+    return extractThrough(directory, root, relative, bytes);
 }

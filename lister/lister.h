@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "raduza/bundle.h"
+#include "raduza/program_file.h"
 #include "raduza/resource_file.h"
 
 // One line of the listing: size, name and, unless it is RT_RADUZA, the type.
@@ -80,3 +81,8 @@ Extracted extractFile(const std::string& root, const RelativePath& relative, rad
 // how many were. Throws nothing.
 std::size_t extractAll(const raduza::Bundle& bundle, const std::string& root,
                        const std::function<void(const raduza::BundleFile&, const Extracted&)>& refused);
+
+// The RT_RADUZA resources of a program or resource file image that name no file:
+// a number or an empty name. Each is handed to `unnamed`; returns how many. A
+// damaged image gives those before the fault.
+std::size_t findUnnamed(const void* image, std::size_t size, const std::function<void(const raduza::ResourceEntry&)>& unnamed);

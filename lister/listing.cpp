@@ -3,23 +3,11 @@
 
 #include "lister/lister.h"
 
-// UTF-8, with control characters escaped so that one entry stays one line.
-std::string printableName(std::u16string_view text) {
-    std::string out;
-    for (char c : raduza::toUtf8(text)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += c;
-            continue;
-        }
-        char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-        out += escaped;
-    }
-    return out;
-}
-
 namespace {
+
+// C0 controls, DEL and the C1 controls (U+0080 to U+009F, which the Windows build
+// makes of bytes 0x80 to 0x9F): a terminal acts on them instead of showing them.
+bool isControl(char16_t unit) { return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F); }
 
 std::string fieldText(const raduza::ResourceField& field) {
     if (field.isOrdinal()) return "#" + std::to_string(field.ordinal());
@@ -27,6 +15,20 @@ std::string fieldText(const raduza::ResourceField& field) {
 }
 
 }  // namespace
+
+// UTF-8, with control characters escaped so that one entry stays one line.
+std::string printableName(std::u16string_view text) {
+    std::string out;
+    std::size_t plain = 0;  // where the units shown as they are start
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!isControl(text[i])) continue;
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(text[i]));
+        out += raduza::toUtf8(text.substr(plain, i - plain)) + escaped;
+        plain = i + 1;
+    }
+    return out + raduza::toUtf8(text.substr(plain));
+}
 
 std::string listingLine(const raduza::ResourceEntry& entry) {
     char size[24];

@@ -24,9 +24,10 @@ enum ExitStatus { STATUS_OK = 0, STATUS_TROUBLE = 1, STATUS_USAGE = 2 };
 
 const char* const USAGE =
     "usage: raduza-list [-x DIR] FILE\n"
-    "Lists the resources in the resource file FILE ('-' reads standard input), one a\n"
-    "line: size, name, and the type when it is not RT_RADUZA. Exits with status 1\n"
-    "when FILE is not a valid resource file.\n"
+    "Lists the resources in FILE ('-' reads standard input), one a line: size, name,\n"
+    "and the type when it is not RT_RADUZA. FILE is a resource file, a PE executable\n"
+    "or DLL, or an ELF program or shared library with an embedded bundle. Exits with\n"
+    "status 1 when FILE is not valid.\n"
     "  -x DIR  extract the RT_RADUZA resources as files below DIR instead of listing\n";
 
 struct Options {
@@ -77,39 +78,49 @@ std::optional<std::string> readAll(const std::string& file, std::string& reason)
     return bytes;
 }
 
-int reportBroken(const std::string& file, raduza::BundleError error, std::size_t offset) {
-    std::fprintf(stderr, "raduza-list: %s: not a valid resource file: %s (at offset %zu)\n", file.c_str(),
-                 raduza::describe(error), offset);
+int reportBroken(const std::string& file, const std::string& bytes, raduza::BundleError error, std::size_t offset) {
+    std::fprintf(stderr, "raduza-list: %s: not a valid %s: %s (at offset %zu)\n", file.c_str(),
+                 raduza::describe(raduza::programKindOf(bytes.data(), bytes.size())), raduza::describe(error), offset);
     return STATUS_TROUBLE;
 }
 
 int listEntries(const std::string& file, const std::string& bytes) {
     const raduza::WalkOutcome outcome =
-        raduza::walkResources(bytes.data(), bytes.size(), [](const raduza::ResourceEntry& entry) {
+        raduza::walkProgramResources(bytes.data(), bytes.size(), [](const raduza::ResourceEntry& entry) {
             std::printf("%s\n", listingLine(entry).c_str());
         });
     std::fflush(stdout);
-    if (outcome.error != raduza::BundleError::NONE) return reportBroken(file, outcome.error, outcome.offset);
+    if (outcome.error != raduza::BundleError::NONE) return reportBroken(file, bytes, outcome.error, outcome.offset);
     return STATUS_OK;
 }
 
-// Every RT_RADUZA file that a lookup would find, in stored order; a refused name is
-// reported and skipped, and makes the status 1.
+void warnUnnamed(const raduza::ResourceEntry& entry) {
+    if (entry.name.isOrdinal())
+        std::fprintf(stderr, "raduza-list: warning: not extracting #%u (at offset %zu): it has a number, not a name\n",
+                     static_cast<unsigned>(entry.name.ordinal()), entry.offset);
+    else
+        std::fprintf(stderr, "raduza-list: warning: not extracting the resource at offset %zu: its name is empty\n",
+                     entry.offset);
+}
+
+// Every RT_RADUZA file that a lookup would find, in stored order; a resource that
+// names no file and a refused name are reported and skipped, and make the status 1.
 int extractEntries(const std::string& file, const std::string& bytes, const std::string& directory) {
-    const raduza::Bundle bundle = raduza::Bundle::fromImage(bytes.data(), bytes.size());
-    if (!bundle.ok()) return reportBroken(file, bundle.error(), bundle.errorOffset());
+    const raduza::Bundle bundle = raduza::Bundle::fromProgramImage(bytes.data(), bytes.size());
+    if (!bundle.ok()) return reportBroken(file, bytes, bundle.error(), bundle.errorOffset());
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (!std::filesystem::is_directory(directory, error)) {
         std::fprintf(stderr, "raduza-list: cannot create the directory %s\n", directory.c_str());
         return STATUS_TROUBLE;
     }
+    const std::size_t unnamed = findUnnamed(bytes.data(), bytes.size(), warnUnnamed);
     const std::size_t refused =
         extractAll(bundle, directory, [](const raduza::BundleFile& stored, const Extracted& extracted) {
             std::fprintf(stderr, "raduza-list: warning: not extracting %s: %s\n", printableName(stored.name).c_str(),
                          describe(extracted).c_str());
         });
-    return refused == 0 ? STATUS_OK : STATUS_TROUBLE;
+    return unnamed + refused == 0 ? STATUS_OK : STATUS_TROUBLE;
 }
 
 int run(int argc, char** argv) {

@@ -70,7 +70,7 @@ DESTDIR="$work/root" cmake --install "$native_build" --prefix /usr >"$work/insta
 prefix=$work/root/usr
 package=$prefix/lib/cmake/raduza
 for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1.gz include/raduza-1/raduza/bundle.h \
-    include/raduza-1/raduza/resource_file.h share/doc/raduza/copyright \
+    include/raduza-1/raduza/resource_file.h include/raduza-1/raduza/program_file.h share/doc/raduza/copyright \
     lib/cmake/raduza/mingw-i686.cmake lib/cmake/raduza/mingw-x86_64.cmake lib/cmake/raduza/wine-run.sh; do
   [ -f "$prefix/$installed" ] || fail "the package does not install /usr/$installed"
 done
@@ -164,6 +164,16 @@ for file in images/logo.gif images/tile.bmp sounds/beep.wav text/hello.txt text/
   cmp "$project/assets/$file" "$work/unpacked/$upper" || fail "raduza-list -x gave other bytes for $upper"
 done
 echo "raduza-list extracts the bundled tree byte for byte"
+# What shipped: the game.exe of "Everyday use" (resources) and the Linux game (its bundle section).
+"$prefix/bin/raduza-list" "$work/assets.res" | sort >"$work/listed-res.out"
+for program in "$project/game.exe" "$project/game"; do
+  "$prefix/bin/raduza-list" "$program" | sort >"$work/listed-program.out" || fail "raduza-list $program failed"
+  cmp "$work/listed-program.out" "$work/listed-res.out" || fail "raduza-list lists other resources in $program"
+  rm -rf "$work/unpacked-program"
+  "$prefix/bin/raduza-list" -x "$work/unpacked-program" "$program" || fail "raduza-list -x $program failed"
+  diff -r "$work/unpacked" "$work/unpacked-program" || fail "raduza-list -x $program gave another tree"
+done
+echo "raduza-list lists and extracts the same tree from game.exe and from the Linux game"
 
 echo "-- raduza_add_resources in a user's build, from the installed package"
 for generator in Ninja "Unix Makefiles"; do

@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "raduza/program_file.h"
 #include "raduza/resource_file.h"
 
 #ifdef _WIN32
@@ -123,13 +124,15 @@ public:
     // must outlive the bundle. On a structural fault the bundle is empty and
     // error() and errorOffset() say what and where.
     static Bundle fromImage(const void* image, std::size_t size) {
-        Bundle bundle;
-        const WalkOutcome outcome = walkResources(image, size, [&](const ResourceEntry& entry) {
-            if (entry.isBundled()) bundle.addFile(entry.name, entry.data);
-        });
-        if (outcome.error != BundleError::NONE) return failed(outcome.error, outcome.offset);
-        bundle.buildIndex();
-        return bundle;
+        return fromWalk([&](const auto& visit) { return walkResources(image, size, visit); });
+    }
+
+    // The RT_RADUZA resources of a program file's bytes as they lie on disk (not
+    // as loaded): a PE executable or DLL's, or those an ELF program or shared
+    // library embeds; a resource file image reads as fromImage() reads it (see
+    // raduza/program_file.h). The image must outlive the bundle.
+    static Bundle fromProgramImage(const void* image, std::size_t size) {
+        return fromWalk([&](const auto& visit) { return walkProgramResources(image, size, visit); });
     }
 
     // The bundle of the module whose code makes the call: called from an
@@ -209,6 +212,18 @@ public:
 
 private:
     using KeyIterator = std::vector<std::uint32_t>::const_iterator;
+
+    // The named RT_RADUZA resources that walk(visit) hands to visit(const ResourceEntry&).
+    template <typename Walk>
+    static Bundle fromWalk(const Walk& walk) {
+        Bundle bundle;
+        const WalkOutcome outcome = walk([&](const ResourceEntry& entry) {
+            if (entry.isBundled()) bundle.addFile(entry.name, entry.data);
+        });
+        if (outcome.error != BundleError::NONE) return failed(outcome.error, outcome.offset);
+        bundle.buildIndex();
+        return bundle;
+    }
 
     static Bundle failed(BundleError error, std::size_t offset) {
         Bundle bundle;
@@ -389,47 +404,41 @@ struct ModuleReader {
         return image;
     }
 
-    // The entry of the resource directory at `directory` whose name is exactly
-    // `name`, or with `name` empty the first entry; the offset it points to, or nothing.
-    static std::optional<std::uint32_t> findEntry(const Image& image, std::size_t directory, std::wstring_view name) {
-        constexpr std::size_t DIRECTORY_HEADER = 16, ENTRY = 8;
-        constexpr std::uint32_t HIGH_BIT = 0x80000000u;
-        const unsigned char* root = image.base + image.resourcesAt;
-        if (directory > image.resourcesSize || image.resourcesSize - directory < DIRECTORY_HEADER) return std::nullopt;
-        const std::size_t count = std::size_t{readLe16(root + directory + 12)} + readLe16(root + directory + 14);
-        if ((image.resourcesSize - directory - DIRECTORY_HEADER) / ENTRY < count) return std::nullopt;
+    // The entry of the resource table at `table` whose name is exactly `name`, or
+    // with `name` empty the first entry; where it points, or nothing.
+    static std::optional<std::uint32_t> findEntry(const ResourceDirectory& directory, std::size_t table,
+                                                  std::wstring_view name) {
+        std::size_t count = 0;
+        if (!directory.entryCount(table, count)) return std::nullopt;
         for (std::size_t i = 0; i < count; ++i) {
-            const unsigned char* entry = root + directory + DIRECTORY_HEADER + i * ENTRY;
-            const std::uint32_t nameField = readLe32(entry);
-            if (name.empty() || ((nameField & HIGH_BIT) != 0 && nameIs(image, nameField & ~HIGH_BIT, name)))
-                return readLe32(entry + 4);
+            const ResourceDirectory::Entry entry = directory.entry(table, i);
+            ResourceField field;
+            if (name.empty() || ((entry.name & ResourceDirectory::HIGH_BIT) != 0 && directory.name(entry.name, field) &&
+                                 isName(field, name)))
+                return entry.target;
         }
         return std::nullopt;
     }
 
-    static bool nameIs(const Image& image, std::size_t at, std::wstring_view name) {
-        if (at > image.resourcesSize || image.resourcesSize - at < 2) return false;
-        const unsigned char* text = image.base + image.resourcesAt + at;
-        const std::size_t length = readLe16(text);
-        if (length != name.size() || (image.resourcesSize - at - 2) / 2 < length) return false;
-        for (std::size_t i = 0; i < length; ++i)
-            if (readLe16(text + 2 + 2 * i) != static_cast<std::uint16_t>(name[i])) return false;
+    static bool isName(const ResourceField& field, std::wstring_view name) {
+        if (field.length() != name.size()) return false;
+        for (std::size_t i = 0; i < name.size(); ++i)
+            if (field.unit(i) != static_cast<char16_t>(name[i])) return false;
         return true;
     }
 
     // Type, then name, then the first language: three levels of the resource directory.
     static std::optional<FileView> findInDirectory(HMODULE module, std::wstring_view name) {
-        constexpr std::uint32_t SUBDIRECTORY = 0x80000000u;
+        constexpr std::uint32_t SUBTABLE = ResourceDirectory::HIGH_BIT;
         const std::optional<Image> image = mappedImage(module);
         if (!image) return std::nullopt;
-        std::optional<std::uint32_t> next = findEntry(*image, 0, L"RT_RADUZA");
-        if (next && (*next & SUBDIRECTORY)) next = findEntry(*image, *next & ~SUBDIRECTORY, name);
-        if (next && (*next & SUBDIRECTORY)) next = findEntry(*image, *next & ~SUBDIRECTORY, {});
-        if (!next || (*next & SUBDIRECTORY) || *next > image->resourcesSize || image->resourcesSize - *next < 8)
+        const ResourceDirectory directory{image->base + image->resourcesAt, image->resourcesSize};
+        std::optional<std::uint32_t> next = findEntry(directory, 0, L"RT_RADUZA");
+        if (next && (*next & SUBTABLE)) next = findEntry(directory, *next & ~SUBTABLE, name);
+        if (next && (*next & SUBTABLE)) next = findEntry(directory, *next & ~SUBTABLE, {});
+        std::uint32_t rva = 0, size = 0;
+        if (!next || (*next & SUBTABLE) || !directory.dataEntry(*next, rva, size) || !image->holds(rva, size))
             return std::nullopt;
-        const unsigned char* dataEntry = image->base + image->resourcesAt + *next;
-        const std::uint32_t rva = readLe32(dataEntry), size = readLe32(dataEntry + 4);
-        if (!image->holds(rva, size)) return std::nullopt;
         return FileView(image->base + rva, size);
     }
 };

@@ -28,6 +28,9 @@ enum class BundleError {
     UNTERMINATED_TEXT,    // a type or name string has no terminating zero inside its header
     DATA_CUT_SHORT,       // an entry's data or its padding runs past the end of the image
     MODULE_UNREADABLE,    // Windows: the module's resources could not be listed or loaded
+    BAD_PROGRAM_HEADERS,       // a PE or ELF file's headers or section table are cut short or make no sense
+    BAD_RESOURCE_DIRECTORY,    // a PE resource directory's table, name or data lies outside the file
+    RESOURCE_DIRECTORY_LOOPS,  // a PE resource directory reaches one of its tables twice
 };
 
 inline const char* describe(BundleError error) noexcept {
@@ -39,6 +42,9 @@ inline const char* describe(BundleError error) noexcept {
         case BundleError::UNTERMINATED_TEXT: return "a type or name runs past its header";
         case BundleError::DATA_CUT_SHORT: return "an entry's data runs past the end";
         case BundleError::MODULE_UNREADABLE: return "the module's resources cannot be read";
+        case BundleError::BAD_PROGRAM_HEADERS: return "the headers or the section table run past the end or make no sense";
+        case BundleError::BAD_RESOURCE_DIRECTORY: return "the resource directory points outside the file, or to the wrong kind of entry";
+        case BundleError::RESOURCE_DIRECTORY_LOOPS: return "the resource directory reaches one of its tables twice";
     }
     return "unknown error";
 }

@@ -2,6 +2,10 @@
 // one with JUNK_PATHS), read back through Bundle::ofProgram().
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -45,6 +49,32 @@ TEST(EmbeddedBundle, HoldsEveryFileOfEveryCallForTheProgram) {
     EXPECT_TRUE(bundle.isDirectory("assets/sub"));
     for (const raduza::BundleFile& file : bundle)  // what the section's alignment gives
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(file.bytes.data()) % 4, 0u) << file.utf8Name();
+}
+
+// raduza-list reads the bundle section of this very program, and of a shared
+// library, as the programs themselves read it.
+TEST(EmbeddedBundle, RaduzaListListsAndExtractsWhatAProgramOrLibraryCarries) {
+    static const raduza::Bundle bundle = raduza::Bundle::ofProgram();
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string expected;
+    for (const raduza::BundleFile& file : bundle) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%10zu  ", file.bytes.size());
+        expected += size + file.utf8Name() + "\n";
+    }
+    const ToolResult listed = runProgram({RADUZA_LIST_PATH, self}, ".");
+    EXPECT_EQ(listed.exitStatus, 0) << listed.errors;
+    EXPECT_EQ(listed.output, expected);
+
+    const fs::path out = fs::temp_directory_path() / ("raduza-embedded-" + std::to_string(::getpid()));
+    const ToolResult extracted = runProgram({RADUZA_LIST_PATH, "-x", out.string(), self}, ".");
+    EXPECT_EQ(extracted.exitStatus, 0) << extracted.errors;
+    for (const raduza::BundleFile& file : bundle) EXPECT_EQ(contentOf(out / file.utf8Name()), file.bytes.text());
+    fs::remove_all(out);
+
+    const ToolResult library = runProgram({RADUZA_LIST_PATH, RADUZA_MODULE_LIBRARY}, ".");
+    EXPECT_EQ(library.exitStatus, 0) << library.errors;
+    EXPECT_EQ(library.output, "        22  LIBRARY/SUB/THREE.TXT\n        19  LIBRARY/TWO.TXT\n");
 }
 
 // What tests/bundle/modules/program prints, linked with its own bundle or without one.

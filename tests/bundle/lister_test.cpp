@@ -8,6 +8,7 @@
 #include <map>
 
 #include "lister/lister.h"
+#include "tests/bundle/program_builder.h"
 #include "tests/bundle/res_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
@@ -85,6 +86,7 @@ TEST(Listing, ShowsSizeNameAndAnyTypeButRtRaduza) {
                                   .file(u"A.GIF", "12345")
                                   .add(std::uint16_t{3}, std::uint16_t{1}, std::string(40, 'i'))
                                   .add(u"OTHER", u"LINE\nBREAK", "")
+                                  .file(u"C1\u0080\u0085\u009f DEL\u007f NBSP\u00a0", "c1")
                                   .file(u"CAF\u00e9.TXT", std::string(1234567, 'c'))
                                   .bytes();
     std::vector<std::string> lines;
@@ -92,6 +94,7 @@ TEST(Listing, ShowsSizeNameAndAnyTypeButRtRaduza) {
                           [&](const raduza::ResourceEntry& entry) { lines.push_back(listingLine(entry)); });
     EXPECT_EQ(lines, (std::vector<std::string>{"         5  A.GIF", "        40  #1  (type #3)",
                                                "         0  LINE\\x0ABREAK  (type OTHER)",
+                                               "         2  C1\\x80\\x85\\x9F DEL\\x7F NBSP\xc2\xa0",
                                                "   1234567  CAF\xc3\xa9.TXT"}));
 }
 
@@ -162,6 +165,52 @@ TEST_F(Lister, ListsWhatTheToolStoredAndChecksTheStructure) {
     EXPECT_FALSE(dir.exists("out/ASSETS"));
 }
 
+// A damaged program file is named by its kind, with what is wrong and where.
+TEST_F(Lister, SaysWhatIsWrongWithAProgramFileAndWhere) {
+    std::string loop = program_builder::Pe::image(u"A.TXT", "a");
+    program_builder::put(loop, program_builder::Pe::RSRC_AT + program_builder::Pe::NAME_ENTRY + 4, 0x80000000u, 4);
+    dir.writeFile("loop.exe", loop);
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"loop.exe"}, {"-x", "out", "loop.exe"}}) {
+        const ToolResult result = list(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(plain(result.errors), "raduza-list: loop.exe: not a valid PE file: the resource directory reaches one "
+                                        "of its tables twice (at offset 552)\n");
+    }
+    EXPECT_FALSE(dir.exists("out/A.TXT"));
+}
+
+// A resource with a number or an empty name names no file: each is warned of by
+// its offset, the rest extracted, and the status says not everything was.
+TEST_F(Lister, WarnsOfEachResourceThatNamesNoFileAndExtractsTheRest) {
+    dir.writeFile("unnamed.res", ResBuilder()
+                                     .file(u"FIRST.TXT", "1")
+                                     .add(u"RT_RADUZA", std::uint16_t{7}, "numbered")
+                                     .add(std::uint16_t{3}, std::uint16_t{1}, "another type")
+                                     .file(u"", "empty")
+                                     .file(u"LAST.TXT", "2")
+                                     .bytes());
+    const ToolResult result = list({"-x", "out", "unnamed.res"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(plain(result.errors),
+              "raduza-list: warning: not extracting #7 (at offset 100): it has a number, not a name\n"
+              "raduza-list: warning: not extracting the resource at offset 200: its name is empty\n");
+    EXPECT_EQ(filesBelow("out"), (std::map<std::string, std::string>{{"FIRST.TXT", "1"}, {"LAST.TXT", "2"}}));
+}
+
+// A file already there, a hard link to a file outside among them, is replaced by
+// a new file, never written through.
+TEST_F(Lister, ReplacesAFileAlreadyThereWithoutWritingThroughIt) {
+    const fs::path root(dir.path());
+    dir.writeFile("outside/keep.txt", "untouched");
+    dir.writeFile("out/OLD.TXT", "old");
+    fs::create_hard_link(root / "outside" / "keep.txt", root / "out" / "HARD.TXT");
+    dir.writeFile("replace.res", ResBuilder().file(u"HARD.TXT", "new").file(u"OLD.TXT", "replaced").bytes());
+    const ToolResult result = list({"-x", "out", "replace.res"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(filesBelow("outside"), (std::map<std::string, std::string>{{"keep.txt", "untouched"}}));
+    EXPECT_EQ(filesBelow("out"), (std::map<std::string, std::string>{{"HARD.TXT", "new"}, {"OLD.TXT", "replaced"}}));
+}
+
 TEST_F(Lister, RejectsArgumentsItDoesNotKnowWithTheUsage) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{}, {"-y", "a.res"}, {"a.res", "b.res"}, {"-x"}, {"-x", "dir"}}) {
@@ -215,24 +264,19 @@ TEST_F(Lister, RefusesToWriteThroughASymbolicLinkAlreadyInTheDirectory) {
     EXPECT_EQ(dir.readFile("out/FINE.TXT"), "fine");
 }
 
-// Planted below the extraction directory by someone else: a hard link to a file
-// outside, a FIFO, a directory, a link to a directory. Nothing is written through,
-// nothing blocks, and a regular file there is replaced by a new one.
+// Planted below the extraction directory by someone else: a FIFO, a directory, a
+// link to a directory. Nothing is written through and nothing blocks.
 TEST_F(Lister, NeverWritesThroughOrWaitsOnWhatIsPlantedInTheDirectory) {
     const fs::path root(dir.path());
     dir.writeFile("outside/keep.txt", "untouched");
-    dir.writeFile("out/OLD.TXT", "old");
-    fs::create_hard_link(root / "outside" / "keep.txt", root / "out" / "HARD.TXT");
-    ASSERT_EQ(::mkfifo((root / "out" / "FIFO").c_str(), 0644), 0);
     dir.makeDirectory("out/DIR");
+    ASSERT_EQ(::mkfifo((root / "out" / "FIFO").c_str(), 0644), 0);
     fs::create_directory_symlink(root / "outside", root / "out" / "SUB");
     dir.writeFile("planted.res", ResBuilder()
-                                     .file(u"HARD.TXT", "new")
                                      .file(u"FIFO", "x")
                                      .file(u"DIR", "x")
                                      .file(u"FIFO/X", "x")
                                      .file(u"SUB/NEW.TXT", "x")
-                                     .file(u"OLD.TXT", "replaced")
                                      .bytes());
     const ToolResult result = list({"-x", "out", "planted.res"});
     EXPECT_EQ(result.exitStatus, 1);
@@ -242,8 +286,6 @@ TEST_F(Lister, NeverWritesThroughOrWaitsOnWhatIsPlantedInTheDirectory) {
               "raduza-list: warning: not extracting FIFO/X: it collides with something already there that is not a directory or a regular file\n"
               "raduza-list: warning: not extracting SUB/NEW.TXT: it would pass through a symbolic link\n");
     EXPECT_EQ(filesBelow("outside"), (std::map<std::string, std::string>{{"keep.txt", "untouched"}}));
-    EXPECT_EQ(dir.readFile("out/HARD.TXT"), "new");
-    EXPECT_EQ(dir.readFile("out/OLD.TXT"), "replaced");
 }
 
 // Names no file name can hold are refused one by one, by name; the rest is

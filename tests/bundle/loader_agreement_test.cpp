@@ -88,6 +88,15 @@ TEST(LoaderAgreement, ModuleAndMemoryGiveEveryNameAndByteOfAHostileTree) {
                                                     "opened-by-listing " + std::to_string(tree.size()) + "\n");
     ASSERT_EQ(dumped.size(), expected.size());
     for (std::size_t i = 0; i < dumped.size(); ++i) EXPECT_EQ(dumped[i], expected[i]);
+
+    // raduza-list finds in the program what the resource file held, and extracts it byte for byte.
+    const ToolResult fromProgram = runProgram({RADUZA_LIST_PATH, "probe.exe"}, dir.path());
+    const ToolResult fromFile = runProgram({RADUZA_LIST_PATH, "tree.res"}, dir.path());
+    ASSERT_EQ(fromProgram.exitStatus, 0) << fromProgram.errors;
+    EXPECT_EQ(sortedLines(fromProgram.output), sortedLines(fromFile.output));
+    const ToolResult extracted = runProgram({RADUZA_LIST_PATH, "-x", "out", "probe.exe"}, dir.path());
+    ASSERT_EQ(extracted.exitStatus, 0) << extracted.errors;
+    for (const auto& [path, bytes] : tree) EXPECT_EQ(dir.readFile("out/" + upperAscii(path)), bytes) << path;
 }
 
 // Runs a step of a Win32 build in `dir`; a failure says what it printed.

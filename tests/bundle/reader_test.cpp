@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "raduza/bundle.h"
+#include "tests/bundle/program_builder.h"
 #include "tests/bundle/res_builder.h"
 
 using raduza::Bundle;
@@ -66,7 +67,17 @@ std::string with32(std::string image, std::size_t offset, std::uint32_t value) {
     return image;
 }
 
+using program_builder::Elf;
+using program_builder::Pe;
+
+// Resource files, and the program files that hold them.
 TEST(BundleReader, NamesTheFaultAndWhereItLies) {
+    const std::string pe = Pe::image(u"A.TXT", "bytes");
+    const auto peWith = [&](std::size_t inDirectory, std::uint32_t value) {
+        return with32(pe, Pe::RSRC_AT + inDirectory, value);
+    };
+    const Elf::Built elf = Elf::image(THREE_FILES);
+    const std::uint32_t TABLE = 0x80000000u;
     const std::string one = ResBuilder().file(u"A.GIF", "12345").bytes();  // entry at 32: header 56, data 5 + 3
     std::string unterminated = one;
     unterminated[32 + 8 + 20 + 10] = 'X';  // the name's zero unit, where the padding would be the terminator
@@ -90,14 +101,71 @@ TEST(BundleReader, NamesTheFaultAndWhereItLies) {
         {"two stray bytes after the last entry", one + std::string(2, '\0'), BundleError::HEADER_CUT_SHORT, 96},
         {"a header of eight bytes after the last entry", one + std::string("\0\0\0\0\x40\0\0\0", 8),
          BundleError::HEADER_CUT_SHORT, 96},
+        {"no PE header where the DOS header points", with32(pe, 0x3C, 0xFFFFFF00),
+         BundleError::BAD_PROGRAM_HEADERS, 0x3C},
+        {"a section past the end", with32(pe, Pe::SECTION_TABLE + 20, 0x7FFFFFF0),
+         BundleError::BAD_PROGRAM_HEADERS, Pe::SECTION_TABLE},
+        {"a directory in no section", with32(pe, Pe::resourceField(false), 0x8000),
+         BundleError::BAD_RESOURCE_DIRECTORY, Pe::resourceField(false)},
+        {"a table past the directory", peWith(Pe::TYPE_ENTRY + 4, TABLE | 0x7FFFFFF0),
+         BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::TYPE_ENTRY},
+        {"a name past the directory", peWith(Pe::NAME_ENTRY, TABLE | 0xFFFF),
+         BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::NAME_ENTRY},
+        {"names that lead back to the types", peWith(Pe::NAME_ENTRY + 4, TABLE),
+         BundleError::RESOURCE_DIRECTORY_LOOPS, Pe::RSRC_AT + Pe::NAME_ENTRY},
+        {"a language that is a table", peWith(Pe::LANGUAGE_ENTRY + 4, TABLE | Pe::NAME_TABLE),
+         BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::LANGUAGE_ENTRY},
+        {"data in no section", peWith(Pe::DATA_ENTRY, 0x9000),
+         BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::DATA_ENTRY},
+        {"data past its section", peWith(Pe::DATA_ENTRY + 4, 0x10000),
+         BundleError::BAD_RESOURCE_DIRECTORY, Pe::RSRC_AT + Pe::DATA_ENTRY},
+        {"an ELF section table past the end", with32(elf.image, 0x28, 0x7FFFFFF0),
+         BundleError::BAD_PROGRAM_HEADERS, 0x28},
+        {"a bundle section past the end", with32(elf.image, elf.bundleSectionHeader + 24, 0x7FFFFFF0),
+         BundleError::BAD_PROGRAM_HEADERS, elf.bundleSectionHeader},
+        {"a broken resource file in the section", with32(elf.image, Elf::BUNDLE_AT + 32, 0xFFFFFFFF),
+         BundleError::DATA_CUT_SHORT, Elf::BUNDLE_AT + 32},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Bundle bundle = ExactBuffer(c.image, c.image.size()).open();
+        const ExactBuffer buffer(c.image, c.image.size());
+        const Bundle bundle = Bundle::fromProgramImage(buffer.data.data(), buffer.data.size());
         EXPECT_EQ(bundle.error(), c.error) << raduza::describe(bundle.error());
+        if (raduza::programKindOf(c.image.data(), c.image.size()) == raduza::ProgramKind::RESOURCE_FILE) {
+            EXPECT_EQ(buffer.open().error(), c.error);
+        }
         EXPECT_EQ(bundle.errorOffset(), c.offset);
         EXPECT_EQ(bundle.size(), 0u);
     }
+}
+
+// Programs as they lie on disk: a PE file's resource directory (PE32 and PE32+),
+// an ELF file's bundle section of resource files end to end (32 and 64 bits,
+// either byte order); any prefix of one is an error placed inside it.
+TEST(ProgramReader, ReadsTheResourcesOfPeAndElfFilesAndRefusesEveryPrefix) {
+    for (bool plus : {false, true}) {
+        const std::string image = Pe::image(u"DIR/A.TXT", "bytes", plus);
+        const Bundle bundle = Bundle::fromProgramImage(image.data(), image.size());
+        ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+        EXPECT_EQ(text(bundle.open("dir/a.txt")), "bytes");
+    }
+    const std::string twoFiles = THREE_FILES + ResBuilder().file(u"B.TXT", "b").bytes();
+    for (bool is64 : {false, true})
+        for (bool bigEndian : {false, true}) {
+            const std::string image = Elf::image(twoFiles, is64, bigEndian).image;
+            const Bundle bundle = Bundle::fromProgramImage(image.data(), image.size());
+            ASSERT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
+            EXPECT_EQ(bundle.size(), 4u);
+            EXPECT_EQ(text(bundle.open("b.txt")), "b");
+        }
+    for (const std::string& whole : {Pe::image(u"A", "x"), Elf::image(THREE_FILES).image})
+        for (std::size_t length = 0; length < whole.size(); ++length) {
+            SCOPED_TRACE(length);
+            const ExactBuffer buffer(whole, length);
+            const Bundle bundle = Bundle::fromProgramImage(buffer.data.data(), length);
+            EXPECT_FALSE(bundle.ok());
+            EXPECT_LE(bundle.errorOffset(), length);
+        }
 }
 
 TEST(BundleReader, PassesOverOtherTypesOrdinalAndEmptyNamesAndTheLeadingEntriesOfFilesLaidEndToEnd) {
@@ -147,6 +215,10 @@ const std::string TREE = ResBuilder()
                              .file(u"CAF\u00e9.TXT", "coffee")
                              .file(u"..\\IMG\\A.GIF", "climbs")
                              .file(u"TOP.BIN", "top")
+                             .file(u"ZOO/BUZZ.TXT", "buzz")  // every letter folds, 'z' as much as 'a';
+                             .file(u"zed/Zip.txt", "zip")    // what lies beside the letters never does
+                             .file(u"A@B", "at")
+                             .file(u"A[B", "bracket")
                              .bytes();
 
 TEST(BundleReader, FindsAFileByThePathAsAUserWritesIt) {
@@ -170,6 +242,14 @@ TEST(BundleReader, FindsAFileByThePathAsAUserWritesIt) {
         {u"assets/images/logo.gi", "(none)"},
         {u"assets/images/logo.gif/", "(none)"},
         {u"/assets/images/logo.gif", "(none)"},
+        {u"zoo/buzz.txt", "buzz"},
+        {u"Zoo/bUzZ.txt", "buzz"},
+        {u"ZED/ZIP.TXT", "zip"},
+        {u"zed/zip.txt", "zip"},
+        {u"a@b", "at"},
+        {u"a[b", "bracket"},
+        {u"a`b", "(none)"},
+        {u"a{b", "(none)"},
         {u"", "(none)"},
     };
     for (const auto& c : cases) {
@@ -215,7 +295,7 @@ TEST(BundleReader, ImpliesDirectoriesFromTheNames) {
         {"", true},         {"/", true},          {"assets", true},       {"ASSETS/", true},
         {"assets\\images", true}, {"assets/text", true}, {"..", true},    {"../img", true},
         {"assets/images/logo.gif", false}, {"ass", false}, {"assets/images/logo", false}, {"top.bin", false},
-        {"nothing", false},
+        {"nothing", false}, {"zoo", true}, {"zEd/", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -233,7 +313,10 @@ std::vector<std::string> listing(const Bundle& bundle, std::string_view director
 
 TEST(BundleReader, ListsADirectoryInRaduzasNameOrder) {
     const Bundle tree = Bundle::fromImage(TREE.data(), TREE.size());
-    EXPECT_EQ(listing(tree, ""), (std::vector<std::string>{"../", "ASSETS/", "CAF\xc3\xa9.TXT 6", "TOP.BIN 3"}));
+    EXPECT_EQ(listing(tree, ""), (std::vector<std::string>{"../", "A@B 2", "ASSETS/", "A[B 7", "CAF\xc3\xa9.TXT 6",
+                                                           "TOP.BIN 3", "zed/", "ZOO/"}));
+    EXPECT_EQ(listing(tree, "ZED"), std::vector<std::string>{"Zip.txt 3"});
+    EXPECT_EQ(listing(tree, "zoo"), std::vector<std::string>{"BUZZ.TXT 4"});
     EXPECT_EQ(listing(tree, "assets"), (std::vector<std::string>{"IMAGES/", "TEXT/"}));
     EXPECT_EQ(listing(tree, "Assets\\Text\\"), (std::vector<std::string>{"EMPTY 0", "HELLO.TXT 5"}));
     EXPECT_EQ(listing(tree, "assets/images/logo.gif"), std::vector<std::string>{});
