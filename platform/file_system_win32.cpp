@@ -240,8 +240,9 @@ public:
     Result<PathStatus> status(const std::string& path) override {
         const DWORD attributes = GetFileAttributesA(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return systemError(GetLastError());
-        PathStatus status{(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::DIRECTORY : FileKind::REGULAR,
-                          (attributes & FILE_ATTRIBUTE_READONLY) != 0, std::nullopt};
+        PathStatus status;
+        status.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::DIRECTORY : FileKind::REGULAR;
+        status.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
         // Backup semantics let CreateFile open a directory, following junctions.
         const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
