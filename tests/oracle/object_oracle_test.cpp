@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "tests/oracle/corner_tree.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
 
@@ -39,19 +40,6 @@ std::string resourcesOf(const std::string& file, const TempDir& dir) {
     return kept;
 }
 
-// A 1x1 icon of 32 bits a pixel, as an icon file holds it.
-std::string iconFile() {
-    const auto le = [](std::uint32_t value, int bytes) {
-        std::string out;
-        for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-        return out;
-    };
-    const std::string bitmap = le(40, 4) + le(1, 4) + le(2, 4) + le(1, 2) + le(32, 2) + le(0, 4) + le(8, 4) +
-                               std::string(16, '\0') + "\x10\x20\x30\xff" + std::string(4, '\0');
-    return le(0, 2) + le(1, 2) + le(1, 2) + "\x01\x01" + std::string(2, '\0') + le(1, 2) + le(32, 2) +
-           le(static_cast<std::uint32_t>(bitmap.size()), 4) + le(22, 4) + bitmap;
-}
-
 // Ordinal and text types and names, names given in lower case, three languages,
 // icons (RT_ICON, RT_GROUP_ICON), a string table with a version and characteristics.
 const char* const SCRIPT =
@@ -68,19 +56,13 @@ const char* const SCRIPT =
     "LANGUAGE 0x0C, 0x01\n"
     "3 300 \"five.bin\"\n";
 
-// What most programs link beside their bundle: a version resource and an icon.
-const char* const VERSION_SCRIPT =
-    "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"040904b0\"\n"
-    "    BEGIN\n      VALUE \"FileDescription\", \"game\"\n    END\n  END\nEND\n"
-    "GAME ICON \"app.ico\"\n";
-
 TEST(ObjectOracle, ProgramsLinkedWithRaduzaCoffsObjectHoldWhatWindresGives) {
     TempDir dir;
     dir.writeFile("five.bin", "hello");
     dir.writeFile("ten.bin", std::string("abc\0\r\n\x1a\xff" "ij", 10));
-    dir.writeFile("app.ico", iconFile());
+    dir.writeFile("app.ico", fixtures::iconFile());
     dir.writeFile("game.rc", SCRIPT);
-    dir.writeFile("version.rc", VERSION_SCRIPT);
+    dir.writeFile("version.rc", fixtures::VERSION_AND_ICON_SCRIPT);
     dir.writeFile("main.c", "int main(void) { return 0; }\n");
     writeTree(dir, cornerTree(TreeNames::ABOVE_7F));
     ASSERT_NO_FATAL_FAILURE(run({"llvm-rc", "-no-preprocess", "-fo", "llvm-rc.res", "game.rc"}, dir));
