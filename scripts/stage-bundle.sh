@@ -76,7 +76,7 @@ for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1.gz incl
   [ -f "$prefix/$installed" ] || fail "the package does not install /usr/$installed"
 done
 [ -x "$package/wine-run.sh" ] || fail "the installed wine-run.sh is not executable"
-if [ "$win_bits" = 32 ]; then mingw=i686-w64-mingw32; else mingw=x86_64-w64-mingw32; fi
+if [ "$win_bits" = 32 ]; then mingw=i686-w64-mingw32 machine=i386; else mingw=x86_64-w64-mingw32 machine=x86-64; fi
 toolchain=$package/mingw-${mingw%%-*}.cmake
 
 echo "-- examples/cmake-win32 natively and for Windows"
@@ -115,7 +115,7 @@ snippet() {
 }
 # A snippet as it would run here: the scratch root for /usr, the runnable mingw-w64.
 localised() {
-  sed -e "s|/usr/|$prefix/|g" -e "s|i686-w64-mingw32|$mingw|g"
+  sed -e "s|/usr/|$prefix/|g" -e "s|i686-w64-mingw32|$mingw|g" -e "s|-m i386|-m $machine|g"
 }
 project=$work/readme
 mkdir -p "$project/icons"
