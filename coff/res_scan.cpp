@@ -74,6 +74,7 @@ const unsigned char* InputWindow::bytes(std::uint64_t offset, std::size_t count)
 }
 
 bool InputWindow::copyTo(OutputBuffer& out, std::uint64_t offset, std::uint64_t count) {
+    if (count == 0) return !out.failed();
     if (count <= CHUNK) {
         const unsigned char* data = bytes(offset, static_cast<std::size_t>(count));
         if (data == nullptr) return false;
