@@ -100,6 +100,16 @@ under_wine "$work/example-win.out" "$work/example-win/show_asset.exe" || fail "s
 cmp "$work/example-native.out" "$work/example-expected.out" ||
   fail "the native show_asset printed: $(cat "$work/example-native.out")"
 cmp "$work/example-win.out" "$work/example-native.out" || fail "show_asset.exe and show_asset print different bytes"
+grep -rqs -- "raduza-coff -m" "$work/example-win/CMakeFiles" ||
+  fail "the Windows build of the example did not convert with raduza-coff"
+# windres stays selectable, and gives the same program.
+logged "$work/example-windres.log" cmake -S "$example" -B "$work/example-windres" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -Draduza_DIR="$package" -DRADUZA_RC_CONVERTER=windres
+logged "$work/example-windres.log" cmake --build "$work/example-windres" -j "$jobs"
+grep -rqs -- "-J res -O coff" "$work/example-windres/CMakeFiles" ||
+  fail "RADUZA_RC_CONVERTER=windres did not convert with windres"
+under_wine "$work/example-windres.out" "$work/example-windres/show_asset.exe" || fail "the windres show_asset.exe failed"
+cmp "$work/example-windres.out" "$work/example-win.out" || fail "windres's and raduza-coff's show_asset.exe print different bytes"
 echo "show_asset prints the same tree and file on Linux and under Wine"
 stack_not_executable "$work/example-native/show_asset"
 
