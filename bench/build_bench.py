@@ -16,6 +16,12 @@ fails on timing.
 
     python3 bench/build_bench.py                            # 10,000 and 100,000 files, 3 rounds
     python3 bench/build_bench.py --sizes 10000 --rounds 5 --generators Ninja
+    python3 bench/build_bench.py --cross --sizes 20000,60000 --generators Ninja   # for Windows (i686)
+
+With --cross the program is built for 32-bit Windows with the package's
+mingw-i686.cmake (raduza-coff converting the bundle) and run under Wine to check
+it. A Windows program holds at most 65,535 names of a resource type, so its
+trees stop below that.
 """
 
 import argparse
@@ -33,6 +39,9 @@ PROJECT = """cmake_minimum_required(VERSION 3.16)
 project(game CXX)
 find_package(raduza 1 REQUIRED)
 add_executable(game main.cpp)
+if(MINGW)
+  target_link_options(game PRIVATE -static)
+endif()
 raduza_add_resources(game assets)
 """
 
@@ -87,12 +96,13 @@ def build_command(generator, build_dir):
     return ["ninja", "-C", build_dir] if generator == "Ninja" else ["make", "-s", "-C", build_dir]
 
 
-def one_round(source, build_dir, generator, package, tool, count):
+def one_round(source, build_dir, generator, package, tool, count, cross):
     """The times of one round, by step."""
     shutil.rmtree(build_dir, ignore_errors=True)
     times = {}
+    toolchain = ["-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(package, "mingw-i686.cmake")] if cross else []
     times["configure"] = timed(["cmake", "-S", source, "-B", build_dir, "-G", generator,
-                                "-DCMAKE_BUILD_TYPE=Release", "-Draduza_DIR=" + package])
+                                "-DCMAKE_BUILD_TYPE=Release", "-Draduza_DIR=" + package] + toolchain)
     times["configure again"] = timed(["cmake", "-S", source, "-B", build_dir])
     build = build_command(generator, build_dir)
     times["first build"] = timed(build)
@@ -111,8 +121,11 @@ def one_round(source, build_dir, generator, package, tool, count):
     out = os.path.join(build_dir, "full-run.res")
     times["the tool's full run"] = timed([tool, "-q", "-r", "-f", out, "assets"], cwd=source)
     os.remove(out)
-    game = os.path.join(build_dir, "game")
-    printed = subprocess.run([game], check=True, capture_output=True, text=True).stdout.strip()
+    game = [os.path.join(build_dir, "game")]
+    if cross:
+        os.environ.setdefault("RADUZA_WINEPREFIX", os.path.join(ROOT, "build", "wine-prefix"))
+        game = [os.path.join(ROOT, "cmake", "wine-run.sh"), "32", game[0] + ".exe"]
+    printed = subprocess.run(game, check=True, capture_output=True, text=True).stdout.strip()
     if printed != str(count):
         sys.exit("the program holds %s files, not %d" % (printed, count))
     return times
@@ -123,6 +136,7 @@ def main():
     parser.add_argument("--sizes", default="10000,100000", help="tree sizes, comma-separated")
     parser.add_argument("--generators", default="Ninja,Unix Makefiles", help="CMake generators, comma-separated")
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--cross", action="store_true", help="build for 32-bit Windows (mingw-w64), check under Wine")
     parser.add_argument("--data", default=os.path.join(ROOT, "build", "build-bench-data"),
                         help="where the trees and builds go (default build/build-bench-data)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"),
@@ -141,8 +155,12 @@ def main():
         generate_tree(source, size)
         for generator in [g for g in args.generators.split(",") if g]:
             build_dir = os.path.join(data, "build-%d-%s" % (size, generator.replace(" ", "")))
-            rounds = [one_round(source, build_dir, generator, package, tool, size) for _ in range(args.rounds)]
-            print("\n%s files, %s" % (format(size, ","), generator), flush=True)
+            if args.cross:
+                build_dir += "-i686"
+            rounds = [one_round(source, build_dir, generator, package, tool, size, args.cross)
+                      for _ in range(args.rounds)]
+            print("\n%s files, %s%s" % (format(size, ","), generator, ", i686 cross build" if args.cross else ""),
+                  flush=True)
             for step in steps:
                 values = [r[step] for r in rounds]
                 print("  %-22s %.2f (%.2f-%.2f)" % (step, statistics.median(values), min(values), max(values)),

@@ -1,4 +1,5 @@
-# One library per folder, layered one way: driver -> resfile, filespec, record -> platform -> util.
+# One library per folder, layered one way: driver -> resfile, filespec, record -> platform -> util;
+# coff -> resfile -> platform -> util.
 # raduza_layer() links a folder's library to the layers it names and fails the
 # configuration when a file of the folder includes a header from any other folder,
 # so a dependency that runs upward, or one the folder does not declare, never builds.
@@ -22,11 +23,16 @@ function(raduza_check_includes folder)
   endforeach()
 endfunction()
 
-# raduza_layer(<folder> SOURCES <file>... [LAYERS <folder>...] [TYPE STATIC|INTERFACE])
-# makes the library raduza_<folder>.
+# raduza_layer(<folder> SOURCES <file>... [LAYERS <folder>...] [HEADERS])
+# makes the library raduza_<folder>; HEADERS lets it use the public headers
+# (include/raduza/, raduza::bundle) as well.
 function(raduza_layer folder)
-  cmake_parse_arguments(LAYER "" "" "SOURCES;LAYERS" ${ARGN})
-  raduza_check_includes(${folder} ${LAYER_LAYERS})
+  cmake_parse_arguments(LAYER "HEADERS" "" "SOURCES;LAYERS" ${ARGN})
+  set(allowed ${LAYER_LAYERS})
+  if(LAYER_HEADERS)
+    list(APPEND allowed raduza)
+  endif()
+  raduza_check_includes(${folder} ${allowed})
   set(target raduza_${folder})
   add_library(${target} STATIC ${LAYER_SOURCES})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -34,4 +40,7 @@ function(raduza_layer folder)
   foreach(layer ${LAYER_LAYERS})
     target_link_libraries(${target} PUBLIC raduza_${layer})
   endforeach()
+  if(LAYER_HEADERS)
+    target_link_libraries(${target} PUBLIC raduza_bundle)
+  endif()
 endfunction()

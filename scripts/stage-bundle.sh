@@ -70,12 +70,13 @@ DESTDIR="$work/root" cmake --install "$native_build" --prefix /usr >"$work/insta
 prefix=$work/root/usr
 package=$prefix/lib/cmake/raduza
 for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1.gz include/raduza-1/raduza/bundle.h \
+    bin/raduza-coff share/man/man1/raduza-coff.1.gz \
     include/raduza-1/raduza/resource_file.h include/raduza-1/raduza/program_file.h share/doc/raduza/copyright \
     lib/cmake/raduza/mingw-i686.cmake lib/cmake/raduza/mingw-x86_64.cmake lib/cmake/raduza/wine-run.sh; do
   [ -f "$prefix/$installed" ] || fail "the package does not install /usr/$installed"
 done
 [ -x "$package/wine-run.sh" ] || fail "the installed wine-run.sh is not executable"
-if [ "$win_bits" = 32 ]; then mingw=i686-w64-mingw32; else mingw=x86_64-w64-mingw32; fi
+if [ "$win_bits" = 32 ]; then mingw=i686-w64-mingw32 machine=i386; else mingw=x86_64-w64-mingw32 machine=x86-64; fi
 toolchain=$package/mingw-${mingw%%-*}.cmake
 
 echo "-- examples/cmake-win32 natively and for Windows"
@@ -99,6 +100,16 @@ under_wine "$work/example-win.out" "$work/example-win/show_asset.exe" || fail "s
 cmp "$work/example-native.out" "$work/example-expected.out" ||
   fail "the native show_asset printed: $(cat "$work/example-native.out")"
 cmp "$work/example-win.out" "$work/example-native.out" || fail "show_asset.exe and show_asset print different bytes"
+grep -rqs -- "raduza-coff -m" "$work/example-win/CMakeFiles" ||
+  fail "the Windows build of the example did not convert with raduza-coff"
+# windres stays selectable, and gives the same program.
+logged "$work/example-windres.log" cmake -S "$example" -B "$work/example-windres" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -Draduza_DIR="$package" -DRADUZA_RC_CONVERTER=windres
+logged "$work/example-windres.log" cmake --build "$work/example-windres" -j "$jobs"
+grep -rqs -- "-J res -O coff" "$work/example-windres/CMakeFiles" ||
+  fail "RADUZA_RC_CONVERTER=windres did not convert with windres"
+under_wine "$work/example-windres.out" "$work/example-windres/show_asset.exe" || fail "the windres show_asset.exe failed"
+cmp "$work/example-windres.out" "$work/example-win.out" || fail "windres's and raduza-coff's show_asset.exe print different bytes"
 echo "show_asset prints the same tree and file on Linux and under Wine"
 stack_not_executable "$work/example-native/show_asset"
 
@@ -114,7 +125,7 @@ snippet() {
 }
 # A snippet as it would run here: the scratch root for /usr, the runnable mingw-w64.
 localised() {
-  sed -e "s|/usr/|$prefix/|g" -e "s|i686-w64-mingw32|$mingw|g"
+  sed -e "s|/usr/|$prefix/|g" -e "s|i686-w64-mingw32|$mingw|g" -e "s|-m i386|-m $machine|g"
 }
 project=$work/readme
 mkdir -p "$project/icons"

@@ -1,5 +1,6 @@
-# The CMake package of raduza, for find_package(raduza): the imported executable
-# raduza::raduza and the function raduza_add_resources().
+# The CMake package of raduza, for find_package(raduza): the imported executables
+# raduza::raduza, raduza::raduza-list and raduza::raduza-coff, the header
+# raduza::bundle and the function raduza_add_resources().
 #
 # When cross-building Windows programs, the tool must be the one that runs on
 # the build machine: point raduza_DIR at the native package, for example

@@ -38,8 +38,10 @@
 # after the first is handed the resource files of the earlier ones (-n).
 #
 # Linking: with MSVC (or a compiler that mimics it) the .res itself is an input of
-# the linker; with GNU toolchains (mingw-w64) windres first turns it into a COFF
-# object (set RADUZA_WINDRES to choose which windres). For a target that is not
+# the linker; with GNU toolchains (mingw-w64) raduza-coff (raduza::raduza-coff)
+# first turns it into a COFF object for the target's machine, which GNU ld merges
+# with the target's other resources (set RADUZA_RC_CONVERTER to windres to have
+# windres do it instead, and RADUZA_WINDRES to choose which windres). For a target that is not
 # built for Windows, the resource files are embedded by the assembler (.incbin)
 # into a section that raduza/bundle.h finds: ELF platforms (Linux, the BSDs) only.
 # Either way the target must be an executable or a shared library, defined in the
@@ -164,16 +166,44 @@ function(raduza_add_resources target directory)
   if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC" OR CMAKE_C_SIMULATE_ID STREQUAL "MSVC")
     set(link_input "${output}")
   else()
-    _raduza_find_windres()
     set(link_input "${output}.obj")
+    _raduza_object_command(convert depends "${output}" "${link_input}")
     add_custom_command(OUTPUT "${link_input}"
-      COMMAND "${RADUZA_WINDRES}" -J res -O coff -i "${output}" -o "${link_input}"
-      DEPENDS "${output}"
+      COMMAND ${convert}
+      DEPENDS "${output}" ${depends}
       COMMENT "Converting ${output_name} to an object file"
       VERBATIM)
   endif()
   set_source_files_properties("${link_input}" PROPERTIES GENERATED TRUE EXTERNAL_OBJECT TRUE)
   target_sources(${target} PRIVATE "${link_input}")
+endfunction()
+
+# Sets <command> to what turns the resource file <res> into the object <object>
+# for GNU linkers, and <depends> to the program it runs: raduza-coff for the
+# target's machine, or windres where RADUZA_RC_CONVERTER says so or the machine is
+# neither 32- nor 64-bit x86.
+set(RADUZA_RC_CONVERTER raduza-coff CACHE STRING
+  "What turns resource files into objects for GNU linkers: raduza-coff or windres")
+set_property(CACHE RADUZA_RC_CONVERTER PROPERTY STRINGS raduza-coff windres)
+function(_raduza_object_command command depends res object)
+  if(NOT RADUZA_RC_CONVERTER MATCHES "^(raduza-coff|windres)$")
+    message(FATAL_ERROR "raduza_add_resources: RADUZA_RC_CONVERTER is ${RADUZA_RC_CONVERTER}; "
+      "it must be raduza-coff or windres")
+  endif()
+  if(RADUZA_RC_CONVERTER STREQUAL "raduza-coff" AND TARGET raduza::raduza-coff
+      AND NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(arm|ARM|aarch64|AARCH64)")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(machine x86-64)
+    else()
+      set(machine i386)
+    endif()
+    set(${command} "$<TARGET_FILE:raduza::raduza-coff>" -m ${machine} -o "${object}" "${res}" PARENT_SCOPE)
+    set(${depends} "$<TARGET_FILE:raduza::raduza-coff>" PARENT_SCOPE)
+    return()
+  endif()
+  _raduza_find_windres()
+  set(${command} "${RADUZA_WINDRES}" -J res -O coff -i "${res}" -o "${object}" PARENT_SCOPE)
+  set(${depends} "" PARENT_SCOPE)
 endfunction()
 
 # Sets RADUZA_WINDRES: the windres that belongs to the compiler, such as

@@ -173,39 +173,57 @@ inline bool isLeadingEntry(const unsigned char* image, std::size_t size) {
     return true;
 }
 
-// Reads the entry at `offset` into `entry`; the offset of the next entry, or 0 with `error` set.
-inline std::size_t readEntry(const unsigned char* image, std::size_t size, std::size_t offset, ResourceEntry& entry,
-                             BundleError& error) {
+// Reads the header at the start of `header`, of which `available` bytes may be
+// read, into `entry` (its offset and data left as they are); the header's size, or
+// 0 with `error` set. Needs the header alone, not the data after it, so that a
+// reader that streams a file rather than holds it checks entries as walkResources does.
+inline std::size_t readHeader(const unsigned char* header, std::size_t available, ResourceEntry& entry,
+                              std::uint32_t& dataSize, BundleError& error) {
     const auto fail = [&error](BundleError why) {
         error = why;
         return std::size_t{0};
     };
-    const std::size_t left = size - offset;
-    if (left < RES_SIZES_BYTES) return fail(BundleError::HEADER_CUT_SHORT);
-    const std::uint32_t dataSize = readLe32(image + offset);
-    const std::uint32_t headerSize = readLe32(image + offset + 4);
+    if (available < RES_SIZES_BYTES) return fail(BundleError::HEADER_CUT_SHORT);
+    dataSize = readLe32(header);
+    const std::uint32_t headerSize = readLe32(header + 4);
     if (headerSize < RES_LEADING_ENTRY_SIZE || headerSize % RES_ALIGNMENT != 0) return fail(BundleError::BAD_HEADER_SIZE);
-    if (headerSize > left) return fail(BundleError::HEADER_CUT_SHORT);
-    const std::size_t headerEnd = offset + headerSize;
-    const std::size_t fieldsLimit = headerEnd - RES_TRAILER_BYTES;
-    entry.offset = offset;
-    std::size_t at = readField(image, offset + RES_SIZES_BYTES, fieldsLimit, entry.type);
-    if (at != 0) at = readField(image, at, fieldsLimit, entry.name);
+    if (headerSize > available) return fail(BundleError::HEADER_CUT_SHORT);
+    const std::size_t fieldsLimit = headerSize - RES_TRAILER_BYTES;
+    std::size_t at = readField(header, RES_SIZES_BYTES, fieldsLimit, entry.type);
+    if (at != 0) at = readField(header, at, fieldsLimit, entry.name);
     if (at == 0) return fail(BundleError::UNTERMINATED_TEXT);
-    if (at + paddingFor(at) + RES_TRAILER_BYTES != headerEnd) return fail(BundleError::BAD_HEADER_SIZE);
-    entry.language = readLe16(image + headerEnd - RES_TRAILER_BYTES + RES_LANGUAGE_IN_TRAILER);
-    if (size - headerEnd < dataSize) return fail(BundleError::DATA_CUT_SHORT);
+    if (at + paddingFor(at) + RES_TRAILER_BYTES != headerSize) return fail(BundleError::BAD_HEADER_SIZE);
+    entry.language = readLe16(header + headerSize - RES_TRAILER_BYTES + RES_LANGUAGE_IN_TRAILER);
+    return headerSize;
+}
+
+// Reads the entry at `offset` into `entry`; the offset of the next entry, or 0 with `error` set.
+inline std::size_t readEntry(const unsigned char* image, std::size_t size, std::size_t offset, ResourceEntry& entry,
+                             BundleError& error) {
+    std::uint32_t dataSize = 0;
+    entry.offset = offset;
+    const std::size_t headerSize = readHeader(image + offset, size - offset, entry, dataSize, error);
+    if (headerSize == 0) return 0;
+    const std::size_t headerEnd = offset + headerSize;
+    if (size - headerEnd < dataSize) {
+        error = BundleError::DATA_CUT_SHORT;
+        return 0;
+    }
     entry.data = FileView(image + headerEnd, dataSize);
     const std::size_t dataEnd = headerEnd + dataSize;
-    if (size - dataEnd < paddingFor(dataEnd)) return fail(BundleError::DATA_CUT_SHORT);
+    if (size - dataEnd < paddingFor(dataEnd)) {
+        error = BundleError::DATA_CUT_SHORT;
+        return 0;
+    }
     return dataEnd + paddingFor(dataEnd);
 }
 
 // The empty entry that opens a resource file; resource files laid end to end hold several.
-inline bool isEmptyEntry(const ResourceEntry& entry) {
+inline bool isEmptyEntry(const ResourceEntry& entry, std::size_t dataSize) {
     return entry.type.isOrdinal() && entry.type.ordinal() == 0 && entry.name.isOrdinal() &&
-           entry.name.ordinal() == 0 && entry.data.empty();
+           entry.name.ordinal() == 0 && dataSize == 0;
 }
+inline bool isEmptyEntry(const ResourceEntry& entry) { return isEmptyEntry(entry, entry.data.size()); }
 
 }  // namespace detail
 
@@ -227,6 +245,33 @@ WalkOutcome walkResources(const void* image, std::size_t size, Visitor&& visit) 
         offset = next;
     }
     return {};
+}
+
+// One entry's header read alone, for a reader that streams a resource file
+// rather than holds it (raduza-coff): the same checks as walkResources makes.
+struct EntryHeader {
+    ResourceEntry fields;         // type, name and language; the type and name point into the bytes read
+    std::uint32_t headerSize = 0;  // the data starts this far from the header's start
+    std::uint32_t dataSize = 0;    // then padding to a multiple of 4 up to the next entry
+    // The empty entry that opens every resource file: resource files laid end to end hold several.
+    bool isEmpty() const { return detail::isEmptyEntry(fields, dataSize); }
+};
+
+// The bytes a resource file starts with: its leading empty entry.
+inline constexpr std::size_t RESOURCE_FILE_START_BYTES = detail::RES_LEADING_ENTRY_SIZE;
+inline bool startsResourceFile(const void* bytes, std::size_t size) {
+    return bytes != nullptr && detail::isLeadingEntry(static_cast<const unsigned char*>(bytes), size);
+}
+
+// Reads the header that starts at `bytes`, of which `available` may be read (the
+// rest of the file, or at least the HeaderSize its first 8 bytes give). NONE, or
+// what is wrong with it: HEADER_CUT_SHORT when fewer bytes are available than the
+// header needs. Whether the data fits in the file is the caller's to check.
+inline BundleError readEntryHeader(const void* bytes, std::size_t available, EntryHeader& header) {
+    BundleError error = BundleError::NONE;
+    header.headerSize = static_cast<std::uint32_t>(
+        detail::readHeader(static_cast<const unsigned char*>(bytes), available, header.fields, header.dataSize, error));
+    return error;
 }
 
 namespace detail {

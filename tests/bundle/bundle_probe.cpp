@@ -6,12 +6,15 @@
 // name in UTF-8, then "lookups-failed N": the files that the module view could
 // not find by their stored name, by the name in lower case, by the name in UTF-8
 // (a narrow path), or whose bytes differ; then "opened-by-listing N": the files
-// found by walking list() and opening each listed name through a narrow path.
+// found by walking list() and opening each listed name through a narrow path;
+// then "version V group-icon G icon I": 1 for each of those other resources found.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include <windows.h>
 
 #include "raduza/bundle.h"
 
@@ -78,5 +81,9 @@ int main(int argc, char** argv) {
             !same(module.open(file.utf8Name()), file.bytes))
             ++failed;
     std::fprintf(out, "lookups-failed %zu\nopened-by-listing %zu\n", failed, openListed(module, ""));
+    // The program's other resources, which its bundle must not hide.
+    std::fprintf(out, "version %d group-icon %d icon %d\n", FindResourceA(nullptr, MAKEINTRESOURCEA(1), RT_VERSION) != nullptr,
+                 FindResourceA(nullptr, "GAME", RT_GROUP_ICON) != nullptr,
+                 FindResourceA(nullptr, MAKEINTRESOURCEA(1), RT_ICON) != nullptr);
     return std::fclose(out) == 0 ? 0 : 2;
 }

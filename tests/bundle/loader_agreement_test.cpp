@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
 
@@ -16,10 +17,29 @@ namespace {
 // Set by tests/bundle/CMakeLists.txt.
 const char* const WINE_RUN = RADUZA_PROBE_WINE_RUN;
 const char* const WINE_BITS = RADUZA_PROBE_WINE_BITS;
-const char* const PROBE_OBJECT = RADUZA_PROBE_OBJECT;
-const char* const MINGW_CXX = RADUZA_PROBE_MINGW_CXX;
-const char* const MINGW_WINDRES = RADUZA_PROBE_MINGW_WINDRES;
+const char* const RADUZA_COFF = RADUZA_PROBE_COFF;
 const std::string SOURCE_DIR = RADUZA_PROBE_SOURCE_DIR;
+
+// A width Wine runs: the probe built for it, and its toolchain.
+struct Width {
+    const char* bits;
+    const char* machine;  // raduza-coff's -m
+    const char* probe;
+    const char* cxx;
+    const char* windres;
+};
+const Width WIDTH_64{"64", "x86-64", RADUZA_PROBE_OBJECT_64, RADUZA_PROBE_MINGW_CXX_64, RADUZA_PROBE_MINGW_WINDRES_64};
+#ifdef RADUZA_PROBE_OBJECT_32
+const Width WIDTH_32{"32", "i386", RADUZA_PROBE_OBJECT_32, RADUZA_PROBE_MINGW_CXX_32, RADUZA_PROBE_MINGW_WINDRES_32};
+const std::vector<Width> WIDTHS{WIDTH_32, WIDTH_64};
+#else
+const std::vector<Width> WIDTHS{WIDTH_64};
+#endif
+// The width of the Win32 tests, which the other tests here use.
+const Width& MAIN_WIDTH = WIDTHS.front();
+const char* const PROBE_OBJECT = MAIN_WIDTH.probe;
+const char* const MINGW_CXX = MAIN_WIDTH.cxx;
+const char* const MINGW_WINDRES = MAIN_WIDTH.windres;
 
 std::string upperAscii(std::string text) {
     for (char& c : text)
@@ -62,32 +82,44 @@ std::vector<std::string> sortedLines(const std::string& text) {
     return lines;
 }
 
-TEST(LoaderAgreement, ModuleAndMemoryGiveEveryNameAndByteOfAHostileTree) {
-    TempDir dir;
+// Runs a step of a Win32 build in `dir`; a failure says what it printed.
+void build(const std::vector<std::string>& commandLine, const std::string& dir) {
+    const ToolResult result = runProgram(commandLine, dir);
+    ASSERT_EQ(result.exitStatus, 0) << commandLine[0] << ": " << result.errors << result.output;
+}
+
+// Writes the hostile tree into `dir` and bundles it as tree.res; the lines the probe
+// must dump for it, sorted, the other resources' line ending with `others`.
+std::vector<std::string> bundleHostileTree(const TempDir& dir, const std::string& others) {
     const std::map<std::string, std::string> tree = hostileTree();
-    std::string expectedModule, expectedMemory;
+    std::string expected = "lookups-failed 0\nopened-by-listing " + std::to_string(tree.size()) + "\nversion " + others + "\n";
     for (const auto& [path, bytes] : tree) {
         dir.writeFile(path, bytes);
         char line[64];
         std::snprintf(line, sizeof line, " %zu %016llx\n", bytes.size(), static_cast<unsigned long long>(fnv1a(bytes)));
-        expectedModule += "module " + upperAscii(path) + line;
-        expectedMemory += "memory " + upperAscii(path) + line;
+        expected += "module " + upperAscii(path) + line + "memory " + upperAscii(path) + line;
     }
-    ASSERT_EQ(runTool({"-q", "-r", "-f", "tree.res", "tree"}, dir.path()).exitStatus, 0);
+    EXPECT_EQ(runTool({"-q", "-r", "-f", "tree.res", "tree"}, dir.path()).exitStatus, 0);
+    return sortedLines(expected);
+}
+
+// Runs the probe linked as `exe` under Wine of `bits`; the lines it dumped, sorted.
+std::vector<std::string> probeDump(const std::string& exe, const char* bits, const TempDir& dir) {
+    const ToolResult probed =
+        runProgram({"env", "LC_ALL=C.UTF-8", WINE_RUN, bits, exe, "tree.res", "dump.txt"}, dir.path());
+    EXPECT_EQ(probed.exitStatus, 0) << probed.errors << probed.output;
+    return sortedLines(dir.readFile("dump.txt"));
+}
+
+TEST(LoaderAgreement, ModuleAndMemoryGiveEveryNameAndByteOfAHostileTree) {
+    TempDir dir;
+    const std::vector<std::string> expected = bundleHostileTree(dir, "0 group-icon 0 icon 0");
     const ToolResult converted =
         runProgram({MINGW_WINDRES, "-J", "res", "-O", "coff", "-i", "tree.res", "-o", "tree.o"}, dir.path());
     ASSERT_EQ(converted.exitStatus, 0) << converted.errors;
     const ToolResult linked = runProgram({MINGW_CXX, "-static", "-o", "probe.exe", PROBE_OBJECT, "tree.o"}, dir.path());
     ASSERT_EQ(linked.exitStatus, 0) << linked.errors;
-    const ToolResult probed = runProgram({"env", "LC_ALL=C.UTF-8", WINE_RUN, WINE_BITS, "probe.exe", "tree.res", "dump.txt"},
-                                         dir.path());
-    ASSERT_EQ(probed.exitStatus, 0) << probed.errors << probed.output;
-
-    const std::vector<std::string> dumped = sortedLines(dir.readFile("dump.txt"));
-    std::vector<std::string> expected = sortedLines(expectedModule + expectedMemory + "lookups-failed 0\n" +
-                                                    "opened-by-listing " + std::to_string(tree.size()) + "\n");
-    ASSERT_EQ(dumped.size(), expected.size());
-    for (std::size_t i = 0; i < dumped.size(); ++i) EXPECT_EQ(dumped[i], expected[i]);
+    EXPECT_EQ(probeDump("probe.exe", WINE_BITS, dir), expected);
 
     // raduza-list finds in the program what the resource file held, and extracts it byte for byte.
     const ToolResult fromProgram = runProgram({RADUZA_LIST_PATH, "probe.exe"}, dir.path());
@@ -96,13 +128,32 @@ TEST(LoaderAgreement, ModuleAndMemoryGiveEveryNameAndByteOfAHostileTree) {
     EXPECT_EQ(sortedLines(fromProgram.output), sortedLines(fromFile.output));
     const ToolResult extracted = runProgram({RADUZA_LIST_PATH, "-x", "out", "probe.exe"}, dir.path());
     ASSERT_EQ(extracted.exitStatus, 0) << extracted.errors;
-    for (const auto& [path, bytes] : tree) EXPECT_EQ(dir.readFile("out/" + upperAscii(path)), bytes) << path;
+    for (const auto& [path, bytes] : hostileTree()) EXPECT_EQ(dir.readFile("out/" + upperAscii(path)), bytes) << path;
 }
 
-// Runs a step of a Win32 build in `dir`; a failure says what it printed.
-void build(const std::vector<std::string>& commandLine, const std::string& dir) {
-    const ToolResult result = runProgram(commandLine, dir);
-    ASSERT_EQ(result.exitStatus, 0) << commandLine[0] << ": " << result.errors << result.output;
+// raduza-coff's object of the bundle, linked with a windres object that holds a
+// version resource and an icon, in either order: ld merges the two, and the loader
+// finds every file of the bundle and both of the others, 32- and 64-bit.
+TEST(LoaderAgreement, ABundleConvertedByRaduzaCoffMergesWithTheProgramsOtherResourcesInEitherOrder) {
+    TempDir dir;
+    const std::vector<std::string> expected = bundleHostileTree(dir, "1 group-icon 1 icon 1");
+    dir.writeFile("app.ico", fixtures::iconFile());
+    dir.writeFile("version.rc", fixtures::VERSION_AND_ICON_SCRIPT);
+    for (const Width& width : WIDTHS) {
+        SCOPED_TRACE(width.machine);
+        const std::string bundle = std::string("tree-") + width.bits + ".o";
+        const std::string others = std::string("version-") + width.bits + ".o";
+        ASSERT_NO_FATAL_FAILURE(build({RADUZA_COFF, "-m", width.machine, "-o", bundle, "tree.res"}, dir.path()));
+        ASSERT_NO_FATAL_FAILURE(build({width.windres, "-i", "version.rc", "-o", others}, dir.path()));
+        for (const bool bundleFirst : {true, false}) {
+            SCOPED_TRACE(bundleFirst ? "the bundle first" : "the other resources first");
+            const std::string exe = std::string("probe-") + width.bits + (bundleFirst ? "-bundle-first" : "") + ".exe";
+            ASSERT_NO_FATAL_FAILURE(build({width.cxx, "-static", "-o", exe, width.probe, bundleFirst ? bundle : others,
+                                           bundleFirst ? others : bundle},
+                                          dir.path()));
+            EXPECT_EQ(probeDump(exe, width.bits, dir), expected);
+        }
+    }
 }
 
 std::string withoutCarriageReturns(std::string text) {

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "coff/converter.h"
 #include "platform/text.h"
 #include "raduza/bundle.h"
 #include "tests/bundle/program_builder.h"
 #include "tests/bundle/res_builder.h"
+#include "tests/support/temp_dir.h"
 
 using raduza::Bundle;
 using raduza::BundleError;
@@ -42,6 +44,36 @@ std::vector<std::size_t> entryEnds(const std::string& image) {
     return ends;
 }
 
+// raduza-coff's run on `image`, in-process, over an object that is already there.
+struct Conversion {
+    int status = -1;
+    std::string messages;
+    std::string object;      // the output afterwards
+    std::size_t files = 0;   // in the directory afterwards: the input and the output, nothing unfinished
+};
+const std::string OLD_OBJECT = "an object of an earlier run";
+Conversion convert(const std::string& image) {
+    TempDir dir;
+    dir.writeFile("in.res", image);
+    dir.writeFile("out.o", OLD_OBJECT);
+    Conversion conversion;
+    const ConversionRequest request{platformPath({dir.path(), "in.res"}), platformPath({dir.path(), "out.o"}),
+                                    CoffMachine::I386};
+    conversion.status = convertToObject(realFileSystem(), request, conversion.messages);
+    conversion.object = dir.readFile("out.o");
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++conversion.files;
+    return conversion;
+}
+
+// A conversion refused: status 1, one message saying `what`, the old object as it was.
+void expectRefused(const Conversion& conversion, const std::string& what) {
+    EXPECT_EQ(conversion.status, 1);
+    EXPECT_NE(conversion.messages.find(what), std::string::npos) << conversion.messages;
+    EXPECT_EQ(conversion.messages.find('\n'), conversion.messages.size() - 1) << conversion.messages;
+    EXPECT_EQ(conversion.object, OLD_OBJECT);
+    EXPECT_EQ(conversion.files, 2u);
+}
+
 TEST(BundleReader, ReadsEveryPrefixOfAFileAsEitherWholeEntriesOrAnError) {
     const std::vector<std::size_t> ends = entryEnds(THREE_FILES);
     ASSERT_EQ(ends.size(), 4u);
@@ -50,13 +82,18 @@ TEST(BundleReader, ReadsEveryPrefixOfAFileAsEitherWholeEntriesOrAnError) {
         SCOPED_TRACE(length);
         const Bundle bundle = ExactBuffer(THREE_FILES, length).open();
         const auto whole = std::find(ends.begin(), ends.end(), length);
+        // raduza-coff, which streams the file rather than holding it, draws the same line.
+        const Conversion conversion = convert(THREE_FILES.substr(0, length));
         if (whole == ends.end()) {
             EXPECT_FALSE(bundle.ok());
             EXPECT_EQ(bundle.size(), 0u);
             EXPECT_LE(bundle.errorOffset(), length);
+            expectRefused(conversion, " (at offset " + std::to_string(bundle.errorOffset()) + ")\n");
         } else {
             EXPECT_TRUE(bundle.ok()) << raduza::describe(bundle.error());
             EXPECT_EQ(bundle.size(), static_cast<std::size_t>(whole - ends.begin()));
+            EXPECT_EQ(conversion.status, 0) << conversion.messages;
+            EXPECT_NE(conversion.object, OLD_OBJECT);
         }
     }
 }
@@ -131,11 +168,13 @@ TEST(BundleReader, NamesTheFaultAndWhereItLies) {
         const ExactBuffer buffer(c.image, c.image.size());
         const Bundle bundle = Bundle::fromProgramImage(buffer.data.data(), buffer.data.size());
         EXPECT_EQ(bundle.error(), c.error) << raduza::describe(bundle.error());
-        if (raduza::programKindOf(c.image.data(), c.image.size()) == raduza::ProgramKind::RESOURCE_FILE) {
-            EXPECT_EQ(buffer.open().error(), c.error);
-        }
         EXPECT_EQ(bundle.errorOffset(), c.offset);
         EXPECT_EQ(bundle.size(), 0u);
+        if (raduza::programKindOf(c.image.data(), c.image.size()) == raduza::ProgramKind::RESOURCE_FILE) {
+            EXPECT_EQ(buffer.open().error(), c.error);
+            expectRefused(convert(c.image), std::string(raduza::describe(c.error)) + " (at offset " +
+                                                std::to_string(c.offset) + ")\n");
+        }
     }
 }
 
@@ -166,6 +205,24 @@ TEST(ProgramReader, ReadsTheResourcesOfPeAndElfFilesAndRefusesEveryPrefix) {
             EXPECT_FALSE(bundle.ok());
             EXPECT_LE(bundle.errorOffset(), length);
         }
+}
+
+TEST(BundleReader, RaduzaCoffRefusesWhatNoResourceDirectoryHolds) {
+    const std::string twice = ResBuilder()
+                                  .file(u"A.TXT", "a")
+                                  .add(std::uint16_t{3}, std::uint16_t{1}, "icon")
+                                  .add(u"RT_RADUZA", u"a.txt", "another case is another name")
+                                  .file(u"A.TXT", "again")
+                                  .bytes();
+    expectRefused(convert(twice), "the entries at offsets 32 and 212 are both type \"RT_RADUZA\", name \"A.TXT\", "
+                                  "language 0x0409");
+    const std::string ordinals =
+        ResBuilder().add(std::uint16_t{3}, std::uint16_t{1}, "icon").add(std::uint16_t{3}, std::uint16_t{1}, "").bytes();
+    expectRefused(convert(ordinals), "are both type #3, name #1, language 0x0409");
+    const std::u16string longest(0xFFFF, u'N');
+    EXPECT_EQ(convert(ResBuilder().file(longest, "x").bytes()).status, 0);
+    expectRefused(convert(ResBuilder().file(longest + u"N", "x").bytes()),
+                  "the entry at offset 32 has a type or name of more than 65,535 UTF-16 units");
 }
 
 TEST(BundleReader, PassesOverOtherTypesOrdinalAndEmptyNamesAndTheLeadingEntriesOfFilesLaidEndToEnd) {

@@ -1,9 +1,30 @@
 // Byte and text fixtures that several suites compare against, written out once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace fixtures {
+
+// An icon file of one 1x1 image, 32 bits a pixel, as resource compilers read it.
+inline std::string iconFile() {
+    const auto le = [](std::uint32_t value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::string bitmap = le(40, 4) + le(1, 4) + le(2, 4) + le(1, 2) + le(32, 2) + le(0, 4) + le(8, 4) +
+                               std::string(16, '\0') + "\x10\x20\x30\xff" + std::string(4, '\0');
+    return le(0, 2) + le(1, 2) + le(1, 2) + "\x01\x01" + std::string(2, '\0') + le(1, 2) + le(32, 2) +
+           le(static_cast<std::uint32_t>(bitmap.size()), 4) + le(22, 4) + bitmap;
+}
+
+// What most Windows programs link beside their bundle: a version resource, and an
+// icon (RT_GROUP_ICON GAME, RT_ICON #1) from "app.ico" holding iconFile().
+inline const char* const VERSION_AND_ICON_SCRIPT =
+    "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"040904b0\"\n"
+    "    BEGIN\n      VALUE \"FileDescription\", \"game\"\n    END\n  END\nEND\n"
+    "GAME ICON \"app.ico\"\n";
 
 // The empty entry that opens every resource file.
 inline const std::string LEADING_ENTRY =
