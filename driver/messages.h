@@ -37,6 +37,9 @@ enum MessageId : int {
     MSG_NO_RECORD,
     MSG_RECORD_NOT_WRITTEN,
     MSG_EARLIER_UNREADABLE,
+    // A run that must not go wrong quietly: -w, and a resource file named as an input.
+    MSG_STRICT_FAILED,
+    MSG_OUTPUT_IS_INPUT,
     MSG_COUNT
 };
 
@@ -45,3 +48,7 @@ const char* messageFormat(int id);
 
 std::string_view usageText();
 std::string_view moreUsageText();
+// What --help prints after the usage text: the options beyond the original set.
+std::string_view ownOptionsText();
+// What --version prints.
+std::string_view versionText();

@@ -523,6 +523,16 @@ public:
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }
 
+    std::optional<std::string> currentDirectory() override {
+        std::string path(256, '\0');
+        while (::getcwd(&path[0], path.size()) == nullptr) {
+            if (errno != ERANGE) return std::nullopt;
+            path.resize(path.size() * 2);
+        }
+        path.resize(std::strlen(path.c_str()));
+        return path;
+    }
+
 private:
     PosixOutput stdout_;
     PosixOutput stderr_;

@@ -59,6 +59,7 @@ public:
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override;
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
+    std::optional<std::string> currentDirectory() override { return inner_.currentDirectory(); }
 
     // The text every injected failure reports.
     static constexpr const char* INJECTED_ERROR = "Injected failure";
