@@ -517,7 +517,7 @@ public:
     }
 
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
-        return openPosixOutputTarget(path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
+        return openPosixOutputTarget(calls_, path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
     }
 
     OutputFile& standardOutput() override { return stdout_; }
