@@ -15,9 +15,11 @@ cmake --build "$build" -j "$jobs" --target raduza raduza-list raduza_tests raduz
 
 report_status=66
 export TSAN_OPTIONS="halt_on_error=1 exitcode=$report_status second_deadlock_stack=1"
-# The fault sweeps over the in-memory file system have no second thread to watch.
+# The fault sweeps over the in-memory file system have no second thread to watch,
+# and neither has the sweep over the real one: its directories hold a few entries,
+# far fewer than a listing needs to be read ahead (the read-ahead's own sweep stays).
 (cd "$build" && ctest -j "$jobs" -R 'Listing\.|Spec\.|ChangingInput\.|Faults\.|Hostile\.(WalksADirectoryOf|FilesAreClosed|AnInterruptedRun|ConcurrentRuns)' \
-  -E '^Faults\.EveryFailingOperationEndsTheRunCleanly')
+  -E '^Faults\.EveryFailingOperation(OfTheRealFileSystem)?EndsTheRunCleanly')
 
 # Three directories of 1,000 files, a few of them too large to be read whole ahead.
 tree=$(mktemp -d)
