@@ -49,6 +49,8 @@ constexpr CatalogueEntry CATALOGUE[] = {
     {MSG_RECORD_NOT_WRITTEN, "Warning: Could not write %s: %s; the next run with -u makes the resource file again.\n"},
     {MSG_EARLIER_UNREADABLE, "Error:  Could not copy the unchanged files' entries from the earlier %s: %s; the run is abandoned, and the next reads every file.\n"},
     {MSG_RECORD_NOT_A_FILE, "Warning: %s is not a regular file, so it is no record of the last run; every file is read again.\n"},
+    {MSG_STRICT_FAILED, "Error:  -w makes the warnings above fail the run.\n"},
+    {MSG_OUTPUT_IS_INPUT, "Error:  %s is the resource file, named as a file to store too; it is left as it was.\n"},
 };
 
 constexpr bool catalogueMatchesIds() {
@@ -78,14 +80,34 @@ constexpr char MORE_USAGE_TEXT[] =
     "-show_allspecs  show all file specs.\n"
     "-show_recurs    report dirs as they are recursed into.\n";
 
+// Laid out as the usage text's option lines are.
+constexpr char OWN_OPTIONS_TEXT[] =
+    "-u           to write the resource file only when a file changed.\n"
+    "-d           to fail when two files would share a name.\n"
+    "-x pattern   to leave out the files and directories it matches.\n"
+    "-n other.res to take the names other.res holds.\n"
+    "-w           to make every warning, and storing nothing, fail the run.\n"
+    "--help       to show this text.\n"
+    "--version    to show the version.\n";
+
+constexpr char VERSION_TEXT[] = "raduza " RADUZA_VERSION "\n";
+
 }  // namespace
 
 const char* messageFormat(int id) { return id >= 0 && id < MSG_COUNT ? CATALOGUE[id].format : nullptr; }
 
 std::string_view usageText() { return {USAGE_TEXT, sizeof USAGE_TEXT - 1}; }
 std::string_view moreUsageText() { return {MORE_USAGE_TEXT, sizeof MORE_USAGE_TEXT - 1}; }
+std::string_view ownOptionsText() { return {OWN_OPTIONS_TEXT, sizeof OWN_OPTIONS_TEXT - 1}; }
+std::string_view versionText() { return {VERSION_TEXT, sizeof VERSION_TEXT - 1}; }
 
 namespace {
+
+bool isWarning(int id) {
+    static constexpr std::string_view PREFIX = "Warning:";
+    const char* format = messageFormat(id);
+    return format && std::string_view(format).substr(0, PREFIX.size()) == PREFIX;
+}
 
 std::string formatMessageList(int id, va_list args) {
     const char* format = messageFormat(id);
@@ -106,6 +128,7 @@ std::string formatMessageList(int id, va_list args) {
 
 void RADUza::msg(int id, ...) {
     if (comparison_) return;  // a run that only looks whether anything changed says nothing
+    if (isWarning(id)) warned_ = true;
     va_list args;
     va_start(args, id);
     const std::string text = formatMessageList(id, args);

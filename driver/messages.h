@@ -38,6 +38,9 @@ enum MessageId : int {
     MSG_RECORD_NOT_WRITTEN,
     MSG_EARLIER_UNREADABLE,
     MSG_RECORD_NOT_A_FILE,
+    // A run that must not go wrong quietly: -w, and a resource file named as an input.
+    MSG_STRICT_FAILED,
+    MSG_OUTPUT_IS_INPUT,
     MSG_COUNT
 };
 
@@ -46,3 +49,7 @@ const char* messageFormat(int id);
 
 std::string_view usageText();
 std::string_view moreUsageText();
+// What --help prints after the usage text: the options beyond the original set.
+std::string_view ownOptionsText();
+// What --version prints.
+std::string_view versionText();

@@ -83,6 +83,9 @@ private:
     void specPass(int argc, char** argv);
     Next openOutput();
     int endRun();
+    bool strictRunFailed(bool anyStored);
+    // A resource file named as a spec too is refused before anything is opened.
+    Next refuseOutputAsInput(int argc, char** argv);
     void printText(const char* text, std::size_t size);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
@@ -166,6 +169,9 @@ private:
     bool isWalkCandidate(const std::string& path, const std::string& name) const;
     // False for the file that holds the name, named again: only another file is a duplicate.
     bool reportDuplicate(const std::string& path, std::string_view key);
+    // `path` as reached from `directory` (or the run's own): absolute paths stay as they are.
+    std::string fullPathIn(const std::string& directory, const std::string& path) const;
+    std::string fullPath(const std::string& path) const;
 
     // What the directory walk finds.
     void fileFound(const std::string& path, ListedFile& file) override;
@@ -201,8 +207,11 @@ private:
     bool messagesToStandardError_ = false;  // the resource file goes where standard output does
     bool updating_ = false;     // -u
     bool uniqueNames_ = false;  // -d: a name two files would share fails the run
+    bool strict_ = false;       // -w: a warning, or storing nothing, fails the run
+    bool warned_ = false;       // the run printed a warning
     Exclusions exclusions_;     // -x
     std::vector<std::string> otherResourceFiles_;  // -n
+    std::optional<std::string> workingDirectory_;  // for -u's record and -d's full paths
     std::string otherRecordsKey_;  // the stamps of their records
     std::vector<std::pair<std::string, std::string>> otherNames_;  // name as written, and who stored it
     std::string walkRoot_;  // the directory doDir walks, for patterns with a path

@@ -25,6 +25,8 @@ int RADUza::run(int argc, char** argv) {
     }
     if (const Next next = optionPass(argc, argv); !next.proceed) return next.exitStatus;
     if (isSet(OPT_OPTIONS_ONLY)) return endRun();
+    if (const Next next = refuseOutputAsInput(argc, argv); !next.proceed) return next.exitStatus;
+    if (updating_ || uniqueNames_) workingDirectory_ = fs_.currentDirectory();
     if (const Next next = loadOtherRecords(); !next.proceed) return next.exitStatus;
     if (updating_) {
         if (const Next next = prepareUpdate(argc, argv); !next.proceed) return next.exitStatus;
@@ -88,6 +90,17 @@ RADUza::Next RADUza::optionPass(int argc, char** argv) {
         case 'r': options |= OPT_RECURSE; break;
         case 't': options |= OPT_OPTIONS_ONLY; break;
         case 'v': options |= OPT_VERBOSE; break;
+        case '-':
+            if (dashed && std::strcmp(argument, "--help") == 0) {
+                usage();
+                printText(ownOptionsText().data(), ownOptionsText().size());
+                return exitWith(EXIT_STATUS_OK);
+            }
+            if (dashed && std::strcmp(argument, "--version") == 0) {
+                printText(versionText().data(), versionText().size());
+                return exitWith(EXIT_STATUS_OK);
+            }
+            return rejectOption(argument[1]);
         case 'h':
             if (dashed && std::strcmp(argument, "-help-undocumented") == 0) {
                 moreUsage();
@@ -107,13 +120,14 @@ RADUza::Next RADUza::optionPass(int argc, char** argv) {
     return PROCEED;
 }
 
-// -u, -d, -x <pattern> and -n <file.res>, each written exactly so.
+// -u, -d, -w, -x <pattern> and -n <file.res>, each written exactly so.
 bool RADUza::extendedOption(int argc, char** argv, int& i, Next& next) {
     const char* argument = argv[i];
     const char letter = argument[1];
-    if (letter == '\0' || std::strchr("udxn", letter) == nullptr || argument[2] != '\0') return false;
+    if (letter == '\0' || std::strchr("udwxn", letter) == nullptr || argument[2] != '\0') return false;
     if (letter == 'u') updating_ = true;
     if (letter == 'd') uniqueNames_ = true;
+    if (letter == 'w') strict_ = true;
     if (letter == 'x' || letter == 'n') {
         if (i + 1 >= argc) {
             msg(MSG_MISSING_ARGUMENT, letter, letter == 'x' ? "a pattern" : "a resource file name");
@@ -168,8 +182,9 @@ RADUza::Next RADUza::openOutput() {
 // match its file (standard output could not take it back) also makes it status 1.
 int RADUza::endRun() {
     if (!flushEarlier() || duplicateFound_) return failRun();
-    earlier_.reset();  // closed before it is replaced: Windows replaces no file open for reading
     const bool anyStored = (stored & 1) != 0;
+    if (strictRunFailed(anyStored)) return failRun();
+    earlier_.reset();  // closed before it is replaced: Windows replaces no file open for reading
     // An updating run leaves a resource file even when it is empty: the leading entry alone.
     const bool keep = anyStored || updating_;
     if (resourceOutput_) {
@@ -187,6 +202,20 @@ int RADUza::endRun() {
     }
     if (!anyStored && !isSet(OPT_QUIET)) msg(MSG_NOTHING_TO_DO);
     return damaged_ ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;
+}
+
+// Under -w a warning, or a run that stores nothing, fails the run before the
+// resource file is replaced. An updating run's empty bundle is what an empty tree
+// makes, and -t only checks the options: neither fails.
+bool RADUza::strictRunFailed(bool anyStored) {
+    if (!strict_ || isSet(OPT_OPTIONS_ONLY)) return false;
+    if (warned_) {
+        msg(MSG_STRICT_FAILED);
+        return true;
+    }
+    if (anyStored || updating_) return false;
+    msg(MSG_NOTHING_TO_DO);
+    return true;
 }
 
 int RADUza::failRun() {

@@ -26,7 +26,8 @@ void RADUza::storeOpened(const std::string& path, InputFile* input) {
     if (!input) {
         const Result<PathStatus> status = fs_.status(path);
         if (!status && status.error().isMissing()) {
-            if (!isSet(OPT_QUIET)) msg(MSG_NO_FILE, path.c_str());
+            // Under -w the warning fails the run, so -q does not hide it.
+            if (!isSet(OPT_QUIET) || strict_) msg(MSG_NO_FILE, path.c_str());
             return;
         }
     }
@@ -70,6 +71,22 @@ void RADUza::doSpec(const std::string& spec) {
     }
     if (found.empty()) msg(MSG_NO_MATCH, spec.c_str());
     for (const std::string& name : found) addFile(name);
+}
+
+RADUza::Next RADUza::refuseOutputAsInput(int argc, char** argv) {
+    if (!resFile) return PROCEED;
+    const Result<PathStatus> output = fs_.status(*resFile);
+    if (!output || output->kind != FileKind::REGULAR || !output->id) return PROCEED;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] == nullptr) continue;
+        // Any spelling of the same file: ./out.res, a link, a hard link.
+        const Result<PathStatus> spec = fs_.status(argv[i]);
+        if (spec && spec->kind == FileKind::REGULAR && spec->id == output->id) {
+            msg(MSG_OUTPUT_IS_INPUT, argv[i]);
+            return exitWith(EXIT_STATUS_FAILED);
+        }
+    }
+    return PROCEED;
 }
 
 void RADUza::doDir(const std::string& dir, const std::string& pattern) {

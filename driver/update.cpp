@@ -10,12 +10,29 @@
 namespace {
 
 // Bumped whenever the tool would write other bytes for the same inputs.
-constexpr std::string_view RECORD_KEY_VERSION = "1";
+constexpr std::string_view RECORD_KEY_VERSION = "2";
 
 void appendField(std::string& key, std::string_view field) {
     key += std::to_string(field.size());
     key += ':';
     key += field;
+}
+
+// The directory the run that wrote `key` ran in, which its paths are relative to:
+// the first field after the version. Nothing when the key has none.
+std::optional<std::string> directoryOfKey(std::string_view key) {
+    if (key.substr(0, RECORD_KEY_VERSION.size()) != RECORD_KEY_VERSION) return std::nullopt;
+    key.remove_prefix(RECORD_KEY_VERSION.size());
+    const std::size_t colon = key.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    std::size_t length = 0;
+    for (const char digit : key.substr(0, colon)) {
+        if (digit < '0' || digit > '9') return std::nullopt;
+        length = length * 10 + static_cast<std::size_t>(digit - '0');
+    }
+    const std::string_view directory = key.substr(colon + 1);
+    if (length == 0 || length > directory.size()) return std::nullopt;
+    return std::string(directory.substr(0, length));
 }
 
 std::string stampText(const FileStamp& stamp) {
@@ -45,9 +62,15 @@ RADUza::Next RADUza::loadOtherRecords() {
         }
         appendField(otherRecordsKey_, other);
         appendField(otherRecordsKey_, stampText(*stamp));
+        const std::optional<std::string> directory = directoryOfKey(record->key());
+        const std::string where = " (in " + fullPath(other) + ")";
         RecordEntry entry;
-        while (record->next(entry))
-            if (!entry.name.empty()) otherNames_.emplace_back(entry.name, std::string(entry.path) + " (in " + other + ")");
+        while (record->next(entry)) {
+            if (entry.name.empty()) continue;
+            // By its full path: the other run's paths are relative to where it ran.
+            const std::string path(entry.path);
+            otherNames_.emplace_back(entry.name, (directory ? fullPathIn(*directory, path) : path) + where);
+        }
         if (record->failed()) {
             msg(MSG_NO_RECORD, other.c_str());
             return exitWith(EXIT_STATUS_FAILED);
@@ -71,9 +94,11 @@ RADUza::Next RADUza::prepareUpdate(int argc, char** argv) {
 // Everything besides the files that decides the resource file's bytes.
 std::string RADUza::recordKey(int argc, char** argv) const {
     std::string key(RECORD_KEY_VERSION);
+    appendField(key, workingDirectory_.value_or(""));
     key += isSet(OPT_JUNK) ? 'j' : '-';
     key += isSet(OPT_RECURSE) ? 'r' : '-';
     key += uniqueNames_ ? 'd' : '-';
+    key += strict_ ? 'w' : '-';  // a run that warned is up to date only for runs that let it
     for (const std::string& pattern : exclusions_.patterns()) appendField(key, "x" + pattern);
     appendField(key, otherRecordsKey_);
     for (int i = 1; i < argc; ++i)
@@ -260,8 +285,18 @@ bool RADUza::isOwnFile(const std::string& path, const FileId& id) {
 bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     const std::optional<std::string> first = claimants_.firstOf(key);
     if (first && *first == path) return false;
-    const std::string firstPath = first.value_or("an earlier file");
-    msg(MSG_DUPLICATE_NAME, firstPath.c_str(), path.c_str(), std::string(curName).c_str());
+    // By their full paths: the two may come from runs in different directories (-n).
+    const std::string firstPath = first ? fullPath(*first) : "an earlier file";
+    msg(MSG_DUPLICATE_NAME, firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());
     duplicateFound_ = true;
     return true;
 }
+
+std::string RADUza::fullPathIn(const std::string& directory, const std::string& path) const {
+    const bool absolute = !path.empty() && (path[0] == rules_.separator || path[0] == '/' ||
+                                            (rules_.hasDrivePrefixes && path.size() >= 2 && path[1] == ':'));
+    if (absolute || directory.empty()) return path;
+    return directory.back() == rules_.separator ? directory + path : directory + rules_.separator + path;
+}
+
+std::string RADUza::fullPath(const std::string& path) const { return fullPathIn(workingDirectory_.value_or(""), path); }

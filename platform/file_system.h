@@ -245,6 +245,9 @@ public:
     // Standard output and standard error in binary mode; owned by the file system.
     virtual OutputFile& standardOutput() = 0;
     virtual OutputFile& standardError() = 0;
+    // The absolute path of the current directory; nothing where the system would not
+    // tell (or a test's file system has none).
+    virtual std::optional<std::string> currentDirectory() { return std::nullopt; }
 };
 
 // The file system of the platform this build runs on.

@@ -536,7 +536,7 @@ public:
     }
 
     Result<std::unique_ptr<OutputTarget>> openOutputTarget(const std::string& path) override {
-        return openPosixOutputTarget(path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
+        return openPosixOutputTarget(calls_, path, [](int fd) { return std::make_unique<PosixOutput>(fd, true); });
     }
 
     Result<std::unique_ptr<InputFile>> openCompanion(const std::string& path) override {
@@ -555,6 +555,16 @@ public:
 
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }
+
+    std::optional<std::string> currentDirectory() override {
+        std::string path(256, '\0');
+        while (::getcwd(&path[0], path.size()) == nullptr) {
+            if (errno != ERANGE) return std::nullopt;
+            path.resize(path.size() * 2);
+        }
+        path.resize(std::strlen(path.c_str()));
+        return path;
+    }
 
 private:
     PosixOutput stdout_;

@@ -290,6 +290,16 @@ public:
     OutputFile& standardOutput() override { return stdout_; }
     OutputFile& standardError() override { return stderr_; }
 
+    std::optional<std::string> currentDirectory() override {
+        const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+        if (needed == 0) return std::nullopt;
+        std::string path(needed, '\0');
+        const DWORD length = GetCurrentDirectoryA(needed, &path[0]);
+        if (length == 0 || length >= needed) return std::nullopt;
+        path.resize(length);
+        return path;
+    }
+
 private:
     Win32Output stdout_;
     Win32Output stderr_;

@@ -344,19 +344,20 @@ Result<std::unique_ptr<OutputTarget>> targetOf(int fd, const std::string& path, 
 
 }  // namespace
 
-Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& path, const WrapDescriptor& wrap) {
+Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(SystemCalls& calls, const std::string& path,
+                                                            const WrapDescriptor& wrap) {
     constexpr int FLAGS = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY;
     {
         // An exclusive create tells a file this open made from one that was there.
         // It never waits (a FIFO that exists fails it), so interrupts can wait until
         // the new file is removed again.
         const InterruptsHeld held;
-        const int fd = ::open(path.c_str(), FLAGS | O_EXCL, 0666);
+        const int fd = calls.openTarget(path.c_str(), FLAGS | O_EXCL, 0666);
         if (fd >= 0) return targetOf(fd, path, true, wrap);
         if (errno != EEXIST) return systemError(errno);
     }
     // A name that exists is opened as a shell's `>` opens it, less the truncation.
-    const int fd = ::open(path.c_str(), FLAGS, 0666);
+    const int fd = calls.openTarget(path.c_str(), FLAGS, 0666);
     if (fd < 0) return systemError(errno);
     return targetOf(fd, path, false, wrap);
 }

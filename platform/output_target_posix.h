@@ -7,11 +7,14 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/system_calls_posix.h"
 
 // Turns a descriptor open for writing into the OutputFile that owns and writes it.
 using WrapDescriptor = std::function<std::unique_ptr<OutputFile>(int fd)>;
 
-Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(const std::string& path, const WrapDescriptor& wrap);
+// Opens the target through `calls`.
+Result<std::unique_ptr<OutputTarget>> openPosixOutputTarget(SystemCalls& calls, const std::string& path,
+                                                            const WrapDescriptor& wrap);
 // The target of a file the tool keeps beside its output (see FileSystem::openCompanionTarget).
 Result<std::unique_ptr<OutputTarget>> openPosixCompanionTarget(const std::string& path, const WrapDescriptor& wrap);
 

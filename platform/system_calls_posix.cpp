@@ -9,6 +9,8 @@ int SystemCalls::openDirectory(const char* path) { return ::open(path, O_RDONLY 
 
 int SystemCalls::openAt(int directory, const char* name, int flags) { return ::openat(directory, name, flags); }
 
+int SystemCalls::openTarget(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+
 int SystemCalls::status(int fd, struct stat* st) { return ::fstat(fd, st); }
 
 ssize_t SystemCalls::read(int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); }

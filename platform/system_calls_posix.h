@@ -1,6 +1,7 @@
-// The system calls through which the POSIX file system lists directories and reads
-// files, in one table, so that tests can make any of them fail where it is made,
-// on the read-ahead's thread as well. Each has the system call's meaning and errno.
+// The system calls through which the POSIX file system lists directories, reads
+// files and opens the resource file's target, in one table, so that tests can make
+// any of them fail where it is made, on the read-ahead's thread as well, or change
+// the tree right after one. Each has the system call's meaning and errno.
 #pragma once
 
 #include <sys/stat.h>
@@ -17,6 +18,8 @@ public:
     // open() of a directory to list.
     virtual int openDirectory(const char* path);
     virtual int openAt(int directory, const char* name, int flags);
+    // open() of the resource file's target, which may create it.
+    virtual int openTarget(const char* path, int flags, mode_t mode);
     // fstat(): the size and identity of an open file.
     virtual int status(int fd, struct stat* st);
     virtual ssize_t read(int fd, void* buffer, std::size_t size);

@@ -187,8 +187,8 @@ done
 echo "raduza-list lists and extracts the same tree from game.exe and from the Linux game"
 
 echo "-- raduza_add_resources in a user's build, from the installed package"
-for generator in Ninja "Unix Makefiles"; do
-  logged "$work/names.log" cmake -DGENERATOR="$generator" -DWORK_DIR="$work/names" \
-    -DPROJECT="$root/tests/bundle/names_project" -Draduza_DIR="$package" -P "$root/tests/bundle/package_builds.cmake"
-  tail -n 1 "$work/names.log"
-done
+# The same script runs with both generators on the build tree's package among the
+# native tests; here it proves the installed package, with one.
+logged "$work/names.log" cmake -DGENERATOR=Ninja -DWORK_DIR="$work/names" \
+  -DPROJECT="$root/tests/bundle/names_project" -Draduza_DIR="$package" -P "$root/tests/bundle/package_builds.cmake"
+tail -n 1 "$work/names.log"

@@ -9,15 +9,20 @@ root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
 build=$root/build/tsan
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRADUZA_TSAN=ON >/dev/null
+# -O1 -g1: under half the compile time of -O2 -g, and a race report still gives
+# every frame its file and line.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+  -DRADUZA_TSAN=ON >/dev/null
 # Only what the stage runs: the bundle, oracle and package suites have no second thread.
 cmake --build "$build" -j "$jobs" --target raduza raduza-list raduza_tests raduza_hostile_tests
 
 report_status=66
 export TSAN_OPTIONS="halt_on_error=1 exitcode=$report_status second_deadlock_stack=1"
-# The fault sweeps over the in-memory file system have no second thread to watch.
+# The fault sweeps over the in-memory file system have no second thread to watch,
+# and neither has the sweep over the real one: its directories hold a few entries,
+# far fewer than a listing needs to be read ahead (the read-ahead's own sweep stays).
 (cd "$build" && ctest -j "$jobs" -R 'Listing\.|Spec\.|ChangingInput\.|Faults\.|Hostile\.(WalksADirectoryOf|FilesAreClosed|AnInterruptedRun|ConcurrentRuns)' \
-  -E '^Faults\.EveryFailingOperationEndsTheRunCleanly')
+  -E '^Faults\.EveryFailingOperation(OfTheRealFileSystem)?EndsTheRunCleanly')
 
 # Three directories of 1,000 files, a few of them too large to be read whole ahead.
 tree=$(mktemp -d)

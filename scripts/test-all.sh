@@ -46,7 +46,7 @@ cmake --build build/tool -j "$jobs"
 # Every native test runs once, under the sanitizers; the valgrind stage runs those
 # that start the tool again, on the packaged build.
 step "Native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRADUZA_SANITIZE=ON \
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRADUZA_SANITIZE=ON -DRADUZA_BENCH=OFF \
   -DRADUZA_WIN32_TOOL="$root/$win_tests/raduza.exe" -DRADUZA_WIN32_BITS="$win_bits"
 cmake --build build/sanitize -j "$jobs"
 (cd build/sanitize && ctest -j "$jobs")

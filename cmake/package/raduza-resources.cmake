@@ -34,8 +34,10 @@
 # reconfiguring, and an empty directory makes an empty bundle.
 #
 # A name that two files would share stops the build with an error naming both
-# files (-d), within one call and across the calls for one target: each call
-# after the first is handed the resource files of the earlier ones (-n).
+# files by their full paths (-d), within one call and across the calls for one
+# target: each call after the first is handed the resource files of the earlier
+# ones (-n). Any warning stops the build too (-w): a directory that is gone since
+# configuring, a file that cannot be read.
 #
 # Linking: with MSVC (or a compiler that mimics it) the .res itself is an input of
 # the linker; with GNU toolchains (mingw-w64) raduza-coff (raduza::raduza-coff)
@@ -102,7 +104,8 @@ function(raduza_add_resources target directory)
   get_filename_component(output_name "${output}" NAME)
   file(MAKE_DIRECTORY "${output_dir}")
 
-  set(options -q -u -d -r)
+  # -w: any warning fails the build, such as the directory gone since configuring.
+  set(options -q -u -d -w -r)
   if(arg_JUNK_PATHS)
     list(APPEND options -j)
   endif()

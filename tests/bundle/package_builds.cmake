@@ -1,7 +1,8 @@
 # raduza_add_resources in a user's build, from the first build on: every file name
 # bundles, a file added to an empty directory is picked up without configuring
 # again, version-control directories and excluded files are left out and changing
-# them relinks nothing, and a name two files share stops the build naming both.
+# them relinks nothing, a name two files share stops the build naming both by
+# their full paths, and so does a bundled directory that is gone.
 #   cmake -DGENERATOR=Ninja -DWORK_DIR=<dir> -DPROJECT=<names_project>
 #         (-DRADUZA_TOOL=<raduza> -DRADUZA_SOURCE_DIR=<tree> | -Draduza_DIR=<package>)
 #         -P package_builds.cmake
@@ -112,18 +113,38 @@ expect_listed("8 ASSETS/SUB/A.TXT")
 
 file(WRITE "${src}/assets/dup.txt" "1\n")
 file(WRITE "${src}/assets/DUP.TXT" "2\n")
+# The tool names files by the directory the system gives it, links resolved.
+get_filename_component(real_src "${src}" REALPATH)
+# Sets `at` to where `text` is in the log; fails when it is not.
+function(expect_in_log text why)
+  string(FIND "${log}" "${text}" at)
+  if(at EQUAL -1)
+    fail("${why}: no '${text}' in:\n${log}")
+  endif()
+endfunction()
 build(FAIL)
-if(NOT log MATCHES "assets/DUP\\.TXT and assets/dup\\.txt would both be stored as ASSETS/DUP\\.TXT")
-  fail("a name shared within one call was not reported with both files:\n${log}")
-endif()
+expect_in_log("${real_src}/assets/DUP.TXT and ${real_src}/assets/dup.txt would both be stored as ASSETS/DUP.TXT"
+  "a name shared within one call was not reported with both files")
 file(REMOVE "${src}/assets/DUP.TXT")
 file(WRITE "${src}/other/assets/dup.txt" "3\n")
 build(FAIL)
-if(NOT log MATCHES "assets/dup\\.txt \\(in [^\n]*game-assets\\.res\\) and assets/dup\\.txt would both be stored as ASSETS/DUP\\.TXT")
-  fail("a name shared across two calls was not reported with both files:\n${log}")
-endif()
+expect_in_log("${real_src}/assets/dup.txt (in ${bin}/game-assets.res) and ${real_src}/other/assets/dup.txt would both be stored as ASSETS/DUP.TXT"
+  "a name shared across two calls was not reported with both files")
 file(REMOVE "${src}/other/assets/dup.txt")
 build(OK)
 list_bundle()
 expect_listed("2 ASSETS/DUP.TXT")
-message(STATUS "${GENERATOR}: every name bundled, the empty directory filled later, nothing relinked for excluded files, shared names refused")
+
+# A bundled directory gone since configuring fails the build, naming it, and leaves
+# the bundle it made last as it was.
+file(READ "${bin}/game-assets-2.res" bundled HEX)
+file(RENAME "${src}/other/assets" "${src}/other/assets-gone")
+build(FAIL)
+expect_in_log("Could not find match for assets." "the directory gone was not named")
+file(READ "${bin}/game-assets-2.res" still HEX)
+if(NOT still STREQUAL bundled)
+  fail("the failed build changed the bundle of the directory gone")
+endif()
+file(RENAME "${src}/other/assets-gone" "${src}/other/assets")
+build(OK)
+message(STATUS "${GENERATOR}: every name bundled, the empty directory filled later, nothing relinked for excluded files, shared names refused, a directory gone fails the build")

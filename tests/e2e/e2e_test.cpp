@@ -148,6 +148,30 @@ TEST_F(EndToEnd, NeverStoresTheResourceFileItIsWriting) {
     EXPECT_EQ(names, (std::vector<std::string>{"a.gif", "out.res"}));
 }
 
+// Named as a spec under any spelling, the resource file is refused before anything
+// is opened, as a compiler refuses an output that is one of its inputs.
+TEST_F(EndToEnd, RefusesAResourceFileNamedAsAnInputAndLeavesIt) {
+    dir.writeFile("pic.gif", "a picture");
+    dir.writeFile("b.gif", "b");
+    std::filesystem::create_hard_link(std::filesystem::path(dir.path()) / "pic.gif",
+                                      std::filesystem::path(dir.path()) / "hard.gif");
+    const std::string dotted = platformPath({".", "pic.gif"});
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-f", "pic.gif", "pic.gif"}, "pic.gif"},
+        {{"b.gif", "pic.gif", "-f", "pic.gif"}, "pic.gif"},
+        {{"-f", "pic.gif", "b.gif", dotted}, dotted},
+        {{"-f", "pic.gif", "hard.gif"}, "hard.gif"},
+        {{"-u", "-f", "hard.gif", "pic.gif"}, "pic.gif"},
+    };
+    for (const auto& [arguments, named] : cases) {
+        const ToolResult result = run(arguments);
+        EXPECT_EQ(result.exitStatus, 1) << named;
+        EXPECT_EQ(result.output, "Error:  " + named + " is the resource file, named as a file to store too; it is left as it was.\n");
+        EXPECT_EQ(dir.readFile("pic.gif"), "a picture");
+        EXPECT_FALSE(dir.exists("hard.gif.inputs"));
+    }
+}
+
 TEST_F(EndToEnd, RefusesAFileOfFourGibibytesAndGoesOn) {
     dir.writeFile("huge.bin", "");
     std::error_code sparseFailed;

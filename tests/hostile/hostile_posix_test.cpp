@@ -282,6 +282,22 @@ TEST_F(Hostile, TheNewResourceFileTakesThePermissionsOfTheOneItReplaces) {
     EXPECT_EQ(entryNames(resFile()), std::vector<std::string>{"A.GIF"});
 }
 
+// A resource file the run makes anew is as the user's umask makes any new file.
+TEST_F(Hostile, ANewResourceFileGetsThePermissionsTheUmaskGives) {
+    dir.writeFile("a.gif", "1");
+    const std::string path = dir.path() + "/new.res";
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
+        const mode_t previous = ::umask(mask);
+        const int status = run({"-q", "-f", "new.res", "a.gif"}).exitStatus;
+        ::umask(previous);
+        EXPECT_EQ(status, 0);
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask) << "umask " << std::oct << mask;
+        ASSERT_EQ(::unlink(path.c_str()), 0);
+    }
+}
+
 TEST_F(Hostile, ConcurrentRunsWritingOneResourceFileEachLeaveAWholeOne) {
     for (int i = 0; i < 2000; ++i) dir.writeFile("d/f" + std::to_string(10000 + i), std::string(100, 'x'));
     const ToolResult result = runProgram(

@@ -28,10 +28,11 @@ warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
 # One paragraph per line, no overstrike: every message and option can be found with grep.
 text=$(mandoc -Tascii -Owidth=1000 "$page" | sed 's/.\x08//g')
 
-# The options of both help texts, the two that neither text shows, and the extensions.
-options=$({ "$tool"; "$tool" -help-undocumented; } | sed -n 's/^\(-[a-z_-]*\) .*/\1/p')
-[ "$(printf '%s\n' "$options" | wc -l)" -ge 8 ] || fail "could not read the options from the help texts: $options"
-for option in $options -t -help-undocumented -u -d -x -n; do
+# The options of the help texts (--help adds the extensions to the usage text), and
+# the two that neither shows.
+options=$({ "$tool" --help; "$tool" -help-undocumented; } | sed -n 's/^\(-[a-z_-]*\) .*/\1/p')
+[ "$(printf '%s\n' "$options" | wc -l)" -ge 15 ] || fail "could not read the options from the help texts: $options"
+for option in $options -t -help-undocumented; do
   printf '%s\n' "$text" | grep -Eq -- "^ {7}$option( |\$)" || fail "no entry under OPTIONS for $option"
 done
 

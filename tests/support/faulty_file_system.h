@@ -63,6 +63,7 @@ public:
     void waitForClockTick() override { inner_.waitForClockTick(); }
     OutputFile& standardOutput() override { return *stdout_; }
     OutputFile& standardError() override { return *stderr_; }
+    std::optional<std::string> currentDirectory() override { return inner_.currentDirectory(); }
 
     // The text every injected failure reports.
     static constexpr const char* INJECTED_ERROR = "Injected failure";

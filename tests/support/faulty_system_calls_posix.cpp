@@ -17,6 +17,12 @@ int FaultySystemCalls::openAt(int directory, const char* name, int flags) {
     return fails(FsOperation::OPEN) ? -1 : SystemCalls::openAt(directory, name, flags);
 }
 
+int FaultySystemCalls::openTarget(const char* path, int flags, mode_t mode) {
+    const int fd = SystemCalls::openTarget(path, flags, mode);
+    if (fd >= 0 && afterTargetOpen) afterTargetOpen();
+    return fd;
+}
+
 int FaultySystemCalls::status(int fd, struct stat* st) {
     if (fails(FsOperation::SIZE)) return -1;
     const int result = SystemCalls::status(fd, st);

@@ -549,6 +549,37 @@ TEST(Faults, EveryFailingStepOfAListingReadAheadEndsTheRunCleanly) {
     for (const char* step : {"list", "open", "size", "read", "close"})
         EXPECT_TRUE(everyFailed.count(step)) << step << " never failed";
 }
+
+// The open that created the resource file is undone at once, so that a killed run
+// leaves no empty file; by then the name may be gone, or another run may have
+// renamed its finished file over it. Neither fails the run, nor is the other's removed.
+TEST(Faults, ANewResourceFileThatLosesItsNameBeforeTheRunRemovesItFailsNothing) {
+    TempDir dir;
+    dir.writeFile("a.gif", "alpha");
+    const std::string out = dir.path() + "/out.res";
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "another run's file renamed over it" : "its name removed");
+        FaultySystemCalls calls;
+        bool changed = false;
+        calls.afterTargetOpen = [&] {
+            if (changed) return;
+            changed = true;
+            if (!replaced) {
+                std::filesystem::remove(out);
+                return;
+            }
+            dir.writeFile("other.res", "another run's");
+            std::filesystem::rename(dir.path() + "/other.res", out);
+        };
+        const std::unique_ptr<FileSystem> real = makePosixFileSystem(calls);
+        FaultyFileSystem fs(*real, true);
+        EXPECT_EQ(runOn(fs, {"-q", "-f", out, "-j", dir.path() + "/a.gif"}), EXIT_STATUS_OK);
+        EXPECT_EQ(fs.stdoutBytes + fs.stderrBytes, "");
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(entryNames(readResFile(dir.readFile("out.res"))), std::vector<std::string>{"A.GIF"});
+        std::filesystem::remove(out);
+    }
+}
 #endif
 
 }  // namespace

@@ -53,6 +53,28 @@ TEST(Run, MatchesLongOptionsWholeAndShortOptionsByTheirSecondCharacter) {
     EXPECT_EQ(runOnFake(fs4, {"-quiet", "-t"}).output, "");  // -quiet is -q
     FakeFileSystem fs5;
     EXPECT_EQ(runOnFake(fs5, {"/show_padding"}, WIN32_PATH_RULES).output, "Invalid option: s\n" + USAGE);
+    // --help and --version exactly, with '-' only; any other "--" is the invalid option '-'.
+    for (const std::string other : {"--x", "--helpx", "--Help", "--"}) {
+        FakeFileSystem fs6;
+        EXPECT_EQ(runOnFake(fs6, {other}).output, "Invalid option: -\n" + USAGE) << other;
+    }
+    FakeFileSystem fs7;
+    EXPECT_EQ(runOnFake(fs7, {"/-help"}, WIN32_PATH_RULES).output, "Invalid option: -\n" + USAGE);
+    FakeFileSystem fs8;
+    const FakeRun help = runOnFake(fs8, {"--help", "-y"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.output, USAGE +
+                               "-u           to write the resource file only when a file changed.\n"
+                               "-d           to fail when two files would share a name.\n"
+                               "-x pattern   to leave out the files and directories it matches.\n"
+                               "-n other.res to take the names other.res holds.\n"
+                               "-w           to make every warning, and storing nothing, fail the run.\n"
+                               "--help       to show this text.\n"
+                               "--version    to show the version.\n");
+    FakeFileSystem fs9;
+    const FakeRun version = runOnFake(fs9, {"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.output, "raduza " RADUZA_VERSION "\n");
 }
 
 TEST(Run, TakesTheArgumentAfterFWhateverItLooksLike) {
@@ -110,6 +132,46 @@ TEST(Run, RefusesAReadOnlyResourceFile) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.output, "Error:  out.res is not writable.\n");
     EXPECT_EQ(fs.contentOf("out.res"), "old");
+}
+
+// Under -w every warning, and storing nothing, fails the run before the earlier
+// resource file is replaced; -q hides none of it. An updating run's empty bundle
+// and -t stay successes.
+TEST(Run, StrictRunsFailOnEveryWarningAndLeaveTheEarlierFile) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"a.gif", "a.gif/x.gif"}, "Warning: The file a.gif/x.gif doesn't exist.\n"},
+        {{"a.gif", "none*.gif"}, "Warning: Could not find match for none*.gif.\n"},
+        {{"a.gif", "d/nothing/x.gif"}, "Warning: Could not find match for d/nothing/x.gif.\n"},
+        {{"a.gif", "d/a.gif", "-j"}, "Warning:  Ignoring file d/a.gif because the name A.GIF is already in use.\n"},
+        {{"a.gif", "locked.gif"}, "Warning: Could not read the file locked.gif; it was not stored.\n"},
+        {{"-r", "a.gif", "d"}, "Warning: Could not read the directory d/locked; files in it were not stored.\n"},
+    };
+    for (const auto& [specs, warning] : cases) {
+        FakeFileSystem fs;
+        fs.addFile("a.gif", "x");
+        fs.addFile("d/a.gif", "y");
+        fs.addFile("locked.gif", "z");
+        fs.find("locked.gif")->unreadable = true;
+        fs.addDirectory("d/locked");
+        fs.find("d/locked")->unreadable = true;
+        fs.addFile("out.res", "old");
+        std::vector<std::string> arguments{"-q", "-w", "-f", "out.res"};
+        arguments.insert(arguments.end(), specs.begin(), specs.end());
+        const FakeRun run = runOnFake(fs, arguments);
+        EXPECT_EQ(run.exitStatus, 1) << warning;
+        EXPECT_EQ(run.output, warning + "Error:  -w makes the warnings above fail the run.\n");
+        EXPECT_EQ(fs.contentOf("out.res"), "old") << warning;
+    }
+    FakeFileSystem fs;
+    fs.addFile("out.res", "old");
+    fs.addDirectory("d");
+    const FakeRun empty = runOnFake(fs, {"-q", "-w", "-f", "out.res", "-r", "d"});
+    EXPECT_EQ(empty.exitStatus, 1);
+    EXPECT_EQ(empty.output, "Error:  Nothing to do!\n");
+    EXPECT_EQ(fs.contentOf("out.res"), "old");
+    EXPECT_EQ(runOnFake(fs, {"-q", "-w", "-t", "-f", "out.res", "d"}).exitStatus, 0);
+    EXPECT_EQ(runOnFake(fs, {"-q", "-w", "-u", "-f", "out.res", "-r", "d"}).exitStatus, 0);
+    EXPECT_EQ(fs.contentOf("out.res").size(), 32u);  // the empty bundle
 }
 
 TEST(Run, DeletesTheResourceFileWhenNothingWasStored) {
@@ -576,6 +638,11 @@ TEST(Update, ANameTwoFilesWouldShareFailsTheRunNamingBothWithD) {
     const FakeRun across = runOnFake(updating.fs, {"-q", "-u", "-d", "-j", "-r", "-n", "out.res", "-f", "e.res", "e"});
     EXPECT_EQ(across.exitStatus, 1);
     EXPECT_EQ(across.output, "Error:  d/sub/b.txt (in out.res) and e/b.txt would both be stored as B.TXT.\n");
+    // Two others holding the name: the first to hold it is named.
+    updating.fs.stdoutBytes.clear();
+    ASSERT_EQ(runOnFake(updating.fs, {"-q", "-u", "-j", "-r", "-f", "g.res", "e"}).exitStatus, 0);
+    const FakeRun first = runOnFake(updating.fs, {"-q", "-d", "-j", "-r", "-n", "out.res", "-n", "g.res", "-f", "h.res", "e"});
+    EXPECT_EQ(first.output, "Error:  d/sub/b.txt (in out.res) and e/b.txt would both be stored as B.TXT.\n");
     updating.fs.stdoutBytes.clear();
     EXPECT_EQ(runOnFake(updating.fs, {"-q", "-n", "e.res", "-f", "f.res", "e"}).output,
               "Error:  e.res has no record of what it holds; make it with -u first.\n");
