@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::size_t MAX_INPUT = 4096;
 
-enum class OptionVerdict { RUN, INVALID, MISSING_FILE_NAME, F_WITH_LETTERS, HELP };
+enum class OptionVerdict { RUN, INVALID, MISSING_FILE_NAME, F_WITH_LETTERS, HELP, HELP_OR_VERSION };
 
 // The option pass as the command line documents it, kept apart from the tool's code.
 // What the options beyond the original set ask for.
@@ -23,6 +23,7 @@ struct Extensions {
     bool updating = false;     // -u
     bool uniqueNames = false;  // -d
     bool otherRecords = false;  // -n
+    bool strict = false;        // -w
 };
 
 OptionVerdict judgeOptions(const std::vector<std::string>& arguments, const PathRules& rules, bool& optionsOnly,
@@ -32,10 +33,11 @@ OptionVerdict judgeOptions(const std::vector<std::string>& arguments, const Path
         const bool dashed = !argument.empty() && argument[0] == '-';
         if (!dashed && !(rules.slashStartsOption && !argument.empty() && argument[0] == '/')) continue;
         const char option = argument.size() > 1 ? argument[1] : '\0';
-        if (argument.size() == 2 && (option == 'u' || option == 'd')) {
-            (option == 'u' ? extensions.updating : extensions.uniqueNames) = true;
+        if (argument.size() == 2 && (option == 'u' || option == 'd' || option == 'w')) {
+            (option == 'u' ? extensions.updating : option == 'd' ? extensions.uniqueNames : extensions.strict) = true;
             continue;
         }
+        if (dashed && (argument == "--help" || argument == "--version")) return OptionVerdict::HELP_OR_VERSION;
         if (argument.size() == 2 && (option == 'x' || option == 'n')) {
             if (i + 1 == arguments.size()) return OptionVerdict::MISSING_FILE_NAME;
             extensions.otherRecords = extensions.otherRecords || option == 'n';
@@ -115,9 +117,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "-help-undocumented ends with status 0");
         FUZZ_CHECK(startsWith(run.output, "-show_padding"), "-help-undocumented prints its text");
         return 0;
+    case OptionVerdict::HELP_OR_VERSION:
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "--help and --version end with status 0");
+        FUZZ_CHECK(startsWith(run.output, "Raduza Resource Tool.\n") || startsWith(run.output, "raduza "),
+                   "--help and --version print their text");
+        return 0;
     case OptionVerdict::RUN:
         break;
     }
+    // -w fails a run that warned or stored nothing; any run refuses an input that is its resource file.
+    const std::string said = run.output + fs.stderrBytes;
+    const bool strictFailure = extensions.strict && (said.find("Error:  -w makes the warnings above fail the run.\n") !=
+                                                         std::string::npos ||
+                                                     said.find("Error:  Nothing to do!\n") != std::string::npos);
+    const bool outputIsInput = said.find(" is the resource file, named as a file to store too; it is left as it was.\n") !=
+                               std::string::npos;
     if (arguments.empty() || optionsOnly) {
         FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK, "a run without output ends with status 0");
         if (resFile) FUZZ_CHECK(fs.contentOf(*resFile) == before, "-t leaves the resource file alone");
@@ -134,14 +148,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool duplicate = extensions.uniqueNames && (run.output + fs.stderrBytes).find(" would both be stored as ") !=
                                                          std::string::npos;
     if (!resFile) {
-        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK || duplicate, "a run to standard output succeeds on the fake");
+        FUZZ_CHECK(run.exitStatus == EXIT_STATUS_OK || duplicate || strictFailure,
+                   "a run to standard output succeeds on the fake");
         return 0;
     }
     if (run.exitStatus == EXIT_STATUS_FAILED) {
         // Only a resource file that cannot be written fails a run that got past its options.
         // Or, with -d, a name two files would share.
         const bool refused = run.output.find(" is not writable.\n") != std::string::npos ||
-                             run.output.find("Error:  Could not create ") != std::string::npos || duplicate;
+                             run.output.find("Error:  Could not create ") != std::string::npos || duplicate ||
+                             strictFailure || outputIsInput;
         FUZZ_CHECK(refused, "status 1 comes with the reason");
         FUZZ_CHECK(!existedBefore || fs.contentOf(*resFile) == before, "a refused resource file is left alone");
         return 0;
