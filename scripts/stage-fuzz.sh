@@ -8,7 +8,7 @@ set -eu
 root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 jobs=${jobs:-2}
 build=${RADUZA_FUZZ_BUILD:-$root/build/fuzz}
-seconds=${RADUZA_FUZZ_SECONDS:-15}
+seconds=${RADUZA_FUZZ_SECONDS:-10}
 targets="options resource_name wildcard header_writer bundle_reader extract"
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -15,6 +15,11 @@ export CTEST_OUTPUT_ON_FAILURE=1
 started=$(date +%s)
 step() { printf '\n==== %s (at %ss)\n' "$*" "$(( $(date +%s) - started ))"; }
 
+# Wine makes its prefix while the Win32 tool builds.
+mkdir -p "$RADUZA_WINEPREFIX"
+(WINEDEBUG=-all WINEPREFIX="$RADUZA_WINEPREFIX" wineboot -i >/dev/null 2>&1 || true) &
+wineboot=$!
+
 step "Win32 build (i686, the shipped raduza.exe)"
 cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DRADUZA_TESTS=OFF
 cmake --build build/win32 -j "$jobs"
@@ -23,8 +28,7 @@ cmake --build build/win32 -j "$jobs"
 # tests then run the same Win32 code built for x86_64, under wine64; the i686 tests
 # are built only where they can run.
 step "Wine"
-mkdir -p "$RADUZA_WINEPREFIX"
-if WINEDEBUG=-all WINEPREFIX="$RADUZA_WINEPREFIX" wineboot -i >/dev/null 2>&1; then :; fi
+wait "$wineboot" || true
 if cmake/wine-run.sh 32 build/win32/raduza.exe -help-undocumented >/dev/null 2>&1; then
   cmake -S . -B build/win32 -DRADUZA_TESTS=ON
   cmake --build build/win32 -j "$jobs"
