@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "resfile/res_format.h"
+
 namespace {
 
 constexpr const char* CANNOT_READ = "it could not be read";
@@ -11,13 +13,6 @@ constexpr const char* ENDED_EARLY = "it ended before its size: it changed while 
 // The longest header whose type and name both fit a directory string: two fields
 // of 65,535 units and their zero units, between the sizes and the trailer.
 constexpr std::uint32_t MAX_CONVERTIBLE_HEADER = 8 + 2 * (2 * MAX_DIRECTORY_STRING_UNITS + 2) + 16;
-
-std::uint32_t le32(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
-std::uint64_t paddingTo4(std::uint64_t offset) { return (4 - offset % 4) % 4; }
 
 }  // namespace
 
@@ -147,7 +142,7 @@ ScanOutcome scanResourceFile(InputWindow& window, ScannedFile& file) {
         if (sizes == nullptr) return readFailed;
         BundleError error = raduza::readEntryHeader(sizes, sizesAvailable, header);
         if (error != BundleError::HEADER_CUT_SHORT || sizesAvailable < 8) return broken(error, offset);
-        const std::uint32_t headerSize = le32(sizes + 4);
+        const std::uint32_t headerSize = raduza::detail::readLe32(sizes + 4);
         if (headerSize > left) return broken(BundleError::HEADER_CUT_SHORT, offset);
         if (headerSize > MAX_CONVERTIBLE_HEADER) return ScanOutcome{ScanOutcome::Kind::NAME_TOO_LONG, error, offset};
         const unsigned char* bytes = window.bytes(offset, headerSize);
@@ -155,7 +150,7 @@ ScanOutcome scanResourceFile(InputWindow& window, ScannedFile& file) {
         error = raduza::readEntryHeader(bytes, headerSize, header);
         if (error != BundleError::NONE) return broken(error, offset);
         const std::uint64_t dataEnd = offset + headerSize + header.dataSize;
-        if (header.dataSize > left - headerSize || paddingTo4(dataEnd) > size - dataEnd)
+        if (header.dataSize > left - headerSize || paddingFor(dataEnd) > size - dataEnd)
             return broken(BundleError::DATA_CUT_SHORT, offset);
         if (!header.isEmpty()) {
             const raduza::ResourceEntry& fields = header.fields;
@@ -170,7 +165,7 @@ ScanOutcome scanResourceFile(InputWindow& window, ScannedFile& file) {
             resource.language = fields.language;
             file.resources.push_back(resource);
         }
-        offset = dataEnd + paddingTo4(dataEnd);
+        offset = dataEnd + paddingFor(dataEnd);
     }
     return {};
 }

@@ -3,7 +3,7 @@
 #include "driver/raduza.h"
 
 void RADUza::storeFile(const std::string& path, InputFile* input) {
-    if (input && isOwnOutput(path, *input)) return;  // never read our own output
+    if (input && isOwnFile(path, input->id())) return;  // never read our own output
     const std::optional<NameClaim> claim = claimFor(path);
     if (!claim) return;
     if (!input) {
@@ -47,12 +47,6 @@ void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim&
     case EntryOutcome::OUTPUT_FAILED: break;
     }
     (void)checkOutput();
-}
-
-bool RADUza::isOwnOutput(const std::string& path, const InputFile& input) {
-    if (isOwnRecord(path, input.id())) return true;
-    if (resourceOutput_) return resourceOutput_->isOwn(input.id());
-    return standardOutputId_ && input.id() == *standardOutputId_;
 }
 
 void RADUza::claimName(const NameClaim& claim, EntrySpan span) {

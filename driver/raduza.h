@@ -89,8 +89,6 @@ private:
     void printText(const char* text, std::size_t size);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
-    // True for the file being written, and for the one it replaces: never stored.
-    bool isOwnOutput(const std::string& path, const InputFile& input);
     // Stores the file at `path` opened as `input`; a null `input` is reported as
     // missing or refused as unreadable.
     void storeOpened(const std::string& path, InputFile* input);
@@ -125,7 +123,7 @@ private:
     // leaving out (-x): driver/update.cpp.
     // The record kept beside `resourceFile`, when there is one to believe; a FIFO,
     // device, link or directory in its place is reported.
-    std::optional<RecordReader> readRecordOf(const std::string& resourceFile);
+    std::optional<RecordReader> readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource);
     Next loadOtherRecords();
     // True when `path` names the file standard output writes to.
     bool namesStandardOutput(const std::string& path);
@@ -163,6 +161,9 @@ private:
     // Compares or records what is at `path`; false when it is not to be stored.
     bool trackFile(const std::string& path, TrackedFile& tracked);
     void noteDirectory(const std::string& path);
+    // True for what the run writes and keeps beside it, met at `path` as `id`: the
+    // resource file, the one it replaces or standard output, the record, and while
+    // checking the resource file there. None of them is ever stored.
     bool isOwnFile(const std::string& path, const FileId& id);
     bool leftOutOfWalk(const std::string& path, const std::string& name) const;
     // A file the walk found that may be stored: no leftover of a killed run, nothing left out.

@@ -12,27 +12,14 @@ namespace {
 // Bumped whenever the tool would write other bytes for the same inputs.
 constexpr std::string_view RECORD_KEY_VERSION = "2";
 
-void appendField(std::string& key, std::string_view field) {
-    key += std::to_string(field.size());
-    key += ':';
-    key += field;
-}
-
 // The directory the run that wrote `key` ran in, which its paths are relative to:
 // the first field after the version. Nothing when the key has none.
 std::optional<std::string> directoryOfKey(std::string_view key) {
     if (key.substr(0, RECORD_KEY_VERSION.size()) != RECORD_KEY_VERSION) return std::nullopt;
     key.remove_prefix(RECORD_KEY_VERSION.size());
-    const std::size_t colon = key.find(':');
-    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
-    std::size_t length = 0;
-    for (const char digit : key.substr(0, colon)) {
-        if (digit < '0' || digit > '9') return std::nullopt;
-        length = length * 10 + static_cast<std::size_t>(digit - '0');
-    }
-    const std::string_view directory = key.substr(colon + 1);
-    if (length == 0 || length > directory.size()) return std::nullopt;
-    return std::string(directory.substr(0, length));
+    const std::optional<std::string_view> directory = takeText(key);
+    if (!directory || directory->empty()) return std::nullopt;
+    return std::string(*directory);
 }
 
 std::string stampText(const FileStamp& stamp) {
@@ -42,9 +29,8 @@ std::string stampText(const FileStamp& stamp) {
 
 }  // namespace
 
-std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile) {
+std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource) {
     const std::string recordPath = recordPathOf(resourceFile);
-    const Result<PathStatus> resource = fs_.status(resourceFile);
     RecordReader::Refusal refusal = RecordReader::Refusal::NONE;
     std::optional<RecordReader> record = RecordReader::read(fs_, recordPath, resource ? *resource : PathStatus{}, refusal);
     if (refusal == RecordReader::Refusal::NOT_A_FILE) msg(MSG_RECORD_NOT_A_FILE, recordPath.c_str());
@@ -55,13 +41,13 @@ RADUza::Next RADUza::loadOtherRecords() {
     for (const std::string& other : otherResourceFiles_) {
         const std::string path = recordPathOf(other);
         const std::optional<FileStamp> stamp = stampOf(fs_, path);
-        std::optional<RecordReader> record = readRecordOf(other);
+        std::optional<RecordReader> record = readRecordOf(other, fs_.status(other));
         if (!stamp || !record) {
             msg(MSG_NO_RECORD, other.c_str());
             return exitWith(EXIT_STATUS_FAILED);
         }
-        appendField(otherRecordsKey_, other);
-        appendField(otherRecordsKey_, stampText(*stamp));
+        appendText(otherRecordsKey_, other);
+        appendText(otherRecordsKey_, stampText(*stamp));
         const std::optional<std::string> directory = directoryOfKey(record->key());
         const std::string where = " (in " + fullPath(other) + ")";
         RecordEntry entry;
@@ -94,26 +80,26 @@ RADUza::Next RADUza::prepareUpdate(int argc, char** argv) {
 // Everything besides the files that decides the resource file's bytes.
 std::string RADUza::recordKey(int argc, char** argv) const {
     std::string key(RECORD_KEY_VERSION);
-    appendField(key, workingDirectory_.value_or(""));
+    appendText(key, workingDirectory_.value_or(""));
     key += isSet(OPT_JUNK) ? 'j' : '-';
     key += isSet(OPT_RECURSE) ? 'r' : '-';
     key += uniqueNames_ ? 'd' : '-';
     key += strict_ ? 'w' : '-';  // a run that warned is up to date only for runs that let it
-    for (const std::string& pattern : exclusions_.patterns()) appendField(key, "x" + pattern);
-    appendField(key, otherRecordsKey_);
+    for (const std::string& pattern : exclusions_.patterns()) appendText(key, "x" + pattern);
+    appendText(key, otherRecordsKey_);
     for (int i = 1; i < argc; ++i)
-        if (argv[i] != nullptr) appendField(key, argv[i]);
+        if (argv[i] != nullptr) appendText(key, argv[i]);
     return key;
 }
 
 // Walks as the run would, listing and asking for stamps only, until something
 // differs from the record of the last run.
 bool RADUza::isUpToDate(int argc, char** argv) {
-    earlierRecord_ = readRecordOf(*resFile);
+    const Result<PathStatus> resource = fs_.status(*resFile);
+    earlierRecord_ = readRecordOf(*resFile, resource);
     if (!earlierRecord_ || earlierRecord_->key() != recordKey_) return false;
-    const std::optional<FileStamp> output = stampOf(fs_, *resFile);
-    if (!output || !sameFileStamp(*output, earlierRecord_->output())) return false;
-    ownIds_ = {output->id};
+    if (!resource || !sameFileStamp(stampOf(*resource), earlierRecord_->output())) return false;
+    ownIds_ = {stampOf(*resource).id};
 
     RecordComparison comparison(*earlierRecord_);
     comparison_ = &comparison;
@@ -210,12 +196,17 @@ bool RADUza::namesStandardOutput(const std::string& path) {
 
 bool RADUza::isOwnRecord(const std::string& path, const FileId& id) {
     if (!resFile) return false;
-    const std::string recordPath = recordPathOf(*resFile);
     // Any separator the platform may use: a wider gate costs only a look at the identity.
     const auto leafOf = [](std::string_view p) { return p.substr(p.find_last_of("/\\:") + 1); };
-    if (!equalIgnoringAsciiCase(leafOf(path), leafOf(recordPath))) return false;
+    // Compared without making the record's name: this runs for every file stored.
+    const std::string_view leaf = leafOf(path);
+    const std::string_view outputLeaf = leafOf(*resFile);
+    if (leaf.size() != outputLeaf.size() + RECORD_SUFFIX.size() ||
+        !equalIgnoringAsciiCase(leaf.substr(0, outputLeaf.size()), outputLeaf) ||
+        !equalIgnoringAsciiCase(leaf.substr(outputLeaf.size()), RECORD_SUFFIX))
+        return false;
     if (!recordId_) {
-        const Result<std::unique_ptr<InputFile>> record = fs_.openCompanion(recordPath);
+        const Result<std::unique_ptr<InputFile>> record = fs_.openCompanion(recordPathOf(*resFile));
         recordId_ = record ? std::optional<FileId>((*record)->id()) : std::nullopt;
     }
     return *recordId_ && id == **recordId_;
@@ -228,7 +219,7 @@ void RADUza::startRecording() {
     // A file not surely changed before this may change again within the same step of
     // its file system's clock after it was read, keeping its time: its stamp is not
     // trusted, and the next run makes the resource file again.
-    runStart_ = resourceOutput_->file().changed();
+    if (const std::optional<PathStatus> made = resourceOutput_->file().status()) runStart_ = made->changed;
 }
 
 void RADUza::writeRunRecord() {
@@ -237,7 +228,7 @@ void RADUza::writeRunRecord() {
     // The file this run made, as it was made: another run may have renamed its own over the name since.
     const std::optional<PathStatus>& made = resourceOutput_->madeStatus();
     if (!made || !made->id) return;  // without it the record matches nothing: the next run makes the file again
-    const FileStamp output{false, made->size, made->changed, *made->id};
+    const FileStamp output = stampOf(*made);
     // Written as safely as the resource file, and never where anyone but its owner could have put it.
     Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::openCompanion(fs_, recordPath, made->ownership);
     Result<void> written = opened ? record_.write(fs_, (*opened)->file(), recordKey_, output) : Result<void>(opened.error());
@@ -277,7 +268,7 @@ void RADUza::noteDirectory(const std::string& path) {
 }
 
 bool RADUza::isOwnFile(const std::string& path, const FileId& id) {
-    if (resourceOutput_ && resourceOutput_->isOwn(id)) return true;
+    if (resourceOutput_ ? resourceOutput_->isOwn(id) : standardOutputId_ && id == *standardOutputId_) return true;
     if (isOwnRecord(path, id)) return true;
     return std::find(ownIds_.begin(), ownIds_.end(), id) != ownIds_.end();
 }

@@ -94,9 +94,6 @@ public:
     [[nodiscard]] virtual bool truncate(std::uint64_t size) = 0;
     // Identity of the file behind the output, when it is a regular file.
     virtual std::optional<FileId> id() const = 0;
-    // The time of the file's last change, in the units of PathStatus::changed; nothing
-    // where the output is no file or the system would not say.
-    virtual std::optional<std::int64_t> changed() const { return std::nullopt; }
     // What the system says of the file written, asked of the open file itself, so
     // that no rename of another file over its name can answer instead.
     virtual std::optional<PathStatus> status() const { return std::nullopt; }

@@ -409,11 +409,6 @@ public:
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return idOf(st);
     }
-    std::optional<std::int64_t> changed() const override {
-        struct stat st;
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-        return changeTimeOf(st);
-    }
     std::optional<PathStatus> status() const override {
         struct stat st;
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;

@@ -88,11 +88,6 @@ public:
         if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
         return idOf(info);
     }
-    std::optional<std::int64_t> changed() const override {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;
-        return lastWriteTimeOf(info);
-    }
     std::optional<PathStatus> status() const override {
         BY_HANDLE_FILE_INFORMATION info;
         if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &info)) return std::nullopt;

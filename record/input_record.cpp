@@ -22,15 +22,6 @@ void putStamp(std::string& out, const FileStamp& stamp) {
     putNumber(out, stamp.id.index);
 }
 
-// Text of any bytes: its length, a colon, the bytes.
-void putText(std::string& out, std::string_view text) {
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, text.size());
-    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
-    out += ':';
-    out += text;
-}
-
 // Reads the encodings above from `bytes` at `at`; any misfit sets `failed`.
 struct Decoder {
     std::string_view bytes;
@@ -79,20 +70,37 @@ struct Decoder {
 
 }  // namespace
 
-std::string recordPathOf(const std::string& resourceFile) { return resourceFile + ".inputs"; }
+void appendText(std::string& out, std::string_view text) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, text.size());
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
+    out += ':';
+    out += text;
+}
+
+std::optional<std::string_view> takeText(std::string_view& in) {
+    std::size_t at = 0;
+    bool failed = false;
+    const std::string_view text = Decoder{in, at, failed}.text();
+    if (failed) return std::nullopt;
+    in.remove_prefix(at);
+    return text;
+}
+
+std::string recordPathOf(const std::string& resourceFile) { return resourceFile + std::string(RECORD_SUFFIX); }
 
 void RecordWriter::add(RecordEntry::Kind kind, std::string_view path, const FileStamp& stamp) {
     closeLast();
     entries_ += static_cast<char>(kind);
     entries_ += ' ';
     putStamp(entries_, stamp);
-    putText(entries_, path);
+    appendText(entries_, path);
     lastOpen_ = true;
 }
 
 void RecordWriter::nameLast(std::string_view name, std::uint64_t entryOffset, std::uint64_t entryLength) {
     if (!lastOpen_) return;
-    putText(entries_, name);
+    appendText(entries_, name);
     entries_ += ' ';
     putNumber(entries_, entryOffset);
     putNumber(entries_, entryLength);
@@ -106,13 +114,6 @@ void RecordWriter::expect(std::size_t bytes) { entries_.reserve(bytes); }
 
 namespace {
 
-// The time of the last change of `file`; nothing where the system would not say.
-std::optional<std::int64_t> changeTimeOf(OutputFile& file) {
-    const std::optional<PathStatus> status = file.status();
-    if (!status) return std::nullopt;
-    return status->changed;
-}
-
 // Begins the record with its first line, again and again until its change time lies
 // past `output`'s step of the clock, for a few milliseconds at the most; false when
 // it never did. A change is what moves the time, so the line is written anew each time.
@@ -121,9 +122,9 @@ Result<bool> beginPastStamp(FileSystem& fs, OutputFile& file, const FileStamp& o
     for (int waited = 0;; ++waited) {
         if ((waited > 0 && !file.truncate(0)) || !file.write(MAGIC.data(), MAGIC.size()))
             return SystemError{SystemError::Kind::OTHER, file.errorText()};
-        const std::optional<std::int64_t> now = changeTimeOf(file);
+        const std::optional<PathStatus> now = file.status();
         if (!now) return false;
-        if (changedBefore(output.changed, *now, fs.timeUnitsPerSecond())) return true;
+        if (changedBefore(output.changed, now->changed, fs.timeUnitsPerSecond())) return true;
         // Steps of a second or more are not waited out: a build would stall.
         if (!changedBefore(output.changed, output.changed + fs.timeUnitsPerSecond() / 10, fs.timeUnitsPerSecond()) ||
             waited == MOST_TICKS_WAITED)
@@ -140,7 +141,7 @@ Result<void> RecordWriter::write(FileSystem& fs, OutputFile& file, std::string_v
     if (!past) return past.error();
     if (!*past) output.changed = UNTRUSTED_TIME;
     std::string head;
-    putText(head, key);
+    appendText(head, key);
     head += '\n';
     putStamp(head, output);
     head += '\n';
@@ -238,7 +239,11 @@ bool RecordReader::next(RecordEntry& entry) {
 std::optional<FileStamp> stampOf(FileSystem& fs, const std::string& path) {
     const Result<PathStatus> status = fs.status(path);
     if (!status) return std::nullopt;
-    return FileStamp{status->isDirectory(), status->size, status->changed, status->id.value_or(FileId{})};
+    return stampOf(*status);
+}
+
+FileStamp stampOf(const PathStatus& status) {
+    return FileStamp{status.isDirectory(), status.size, status.changed, status.id.value_or(FileId{})};
 }
 
 bool sameFileStamp(const FileStamp& a, const FileStamp& b) {

@@ -26,6 +26,12 @@ struct FileStamp {
 
 // The stamp of what `path` names, links followed; nothing when it names nothing.
 std::optional<FileStamp> stampOf(FileSystem& fs, const std::string& path);
+FileStamp stampOf(const PathStatus& status);
+
+// Text of any bytes as the record and its key hold it: its length, a colon, the bytes.
+void appendText(std::string& out, std::string_view text);
+// The text at the start of `in`, which is moved past it; nothing when none is there.
+std::optional<std::string_view> takeText(std::string_view& in);
 
 // One thing a run met. The views point into the record's bytes or the caller's strings.
 struct RecordEntry {
@@ -62,7 +68,8 @@ bool writtenByResourceFileOwner(const std::optional<FileOwnership>& record, cons
 // resource file only by so much; anything larger is not read.
 std::uint64_t recordSizeLimit(std::uint64_t resourceFileSize);
 
-// Where the record of a resource file is kept.
+// Where the record of a resource file is kept: beside it, its name and this.
+inline constexpr std::string_view RECORD_SUFFIX = ".inputs";
 std::string recordPathOf(const std::string& resourceFile);
 
 // The entries of a record as a run meets them, encoded as they come: a record of

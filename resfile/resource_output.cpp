@@ -32,9 +32,7 @@ Result<std::unique_ptr<ResourceOutput>> ResourceOutput::open(FileSystem& fs, con
     if (target->replaceable()) {
         Result<OutputFile*> replacement = target->createReplacement();
         if (replacement) {
-            output.reset(new ResourceOutput(std::move(target), Mode::REPLACE));
-            output->file_ = *replacement;
-            output->replacementPending_ = true;
+            output = replacing(std::move(target), **replacement);
         } else if (kind == OutputTarget::Kind::NEW || !replacement.error().isDenied()) {
             // No space, no inodes, too many open files: the old file stays as it was.
             return replacement.error();
@@ -58,11 +56,16 @@ Result<std::unique_ptr<ResourceOutput>> ResourceOutput::openCompanion(FileSystem
     if (!opened) return opened.error();
     Result<OutputFile*> replacement = (*opened)->createReplacement();
     if (!replacement) return replacement.error();
-    std::unique_ptr<ResourceOutput> output(new ResourceOutput(std::move(*opened), Mode::REPLACE));
-    output->file_ = *replacement;
-    output->replacementPending_ = true;
+    std::unique_ptr<ResourceOutput> output = replacing(std::move(*opened), **replacement);
     output->writtenId_ = output->file_->id();
     output->like_ = like;
+    return output;
+}
+
+std::unique_ptr<ResourceOutput> ResourceOutput::replacing(std::unique_ptr<OutputTarget> target, OutputFile& replacement) {
+    std::unique_ptr<ResourceOutput> output(new ResourceOutput(std::move(target), Mode::REPLACE));
+    output->file_ = &replacement;
+    output->replacementPending_ = true;
     return output;
 }
 

@@ -62,6 +62,8 @@ public:
 
 private:
     ResourceOutput(std::unique_ptr<OutputTarget> target, Mode mode) : target_(std::move(target)), mode_(mode) {}
+    // Writes `replacement`, made beside `target`, until it replaces the target.
+    static std::unique_ptr<ResourceOutput> replacing(std::unique_ptr<OutputTarget> target, OutputFile& replacement);
     Result<void> startInPlace(const std::string& emptiedMessage);
     void discardReplacement();
 

@@ -67,7 +67,6 @@ public:
         return true;
     }
     std::optional<FileId> id() const override { return id_; }
-    std::optional<std::int64_t> changed() const override { return FakeFileSystem::reported(*meta_); }
     std::optional<PathStatus> status() const override {
         return PathStatus{FileKind::REGULAR, readOnly_, id_, content_->size(), FakeFileSystem::reported(*meta_), meta_->ownership};
     }

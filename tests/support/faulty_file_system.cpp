@@ -98,7 +98,6 @@ public:
         return inner_->copyFrom(faultyInput->inner(), count);
     }
     std::optional<FileId> id() const override { return inner_ ? inner_->id() : std::nullopt; }
-    std::optional<std::int64_t> changed() const override { return inner_ ? inner_->changed() : std::nullopt; }
     std::optional<PathStatus> status() const override { return inner_ ? inner_->status() : std::nullopt; }
     std::string errorText() const override { return error_.empty() && inner_ ? inner_->errorText() : error_; }
 
