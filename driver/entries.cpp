@@ -1,6 +1,7 @@
 // Storing one file as one entry of the resource file. The bytes are resfile/'s;
 // here is which file is stored, and which message goes where.
 #include "driver/raduza.h"
+#include "util/ascii.h"
 
 void RADUza::storeFile(const std::string& path, InputFile* input) {
     if (input && isOwnFile(path, input->id())) return;  // never read our own output
@@ -21,12 +22,12 @@ std::optional<RADUza::NameClaim> RADUza::claimFor(const std::string& path) {
     const std::string_view key = nameAsWritten(curName, keyStorage_);
     const NameTree::Place place = names.find(key);
     if (!place.found) return NameClaim{key, place};
-    if (!uniqueNames_ || !reportDuplicate(path, key)) msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
+    if (!isSet(OPT_UNIQUE_NAMES) || !reportDuplicate(path, key)) msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
     return std::nullopt;
 }
 
 void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim& claim) {
-    if (!flushEarlier()) return;  // the entries before this one come first
+    if (!sink_->flushHeld()) return;  // the entries held back come first
     const std::uint64_t entryStart = out->position();
     switch (writer_->writeEntry(curName, input)) {
     case EntryOutcome::STORED:
@@ -52,11 +53,34 @@ void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim&
 void RADUza::claimName(const NameClaim& claim, EntrySpan span) {
     names.insertAt(claim.place, claim.key);
     stored |= 1;
-    if (recording_) record_.nameLast(claim.key, span.offset, span.length);
+    sink_->entryStored(claim.key, span);
 }
 
 void RADUza::recordStored(const std::string& path, const NameClaim& claim, EntrySpan span) {
     claimName(claim, span);
-    if (uniqueNames_) claimants_.add(claim.key, path);
+    if (isSet(OPT_UNIQUE_NAMES)) claimants_.add(claim.key, path);
     if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
+}
+
+bool RADUza::isOwnFile(const std::string& path, const FileId& id) {
+    if (resourceOutput_ ? resourceOutput_->isOwn(id) : standardOutputId_ && id == *standardOutputId_) return true;
+    return isOwnRecord(path, id);
+}
+
+bool RADUza::isOwnRecord(const std::string& path, const FileId& id) {
+    if (!resFile) return false;
+    // Any separator the platform may use: a wider gate costs only a look at the identity.
+    const auto leafOf = [](std::string_view p) { return p.substr(p.find_last_of("/\\:") + 1); };
+    // Compared without making the record's name: this runs for every file stored.
+    const std::string_view leaf = leafOf(path);
+    const std::string_view outputLeaf = leafOf(*resFile);
+    if (leaf.size() != outputLeaf.size() + RECORD_SUFFIX.size() ||
+        !equalIgnoringAsciiCase(leaf.substr(0, outputLeaf.size()), outputLeaf) ||
+        !equalIgnoringAsciiCase(leaf.substr(outputLeaf.size()), RECORD_SUFFIX))
+        return false;
+    if (!recordId_) {
+        const Result<std::unique_ptr<InputFile>> record = fs_.openCompanion(recordPathOf(*resFile));
+        recordId_ = record ? std::optional<FileId>((*record)->id()) : std::nullopt;
+    }
+    return *recordId_ && id == **recordId_;
 }

@@ -127,13 +127,16 @@ std::string formatMessageList(int id, va_list args) {
 }  // namespace
 
 void RADUza::msg(int id, ...) {
-    if (comparison_) return;  // a run that only looks whether anything changed says nothing
-    if (isWarning(id)) warned_ = true;
     va_list args;
     va_start(args, id);
     const std::string text = formatMessageList(id, args);
     va_end(args);
-    if (!text.empty()) printText(text.data(), text.size());
+    if (!text.empty()) sink_->tell(text, isWarning(id));
+}
+
+void RADUza::tell(std::string_view text, bool warning) {
+    if (warning) warned_ = true;
+    printText(text.data(), text.size());
 }
 
 std::string RADUza::formatMessage(int id, ...) {

@@ -1,0 +1,71 @@
+// The names other resource files hold (-n), and names that must not be shared (-d).
+// The records are record/'s; here is what the run takes from them and says.
+#include "driver/raduza.h"
+
+namespace {
+
+std::string stampText(const FileStamp& stamp) {
+    return std::to_string(stamp.size) + ' ' + std::to_string(stamp.changed) + ' ' + std::to_string(stamp.id.volume) +
+           ' ' + std::to_string(stamp.id.index);
+}
+
+}  // namespace
+
+std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource) {
+    const std::string recordPath = recordPathOf(resourceFile);
+    RecordReader::Refusal refusal = RecordReader::Refusal::NONE;
+    std::optional<RecordReader> record = RecordReader::read(fs_, recordPath, resource ? *resource : PathStatus{}, refusal);
+    if (refusal == RecordReader::Refusal::NOT_A_FILE) msg(MSG_RECORD_NOT_A_FILE, recordPath.c_str());
+    return record;
+}
+
+RADUza::Next RADUza::loadOtherRecords() {
+    for (const std::string& other : commandLine_.otherResourceFiles) {
+        const std::optional<FileStamp> stamp = stampOf(fs_, recordPathOf(other));
+        std::optional<RecordReader> record = readRecordOf(other, fs_.status(other));
+        if (!stamp || !record) {
+            msg(MSG_NO_RECORD, other.c_str());
+            return exitWith(EXIT_STATUS_FAILED);
+        }
+        otherRecordStamps_.push_back(stampText(*stamp));
+        const std::optional<std::string> directory = directoryOfKey(record->key());
+        const std::string where = " (in " + fullPath(other) + ")";
+        RecordEntry entry;
+        while (record->next(entry)) {
+            if (entry.name.empty()) continue;
+            // By its full path: the other run's paths are relative to where it ran.
+            const std::string path(entry.path);
+            otherNames_.emplace_back(entry.name, (directory ? fullPathIn(*directory, path) : path) + where);
+        }
+        if (record->failed()) {
+            msg(MSG_NO_RECORD, other.c_str());
+            return exitWith(EXIT_STATUS_FAILED);
+        }
+    }
+    return PROCEED;
+}
+
+bool RADUza::namesStandardOutput(const std::string& path) {
+    const Result<PathStatus> status = fs_.status(path);
+    const std::optional<FileId> standard = fs_.standardOutput().id();
+    return status && status->id && standard && *status->id == *standard;
+}
+
+bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
+    const std::optional<std::string> first = claimants_.firstOf(key);
+    if (first && *first == path) return false;
+    // By their full paths: the two may come from runs in different directories (-n).
+    const std::string firstPath = first ? fullPath(*first) : "an earlier file";
+    msg(MSG_DUPLICATE_NAME, firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());
+    duplicateFound_ = true;
+    return true;
+}
+
+std::string RADUza::fullPathIn(const std::string& directory, const std::string& path) const {
+    const bool absolute = !path.empty() && (path[0] == rules_.separator || path[0] == '/' ||
+                                            (rules_.hasDrivePrefixes && path.size() >= 2 && path[1] == ':'));
+    if (absolute || directory.empty()) return path;
+    return directory.back() == rules_.separator ? directory + path : directory + rules_.separator + path;
+}
+
+std::string RADUza::fullPath(const std::string& path) const { return fullPathIn(workingDirectory_.value_or(""), path); }
