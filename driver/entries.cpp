@@ -8,21 +8,21 @@ void RADUza::storeFile(const std::string& path, InputFile* input) {
     const std::optional<NameClaim> claim = claimFor(path);
     if (!claim) return;
     if (!input) {
-        msg(MSG_CANNOT_READ, path.c_str());
+        msg<MSG_CANNOT_READ>(path.c_str());
     } else if (input->size() > RES_MAX_DATA_SIZE) {
-        msg(MSG_TOO_LARGE, path.c_str());
+        msg<MSG_TOO_LARGE>(path.c_str());
     } else {
         storeAs(path, *input, *claim);
     }
 }
 
 std::optional<RADUza::NameClaim> RADUza::claimFor(const std::string& path) {
-    if (isSet(OPT_VERBOSE)) msg(MSG_CHECKING, std::string(curName).c_str());
+    if (isSet(OPT_VERBOSE)) msg<MSG_CHECKING>(std::string(curName).c_str());
     // Names are compared as the file holds them, so no name is ever written twice.
     const std::string_view key = nameAsWritten(curName, keyStorage_);
     const NameTree::Place place = names.find(key);
     if (!place.found) return NameClaim{key, place};
-    if (!isSet(OPT_UNIQUE_NAMES) || !reportDuplicate(path, key)) msg(MSG_NAME_IN_USE, path.c_str(), std::string(curName).c_str());
+    if (!isSet(OPT_UNIQUE_NAMES) || !reportDuplicate(path, key)) msg<MSG_NAME_IN_USE>(path.c_str(), std::string(curName).c_str());
     return std::nullopt;
 }
 
@@ -38,12 +38,12 @@ void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim&
         if ((resFile && !out->failed()) || checkOutput())
             recordStored(path, claim, EntrySpan{entryStart, out->position() - entryStart});
         return;
-    case EntryOutcome::READ_FAILED: msg(MSG_CANNOT_READ, path.c_str()); break;
-    case EntryOutcome::SIZE_CHANGED: msg(MSG_FILE_CHANGED, path.c_str()); break;
+    case EntryOutcome::READ_FAILED: msg<MSG_CANNOT_READ>(path.c_str()); break;
+    case EntryOutcome::SIZE_CHANGED: msg<MSG_FILE_CHANGED>(path.c_str()); break;
     case EntryOutcome::COMPLETED:
         claimName(claim, EntrySpan{});
         damaged_ = true;
-        msg(MSG_FILE_DAMAGED, path.c_str());
+        msg<MSG_FILE_DAMAGED>(path.c_str());
         break;
     case EntryOutcome::OUTPUT_FAILED: break;
     }
@@ -59,7 +59,7 @@ void RADUza::claimName(const NameClaim& claim, EntrySpan span) {
 void RADUza::recordStored(const std::string& path, const NameClaim& claim, EntrySpan span) {
     claimName(claim, span);
     if (isSet(OPT_UNIQUE_NAMES)) claimants_.add(claim.key, path);
-    if (!isSet(OPT_QUIET)) msg(MSG_STORED, path.c_str(), std::string(curName).c_str());
+    if (!isSet(OPT_QUIET)) msg<MSG_STORED>(path.c_str(), std::string(curName).c_str());
 }
 
 bool RADUza::isOwnFile(const std::string& path, const FileId& id) {

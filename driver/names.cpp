@@ -15,7 +15,7 @@ std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile
     const std::string recordPath = recordPathOf(resourceFile);
     RecordReader::Refusal refusal = RecordReader::Refusal::NONE;
     std::optional<RecordReader> record = RecordReader::read(fs_, recordPath, resource ? *resource : PathStatus{}, refusal);
-    if (refusal == RecordReader::Refusal::NOT_A_FILE) msg(MSG_RECORD_NOT_A_FILE, recordPath.c_str());
+    if (refusal == RecordReader::Refusal::NOT_A_FILE) msg<MSG_RECORD_NOT_A_FILE>(recordPath.c_str());
     return record;
 }
 
@@ -24,7 +24,7 @@ RADUza::Next RADUza::loadOtherRecords() {
         const std::optional<FileStamp> stamp = stampOf(fs_, recordPathOf(other));
         std::optional<RecordReader> record = readRecordOf(other, fs_.status(other));
         if (!stamp || !record) {
-            msg(MSG_NO_RECORD, other.c_str());
+            msg<MSG_NO_RECORD>(other.c_str());
             return exitWith(EXIT_STATUS_FAILED);
         }
         otherRecordStamps_.push_back(stampText(*stamp));
@@ -38,7 +38,7 @@ RADUza::Next RADUza::loadOtherRecords() {
             otherNames_.emplace_back(entry.name, (directory ? fullPathIn(*directory, path) : path) + where);
         }
         if (record->failed()) {
-            msg(MSG_NO_RECORD, other.c_str());
+            msg<MSG_NO_RECORD>(other.c_str());
             return exitWith(EXIT_STATUS_FAILED);
         }
     }
@@ -56,7 +56,7 @@ bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     if (first && *first == path) return false;
     // By their full paths: the two may come from runs in different directories (-n).
     const std::string firstPath = first ? fullPath(*first) : "an earlier file";
-    msg(MSG_DUPLICATE_NAME, firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());
+    msg<MSG_DUPLICATE_NAME>(firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());
     duplicateFound_ = true;
     return true;
 }

@@ -39,10 +39,18 @@ public:
     // The whole run; returns the process exit status.
     int run(int argc, char** argv);
 
-    // Reporting. Formats catalogue entry `id` to standard output.
-    void msg(int id, ...);
+    // Reporting. Formats catalogue entry `id` with `args`, the arguments its text
+    // takes, to standard output.
+    template <MessageId id, typename... Args>
+    void msg(Args... args) {
+        say(id, formatMessage<id>(args...));
+    }
     // The text `msg` would print.
-    static std::string formatMessage(int id, ...);
+    template <MessageId id, typename... Args>
+    static std::string formatMessage(Args... args) {
+        static_assert(formatTakes<Args...>(CATALOGUE[id].format), "the arguments are those the message's text takes");
+        return formatCatalogued(id, args...);
+    }
     void usage();
     void moreUsage();
 
@@ -78,6 +86,8 @@ private:
     bool strictRunFailed(bool anyStored);
     // A resource file named as a spec too is refused before anything is opened.
     Next refuseOutputAsInput();
+    static std::string formatCatalogued(int id, ...);
+    void say(int id, const std::string& text);
     void printText(const char* text, std::size_t size);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
@@ -142,8 +152,8 @@ private:
     bool flushHeld() override { return !halted_; }
 
     // What the writer pads with, under -show_padding.
-    void headerPadding() override { msg(MSG_PAD_HEADER); }
-    void dataPadding() override { msg(MSG_PAD_DATA); }
+    void headerPadding() override { msg<MSG_PAD_HEADER>(); }
+    void dataPadding() override { msg<MSG_PAD_DATA>(); }
 
     std::optional<std::string> resFile;
     std::uint32_t options = 0;

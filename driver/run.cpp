@@ -35,7 +35,7 @@ int RADUza::runWith(const CommandLine& line) {
     std::optional<Update> update;
     if (isSet(OPT_UPDATE)) {
         if (!resFile) {
-            msg(MSG_UPDATE_NEEDS_FILE);
+            msg<MSG_UPDATE_NEEDS_FILE>();
             return EXIT_STATUS_FAILED;
         }
         update.emplace(*this, recordKey(line, workingDirectory_.value_or(""), otherRecordStamps_));
@@ -66,10 +66,10 @@ RADUza::Next RADUza::stopOptions(const OptionStop& stop) {
         return exitWith(EXIT_STATUS_OK);
     case OptionStop::VERSION: printText(versionText().data(), versionText().size()); return exitWith(EXIT_STATUS_OK);
     case OptionStop::MORE_USAGE: moreUsage(); return exitWith(EXIT_STATUS_OK);
-    case OptionStop::F_WITH_LETTERS: msg(MSG_F_WITH_LETTERS, stop.argument.c_str()); return exitWith(EXIT_STATUS_FAILED);
-    case OptionStop::MISSING_FILE_NAME: msg(MSG_MISSING_FILE_NAME); break;
-    case OptionStop::MISSING_ARGUMENT: msg(MSG_MISSING_ARGUMENT, stop.argument[0], stop.needs); break;
-    case OptionStop::BAD_OPTION: msg(MSG_BAD_OPTION, stop.argument[0]); break;
+    case OptionStop::F_WITH_LETTERS: msg<MSG_F_WITH_LETTERS>(stop.argument.c_str()); return exitWith(EXIT_STATUS_FAILED);
+    case OptionStop::MISSING_FILE_NAME: msg<MSG_MISSING_FILE_NAME>(); break;
+    case OptionStop::MISSING_ARGUMENT: msg<MSG_MISSING_ARGUMENT>(stop.argument[0], stop.needs); break;
+    case OptionStop::BAD_OPTION: msg<MSG_BAD_OPTION>(stop.argument[0]); break;
     }
     usage();
     return exitWith(EXIT_STATUS_FAILED);
@@ -79,7 +79,7 @@ void RADUza::specPass(FileSink& sink) {
     FileSink* const outer = std::exchange(sink_, &sink);
     for (const std::string& spec : commandLine_.specs) {
         if (sink_->stopped()) break;
-        if (isSet(OPT_SHOW_ALLSPECS)) msg(MSG_SPEC, spec.c_str());
+        if (isSet(OPT_SHOW_ALLSPECS)) msg<MSG_SPEC>(spec.c_str());
         doSpec(spec);
     }
     sink_ = outer;
@@ -95,12 +95,12 @@ RADUza::Next RADUza::openOutput() {
     }
     const Result<PathStatus> status = fs_.status(*resFile);
     if (status && status->readOnly) {
-        msg(MSG_NOT_WRITABLE, resFile->c_str());
+        msg<MSG_NOT_WRITABLE>(resFile->c_str());
         return exitWith(EXIT_STATUS_FAILED);
     }
-    Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::open(fs_, *resFile, formatMessage(MSG_LEFT_EMPTY, resFile->c_str()));
+    Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::open(fs_, *resFile, formatMessage<MSG_LEFT_EMPTY>(resFile->c_str()));
     if (!opened) {
-        msg(MSG_CANNOT_CREATE, resFile->c_str(), opened.error().text.c_str());
+        msg<MSG_CANNOT_CREATE>(resFile->c_str(), opened.error().text.c_str());
         return exitWith(EXIT_STATUS_FAILED);
     }
     resourceOutput_ = std::move(*opened);
@@ -130,12 +130,12 @@ int RADUza::endRun() {
         if (!keep) {
             resourceOutput_->discard();
         } else if (const Result<void> committed = resourceOutput_->commit(); !committed) {
-            msg(MSG_REPLACE_FAILED, resFile->c_str(), committed.error().text.c_str());
+            msg<MSG_REPLACE_FAILED>(resFile->c_str(), committed.error().text.c_str());
             return EXIT_STATUS_FAILED;
         }
         sink_->outputKept(damaged_);  // a damaged entry must be made again next time
     }
-    if (!anyStored && !isSet(OPT_QUIET)) msg(MSG_NOTHING_TO_DO);
+    if (!anyStored && !isSet(OPT_QUIET)) msg<MSG_NOTHING_TO_DO>();
     return damaged_ ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;
 }
 
@@ -145,18 +145,18 @@ int RADUza::endRun() {
 bool RADUza::strictRunFailed(bool anyStored) {
     if (!isSet(OPT_STRICT) || isSet(OPT_OPTIONS_ONLY)) return false;
     if (warned_) {
-        msg(MSG_STRICT_FAILED);
+        msg<MSG_STRICT_FAILED>();
         return true;
     }
     if (anyStored || sink_->keepsEmptyOutput()) return false;
-    msg(MSG_NOTHING_TO_DO);
+    msg<MSG_NOTHING_TO_DO>();
     return true;
 }
 
 int RADUza::failRun() {
     resourceBuffer_.reset();
     out = nullptr;
-    if (resourceOutput_ && resourceOutput_->abandon()) msg(MSG_LEFT_EMPTY, resFile->c_str());
+    if (resourceOutput_ && resourceOutput_->abandon()) msg<MSG_LEFT_EMPTY>(resFile->c_str());
     sink_->runFailed();
     return EXIT_STATUS_FAILED;
 }
@@ -170,5 +170,5 @@ bool RADUza::checkOutput() {
 
 void RADUza::outputFailed(const std::string& reason) {
     halted_ = true;
-    msg(MSG_WRITE_FAILED, outputName(), reason.c_str());
+    msg<MSG_WRITE_FAILED>(outputName(), reason.c_str());
 }

@@ -23,10 +23,10 @@ public:
         if (tool_.isWalkCandidate(path, name)) tool_.sink_->fileNamed(path);
     }
     void enteringDirectory(const std::string& path) override {
-        if (tool_.isSet(OPT_SHOW_RECURS)) tool_.msg(MSG_DESCENDING, path.c_str());
+        if (tool_.isSet(OPT_SHOW_RECURS)) tool_.msg<MSG_DESCENDING>(path.c_str());
         tool_.sink_->directoryMet(path);
     }
-    void unreadableDirectory(const std::string& path) override { tool_.msg(MSG_CANNOT_READ_DIR, path.c_str()); }
+    void unreadableDirectory(const std::string& path) override { tool_.msg<MSG_CANNOT_READ_DIR>(path.c_str()); }
     void cycleRefused(const std::string&) override {}  // a cycle is walked once, silently
     bool leavesOut(const std::string& path, const std::string& name) override { return tool_.leftOutOfWalk(path, name); }
     bool stopped() const override { return tool_.sink_->stopped(); }
@@ -54,7 +54,7 @@ void RADUza::storeOpened(const std::string& path, InputFile* input) {
         const Result<PathStatus> status = fs_.status(path);
         if (!status && status.error().isMissing()) {
             // Under -w the warning fails the run, so -q does not hide it.
-            if (!isSet(OPT_QUIET) || isSet(OPT_STRICT)) msg(MSG_NO_FILE, path.c_str());
+            if (!isSet(OPT_QUIET) || isSet(OPT_STRICT)) msg<MSG_NO_FILE>(path.c_str());
             return;
         }
     }
@@ -82,9 +82,9 @@ void RADUza::doSpec(const std::string& spec) {
     case SpecTarget::PATTERN_IN_DIRECTORY:
     case SpecTarget::MISSING_DIRECTORY:
     case SpecTarget::BELOW_A_FILE:
-        if (isSet(OPT_VERBOSE)) msg(MSG_LOOKING, target.pattern.c_str(), target.dir.c_str());
+        if (isSet(OPT_VERBOSE)) msg<MSG_LOOKING>(target.pattern.c_str(), target.dir.c_str());
         if (target.kind == SpecTarget::PATTERN_IN_DIRECTORY) doDir(target.dir, target.pattern);
-        else if (target.kind == SpecTarget::MISSING_DIRECTORY) msg(MSG_NO_MATCH, spec.c_str());
+        else if (target.kind == SpecTarget::MISSING_DIRECTORY) msg<MSG_NO_MATCH>(spec.c_str());
         else sink_->fileNamed(spec);  // nothing can lie below a file: reported as missing
         return;
     case SpecTarget::SEARCH: break;
@@ -95,7 +95,7 @@ void RADUza::doSpec(const std::string& spec) {
                                    [&](const std::string& name) { return exclusions_.leavesOut(name, name, '/'); }),
                     found.end());
     }
-    if (found.empty()) msg(MSG_NO_MATCH, spec.c_str());
+    if (found.empty()) msg<MSG_NO_MATCH>(spec.c_str());
     for (const std::string& name : found) sink_->fileNamed(name);
 }
 
@@ -107,7 +107,7 @@ RADUza::Next RADUza::refuseOutputAsInput() {
         // Any spelling of the same file: ./out.res, a link, a hard link.
         const Result<PathStatus> status = fs_.status(spec);
         if (status && status->kind == FileKind::REGULAR && status->id == output->id) {
-            msg(MSG_OUTPUT_IS_INPUT, spec.c_str());
+            msg<MSG_OUTPUT_IS_INPUT>(spec.c_str());
             return exitWith(EXIT_STATUS_FAILED);
         }
     }

@@ -45,7 +45,7 @@ bool Update::upToDate() {
     Check check(tool_, comparison, stampOf(*resource).id);
     tool_.specPass(check);
     if (comparison.allSame()) {
-        if (!tool_.isSet(OPT_QUIET)) tool_.msg(MSG_UP_TO_DATE, resFile.c_str());
+        if (!tool_.isSet(OPT_QUIET)) tool_.msg<MSG_UP_TO_DATE>(resFile.c_str());
         return true;
     }
     // Something changed: the run may copy what did not from the resource file.
@@ -177,7 +177,7 @@ bool Update::flushHeld() {
     case EarlierEntries::Outcome::OUTPUT_FAILED: tool_.outputFailed(tool_.out->errorText()); return false;
     case EarlierEntries::Outcome::EARLIER_FAILED:
         tool_.halted_ = true;
-        tool_.msg(MSG_EARLIER_UNREADABLE, tool_.resFile->c_str(), earlier_->earlierErrorText().c_str());
+        tool_.msg<MSG_EARLIER_UNREADABLE>(tool_.resFile->c_str(), earlier_->earlierErrorText().c_str());
         return false;
     }
     return false;
@@ -201,7 +201,7 @@ void Update::writeRunRecord() {
     if (written) written = (*opened)->commit();
     if (written) return;
     if (opened) (void)(*opened)->abandon();
-    tool_.msg(MSG_RECORD_NOT_WRITTEN, recordPath.c_str(), written.error().text.c_str());
+    tool_.msg<MSG_RECORD_NOT_WRITTEN>(recordPath.c_str(), written.error().text.c_str());
 }
 
 void Update::runFailed() {
