@@ -1,11 +1,6 @@
 // The texts of the catalogue and of the two help texts, and the printing of them.
 #include "driver/messages.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <iterator>
-#include <string>
-
 #include "driver/raduza.h"
 
 namespace {
@@ -43,53 +38,14 @@ constexpr char VERSION_TEXT[] = "raduza " RADUZA_VERSION "\n";
 
 }  // namespace
 
-const char* messageFormat(int id) { return id >= 0 && id < MSG_COUNT ? CATALOGUE[id].format : nullptr; }
-
 std::string_view usageText() { return {USAGE_TEXT, sizeof USAGE_TEXT - 1}; }
 std::string_view moreUsageText() { return {MORE_USAGE_TEXT, sizeof MORE_USAGE_TEXT - 1}; }
 std::string_view ownOptionsText() { return {OWN_OPTIONS_TEXT, sizeof OWN_OPTIONS_TEXT - 1}; }
 std::string_view versionText() { return {VERSION_TEXT, sizeof VERSION_TEXT - 1}; }
 
-namespace {
-
-bool isWarning(int id) {
-    static constexpr std::string_view PREFIX = "Warning:";
-    const char* format = messageFormat(id);
-    return format && std::string_view(format).substr(0, PREFIX.size()) == PREFIX;
-}
-
-std::string formatMessageList(int id, va_list args) {
-    const char* format = messageFormat(id);
-    if (!format) return {};
-    va_list measure;
-    va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (length <= 0) return {};
-    // The length from vsnprintf, not strlen: "%c" with a NUL character writes that NUL.
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(&text[0], text.size(), format, args);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
-}  // namespace
-
-void RADUza::say(int id, const std::string& text) {
-    if (!text.empty()) sink_->tell(text, isWarning(id));
-}
-
 void RADUza::tell(std::string_view text, bool warning) {
     if (warning) warned_ = true;
     printText(text.data(), text.size());
-}
-
-std::string RADUza::formatCatalogued(int id, ...) {
-    va_list args;
-    va_start(args, id);
-    std::string text = formatMessageList(id, args);
-    va_end(args);
-    return text;
 }
 
 void RADUza::usage() { printText(usageText().data(), usageText().size()); }

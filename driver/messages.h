@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <iterator>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -98,9 +100,6 @@ constexpr bool catalogueMatchesIds() {
 }
 static_assert(catalogueMatchesIds(), "every message id has its text, in id order");
 
-// The printf format of a message; nothing for an id outside the catalogue.
-const char* messageFormat(int id);
-
 // True when `Args` are the arguments `format` converts, in order: a text for %s,
 // a character for %c. Each message is printed only with the arguments its text takes.
 template <typename... Args>
@@ -111,6 +110,26 @@ constexpr bool formatTakes(std::string_view format) {
         if (at + 1 >= format.size() || next == sizeof...(Args) || kinds[next++] != format[at + 1]) return false;
     return kinds[next] == '\0';
 }
+
+// Catalogue entry `id` with `args`, the arguments its text takes.
+template <MessageId id, typename... Args>
+std::string formatMessage(Args... args) {
+    constexpr const char* format = CATALOGUE[id].format;
+    static_assert(formatTakes<Args...>(format), "the arguments are those the message's text takes");
+    if constexpr (sizeof...(Args) == 0) {
+        return format;
+    } else {
+        const int length = std::snprintf(nullptr, 0, format, args...);
+        if (length <= 0) return {};
+        // The length from snprintf, not strlen: "%c" with a NUL character writes that NUL.
+        std::string text(static_cast<std::size_t>(length) + 1, '\0');
+        std::snprintf(&text[0], text.size(), format, args...);
+        text.resize(static_cast<std::size_t>(length));
+        return text;
+    }
+}
+
+constexpr bool isWarning(MessageId id) { return std::string_view(CATALOGUE[id].format).substr(0, 8) == "Warning:"; }
 
 std::string_view usageText();
 std::string_view moreUsageText();

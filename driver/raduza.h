@@ -43,13 +43,8 @@ public:
     // takes, to standard output.
     template <MessageId id, typename... Args>
     void msg(Args... args) {
-        say(id, formatMessage<id>(args...));
-    }
-    // The text `msg` would print.
-    template <MessageId id, typename... Args>
-    static std::string formatMessage(Args... args) {
-        static_assert(formatTakes<Args...>(CATALOGUE[id].format), "the arguments are those the message's text takes");
-        return formatCatalogued(id, args...);
+        const std::string text = formatMessage<id>(args...);
+        if (!text.empty()) sink_->tell(text, isWarning(id));
     }
     void usage();
     void moreUsage();
@@ -86,8 +81,6 @@ private:
     bool strictRunFailed(bool anyStored);
     // A resource file named as a spec too is refused before anything is opened.
     Next refuseOutputAsInput();
-    static std::string formatCatalogued(int id, ...);
-    void say(int id, const std::string& text);
     void printText(const char* text, std::size_t size);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
