@@ -42,7 +42,7 @@ void RADUza::storeAs(const std::string& path, InputFile& input, const NameClaim&
     case EntryOutcome::SIZE_CHANGED: msg<MSG_FILE_CHANGED>(path.c_str()); break;
     case EntryOutcome::COMPLETED:
         claimName(claim, EntrySpan{});
-        damaged_ = true;
+        meet(Trouble::DAMAGED);
         msg<MSG_FILE_DAMAGED>(path.c_str());
         break;
     case EntryOutcome::OUTPUT_FAILED: break;

@@ -19,13 +19,13 @@ std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile
     return record;
 }
 
-RADUza::Next RADUza::loadOtherRecords() {
+bool RADUza::loadOtherRecords() {
     for (const std::string& other : commandLine_.otherResourceFiles) {
         const std::optional<FileStamp> stamp = stampOf(fs_, recordPathOf(other));
         std::optional<RecordReader> record = readRecordOf(other, fs_.status(other));
         if (!stamp || !record) {
             msg<MSG_NO_RECORD>(other.c_str());
-            return exitWith(EXIT_STATUS_FAILED);
+            return false;
         }
         otherRecordStamps_.push_back(stampText(*stamp));
         const std::optional<std::string> directory = directoryOfKey(record->key());
@@ -39,10 +39,10 @@ RADUza::Next RADUza::loadOtherRecords() {
         }
         if (record->failed()) {
             msg<MSG_NO_RECORD>(other.c_str());
-            return exitWith(EXIT_STATUS_FAILED);
+            return false;
         }
     }
-    return PROCEED;
+    return true;
 }
 
 bool RADUza::namesStandardOutput(const std::string& path) {
@@ -57,7 +57,7 @@ bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     // By their full paths: the two may come from runs in different directories (-n).
     const std::string firstPath = first ? fullPath(*first) : "an earlier file";
     msg<MSG_DUPLICATE_NAME>(firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());
-    duplicateFound_ = true;
+    meet(Trouble::DUPLICATE);
     return true;
 }
 

@@ -5,6 +5,7 @@
 // stores what the spec pass finds; updating (-u) is driver/update.h's.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -63,24 +64,18 @@ private:
     friend class Update;
     class WalkReport;
 
-    // Where the run goes after a stage: on, or out with an exit status.
-    struct Next {
-        bool proceed;
-        int exitStatus;
-    };
-    static constexpr Next PROCEED{true, EXIT_STATUS_OK};
-    static Next exitWith(int status) { return Next{false, status}; }
-
     // The run once the command line is read.
     int runWith(const CommandLine& line);
-    Next stopOptions(const OptionStop& stop);
+    // The status of a run the option pass ended.
+    int stopOptions(const OptionStop& stop);
     // Hands every spec to doSpec, reporting what they select to `sink`.
     void specPass(FileSink& sink);
-    Next openOutput();
+    // The stages before the spec pass: false when the run ends there, reported, with status 1.
+    bool openOutput();
     int endRun();
     bool strictRunFailed(bool anyStored);
     // A resource file named as a spec too is refused before anything is opened.
-    Next refuseOutputAsInput();
+    bool refuseOutputAsInput();
     void printText(const char* text, std::size_t size);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
@@ -123,7 +118,7 @@ private:
     bool isOwnRecord(const std::string& path, const FileId& id);
 
     // Other resource files' names (-n) and names that must differ (-d): driver/names.cpp.
-    Next loadOtherRecords();
+    bool loadOtherRecords();
     // False for the file that holds the name, named again: only another file is a duplicate.
     bool reportDuplicate(const std::string& path, std::string_view key);
     // `path` as reached from `directory` (or the run's own): absolute paths stay as they are.
@@ -140,9 +135,9 @@ private:
     void specialFileNamed(const std::string& path) override { storeUnderDerivedName(path, nullptr); }
     void directoryMet(const std::string&) override {}
     bool opensFiles() const override { return true; }
-    bool stopped() const override { return halted_; }
+    bool stopped() const override { return trouble_ == Trouble::HALTED; }
     void tell(std::string_view text, bool warning) override;
-    bool flushHeld() override { return !halted_; }
+    bool flushHeld() override { return !stopped(); }
 
     // What the writer pads with, under -show_padding.
     void headerPadding() override { msg<MSG_PAD_HEADER>(); }
@@ -164,8 +159,15 @@ private:
     std::unique_ptr<OutputBuffer> resourceBuffer_;
     std::optional<EntryWriter> writer_;  // lays out `out` once it is open
     std::optional<FileId> standardOutputId_;  // standard output carrying the resource file, when a regular file
-    bool halted_ = false;  // the output failed: the run stops with status 1
-    bool damaged_ = false;  // an entry may not match its file: the run ends with status 1
+    // What went wrong so far, the worst kept: each kind fails the run more than the one before.
+    enum class Trouble {
+        NONE,
+        DAMAGED,    // an entry may not match its file: the run ends with status 1
+        DUPLICATE,  // -d: a name two files would share fails the run before the file is replaced
+        HALTED,     // the output failed: the run stops with status 1
+    };
+    Trouble trouble_ = Trouble::NONE;
+    void meet(Trouble trouble) { trouble_ = std::max(trouble_, trouble); }
     bool messagesToStandardError_ = false;  // the resource file goes where standard output does
     bool warned_ = false;       // the run printed a warning
     Exclusions exclusions_;     // -x
@@ -175,7 +177,6 @@ private:
     std::vector<std::string> otherRecordStamps_;   // -n: the stamps of their records
     std::vector<std::pair<std::string, std::string>> otherNames_;  // name as written, and who stored it
     Claimants claimants_;  // -d: who stored each name
-    bool duplicateFound_ = false;
     // Reused from entry to entry, so that storing a file allocates nothing.
     std::string keyStorage_;
     std::string nameStorage_;

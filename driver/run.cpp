@@ -22,16 +22,16 @@ int RADUza::run(int argc, char** argv) {
     options = parsed.line.options;
     resFile = parsed.line.resFile;
     commandLine_ = parsed.line;
-    if (parsed.stop) return stopOptions(*parsed.stop).exitStatus;
+    if (parsed.stop) return stopOptions(*parsed.stop);
     return runWith(commandLine_);
 }
 
 int RADUza::runWith(const CommandLine& line) {
     if (isSet(OPT_OPTIONS_ONLY)) return endRun();
-    if (const Next next = refuseOutputAsInput(); !next.proceed) return next.exitStatus;
+    if (!refuseOutputAsInput()) return EXIT_STATUS_FAILED;
     for (const std::string& pattern : line.exclusions) exclusions_.add(pattern);
     if (isSet(OPT_UPDATE) || isSet(OPT_UNIQUE_NAMES)) workingDirectory_ = fs_.currentDirectory();
-    if (const Next next = loadOtherRecords(); !next.proceed) return next.exitStatus;
+    if (!loadOtherRecords()) return EXIT_STATUS_FAILED;
     std::optional<Update> update;
     if (isSet(OPT_UPDATE)) {
         if (!resFile) {
@@ -42,7 +42,7 @@ int RADUza::runWith(const CommandLine& line) {
         if (update->upToDate()) return EXIT_STATUS_OK;
     }
 
-    if (const Next next = openOutput(); !next.proceed) return next.exitStatus;
+    if (!openOutput()) return EXIT_STATUS_FAILED;
     writer_.emplace(*out, isSet(OPT_SHOW_PADDING) ? static_cast<PaddingObserver*>(this) : nullptr);
     writer_->writeLeadingEntry();
     (void)checkOutput();
@@ -58,21 +58,21 @@ int RADUza::runWith(const CommandLine& line) {
     return status;
 }
 
-RADUza::Next RADUza::stopOptions(const OptionStop& stop) {
+int RADUza::stopOptions(const OptionStop& stop) {
     switch (stop.kind) {
     case OptionStop::HELP:
         usage();
         printText(ownOptionsText().data(), ownOptionsText().size());
-        return exitWith(EXIT_STATUS_OK);
-    case OptionStop::VERSION: printText(versionText().data(), versionText().size()); return exitWith(EXIT_STATUS_OK);
-    case OptionStop::MORE_USAGE: moreUsage(); return exitWith(EXIT_STATUS_OK);
-    case OptionStop::F_WITH_LETTERS: msg<MSG_F_WITH_LETTERS>(stop.argument.c_str()); return exitWith(EXIT_STATUS_FAILED);
+        return EXIT_STATUS_OK;
+    case OptionStop::VERSION: printText(versionText().data(), versionText().size()); return EXIT_STATUS_OK;
+    case OptionStop::MORE_USAGE: moreUsage(); return EXIT_STATUS_OK;
+    case OptionStop::F_WITH_LETTERS: msg<MSG_F_WITH_LETTERS>(stop.argument.c_str()); return EXIT_STATUS_FAILED;
     case OptionStop::MISSING_FILE_NAME: msg<MSG_MISSING_FILE_NAME>(); break;
     case OptionStop::MISSING_ARGUMENT: msg<MSG_MISSING_ARGUMENT>(stop.argument[0], stop.needs); break;
     case OptionStop::BAD_OPTION: msg<MSG_BAD_OPTION>(stop.argument[0]); break;
     }
     usage();
-    return exitWith(EXIT_STATUS_FAILED);
+    return EXIT_STATUS_FAILED;
 }
 
 void RADUza::specPass(FileSink& sink) {
@@ -86,22 +86,22 @@ void RADUza::specPass(FileSink& sink) {
 }
 
 // Makes `out` the resource file or standard output.
-RADUza::Next RADUza::openOutput() {
+bool RADUza::openOutput() {
     if (!resFile) {
         out = &console_;
         // Standard output redirected into a walked tree must not store itself.
         standardOutputId_ = fs_.standardOutput().id();
-        return PROCEED;
+        return true;
     }
     const Result<PathStatus> status = fs_.status(*resFile);
     if (status && status->readOnly) {
         msg<MSG_NOT_WRITABLE>(resFile->c_str());
-        return exitWith(EXIT_STATUS_FAILED);
+        return false;
     }
     Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::open(fs_, *resFile, formatMessage<MSG_LEFT_EMPTY>(resFile->c_str()));
     if (!opened) {
         msg<MSG_CANNOT_CREATE>(resFile->c_str(), opened.error().text.c_str());
-        return exitWith(EXIT_STATUS_FAILED);
+        return false;
     }
     resourceOutput_ = std::move(*opened);
     // A resource file named by a path to standard output (/dev/stdout, /dev/fd/1)
@@ -109,7 +109,7 @@ RADUza::Next RADUza::openOutput() {
     messagesToStandardError_ = resourceOutput_->isStandardOutput();
     resourceBuffer_ = std::make_unique<OutputBuffer>(resourceOutput_->file());
     out = resourceBuffer_.get();
-    return PROCEED;
+    return true;
 }
 
 // A run ends with one of three outcomes: the complete new resource file; no
@@ -117,7 +117,7 @@ RADUza::Next RADUza::openOutput() {
 // resource file as it was, with a message and status 1. A resource that may not
 // match its file (standard output could not take it back) also makes it status 1.
 int RADUza::endRun() {
-    if (!sink_->flushHeld() || duplicateFound_) return failRun();
+    if (!sink_->flushHeld() || trouble_ >= Trouble::DUPLICATE) return failRun();
     const bool anyStored = (stored & 1) != 0;
     if (strictRunFailed(anyStored)) return failRun();
     sink_->releaseInputs();
@@ -133,10 +133,10 @@ int RADUza::endRun() {
             msg<MSG_REPLACE_FAILED>(resFile->c_str(), committed.error().text.c_str());
             return EXIT_STATUS_FAILED;
         }
-        sink_->outputKept(damaged_);  // a damaged entry must be made again next time
+        sink_->outputKept(trouble_ == Trouble::DAMAGED);  // a damaged entry must be made again next time
     }
     if (!anyStored && !isSet(OPT_QUIET)) msg<MSG_NOTHING_TO_DO>();
-    return damaged_ ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;
+    return trouble_ == Trouble::DAMAGED ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;
 }
 
 // Under -w a warning, or a run that stores nothing, fails the run before the
@@ -162,13 +162,13 @@ int RADUza::failRun() {
 }
 
 bool RADUza::checkOutput() {
-    if (halted_) return false;
+    if (stopped()) return false;
     if (out->flush()) return true;
     outputFailed(out->errorText());
     return false;
 }
 
 void RADUza::outputFailed(const std::string& reason) {
-    halted_ = true;
+    meet(Trouble::HALTED);
     msg<MSG_WRITE_FAILED>(outputName(), reason.c_str());
 }

@@ -36,14 +36,14 @@ private:
 };
 
 void RADUza::addFile(const std::string& path) {
-    if (halted_) return;
+    if (stopped()) return;
     // Open first: the size and identity then describe exactly the bytes copied.
     const Result<std::unique_ptr<InputFile>> input = fs_.openInput(path);
     storeOpened(path, input ? input->get() : nullptr);
 }
 
 void RADUza::fileFound(const std::string& path, ListedFile& file) {
-    if (halted_) return;
+    if (stopped()) return;
     const Result<InputFile*> input = file.open();
     storeOpened(path, input ? *input : nullptr);
 }
@@ -70,7 +70,7 @@ void RADUza::storeUnderDerivedName(const std::string& path, InputFile* input) {
 }
 
 void RADUza::doSpec(const std::string& spec) {
-    if (halted_) return;
+    if (stopped()) return;
     const SpecTarget target = classifySpec(fs_, rules_, spec);
     switch (target.kind) {
     case SpecTarget::FILE:
@@ -99,19 +99,19 @@ void RADUza::doSpec(const std::string& spec) {
     for (const std::string& name : found) sink_->fileNamed(name);
 }
 
-RADUza::Next RADUza::refuseOutputAsInput() {
-    if (!resFile) return PROCEED;
+bool RADUza::refuseOutputAsInput() {
+    if (!resFile) return true;
     const Result<PathStatus> output = fs_.status(*resFile);
-    if (!output || output->kind != FileKind::REGULAR || !output->id) return PROCEED;
+    if (!output || output->kind != FileKind::REGULAR || !output->id) return true;
     for (const std::string& spec : commandLine_.specs) {
         // Any spelling of the same file: ./out.res, a link, a hard link.
         const Result<PathStatus> status = fs_.status(spec);
         if (status && status->kind == FileKind::REGULAR && status->id == output->id) {
             msg<MSG_OUTPUT_IS_INPUT>(spec.c_str());
-            return exitWith(EXIT_STATUS_FAILED);
+            return false;
         }
     }
-    return PROCEED;
+    return true;
 }
 
 void RADUza::doDir(const std::string& dir, const std::string& pattern) {

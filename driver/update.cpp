@@ -176,7 +176,7 @@ bool Update::flushHeld() {
     case EarlierEntries::Outcome::COPIED: return true;
     case EarlierEntries::Outcome::OUTPUT_FAILED: tool_.outputFailed(tool_.out->errorText()); return false;
     case EarlierEntries::Outcome::EARLIER_FAILED:
-        tool_.halted_ = true;
+        tool_.meet(RADUza::Trouble::HALTED);
         tool_.msg<MSG_EARLIER_UNREADABLE>(tool_.resFile->c_str(), earlier_->earlierErrorText().c_str());
         return false;
     }
