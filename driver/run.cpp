@@ -163,9 +163,9 @@ int RADUza::failRun() {
 
 bool RADUza::checkOutput() {
     if (stopped()) return false;
-    if (out->flush()) return true;
-    outputFailed(out->errorText());
-    return false;
+    const Result<void> flushed = out->flush();
+    if (!flushed) outputFailed(flushed.error().text);
+    return flushed.ok();
 }
 
 void RADUza::outputFailed(const std::string& reason) {
