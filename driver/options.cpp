@@ -6,31 +6,6 @@
 
 namespace {
 
-using Row = OptionRow;
-
-// Every option the tool knows. The key's flags are made from this table in its
-// order: -j, -r, -d, -w.
-constexpr OptionRow TABLE[] = {
-    {"-f", Row::LETTER, Row::NOT_IN_KEY, Row::RESOURCE_FILE, 0, OptionStop::HELP, "the resource file name"},
-    {"-j", Row::LETTER_LEADS, Row::CHANGES_KEY, Row::FLAG, OPT_JUNK},
-    {"-q", Row::LETTER_LEADS, Row::NOT_IN_KEY, Row::FLAG, OPT_QUIET},
-    {"-r", Row::LETTER_LEADS, Row::CHANGES_KEY, Row::FLAG, OPT_RECURSE},
-    {"-t", Row::LETTER_LEADS, Row::NOT_IN_KEY, Row::FLAG, OPT_OPTIONS_ONLY},
-    {"-v", Row::LETTER_LEADS, Row::NOT_IN_KEY, Row::FLAG, OPT_VERBOSE},
-    {"-show_padding", Row::WHOLE, Row::NOT_IN_KEY, Row::FLAG, OPT_SHOW_PADDING},
-    {"-show_recurs", Row::WHOLE, Row::NOT_IN_KEY, Row::FLAG, OPT_SHOW_RECURS},
-    {"-show_allspecs", Row::WHOLE, Row::NOT_IN_KEY, Row::FLAG, OPT_SHOW_ALLSPECS},
-    {"-help-undocumented", Row::WHOLE, Row::NOT_IN_KEY, Row::STOP, 0, OptionStop::MORE_USAGE},
-    {"-u", Row::LETTER, Row::NOT_IN_KEY, Row::FLAG, OPT_UPDATE},
-    {"-d", Row::LETTER, Row::CHANGES_KEY, Row::FLAG, OPT_UNIQUE_NAMES},
-    // A run that warned is up to date only for runs that let it.
-    {"-w", Row::LETTER, Row::CHANGES_KEY, Row::FLAG, OPT_STRICT},
-    {"-x", Row::LETTER, Row::CHANGES_KEY, Row::EXCLUSION, 0, OptionStop::HELP, "a pattern"},
-    {"-n", Row::LETTER, Row::CHANGES_KEY, Row::OTHER_RESOURCE_FILE, 0, OptionStop::HELP, "a resource file name"},
-    {"--help", Row::WHOLE, Row::NOT_IN_KEY, Row::STOP, 0, OptionStop::HELP},
-    {"--version", Row::WHOLE, Row::NOT_IN_KEY, Row::STOP, 0, OptionStop::VERSION},
-};
-
 // Bumped whenever the tool would write other bytes for the same inputs.
 constexpr std::string_view RECORD_KEY_VERSION = "2";
 
@@ -40,15 +15,15 @@ bool startsOption(const char* argument, const PathRules& rules) {
 
 bool matches(const OptionRow& row, const char* argument) {
     switch (row.match) {
-    case Row::WHOLE: return std::strcmp(argument, row.spelling) == 0;
-    case Row::LETTER: return argument[1] == row.spelling[1] && argument[2] == '\0';
-    case Row::LETTER_LEADS: return argument[1] == row.spelling[1];
+    case OptionRow::WHOLE: return std::strcmp(argument, row.spelling) == 0;
+    case OptionRow::LETTER: return argument[1] == row.spelling[1] && argument[2] == '\0';
+    case OptionRow::LETTER_LEADS: return argument[1] == row.spelling[1];
     }
     return false;
 }
 
 const OptionRow* rowOf(const char* argument) {
-    for (const OptionRow& row : TABLE)
+    for (const OptionRow& row : OPTION_TABLE)
         if (matches(row, argument)) return &row;
     return nullptr;
 }
@@ -65,17 +40,17 @@ std::optional<OptionStop> applyOption(int argc, const char* const* argv, int& i,
     // user named as an input: refused, nothing touched.
     if (!row && argument[1] == 'f') return stopAt(OptionStop::F_WITH_LETTERS, argument);
     if (!row) return stopAt(OptionStop::BAD_OPTION, std::string(1, argument[1]));
-    if (row->effect == Row::FLAG) line.options |= row->flag;
-    if (row->effect == Row::STOP) return stopAt(row->stops, argument);
+    if (row->effect == OptionRow::FLAG) line.options |= row->flag;
+    if (row->effect == OptionRow::STOP) return stopAt(row->stops, argument);
     if (row->argumentName == nullptr) return std::nullopt;
     if (i + 1 >= argc) {
-        if (row->effect == Row::RESOURCE_FILE) return stopAt(OptionStop::MISSING_FILE_NAME, argument);
+        if (row->effect == OptionRow::RESOURCE_FILE) return stopAt(OptionStop::MISSING_FILE_NAME, argument);
         return stopAt(OptionStop::MISSING_ARGUMENT, std::string(1, argument[1]), row->argumentName);
     }
     const char* value = argv[++i];
-    if (row->effect == Row::RESOURCE_FILE) line.resFile = value;  // a later -f replaces an earlier one
-    if (row->effect == Row::EXCLUSION) line.exclusions.emplace_back(value);
-    if (row->effect == Row::OTHER_RESOURCE_FILE) line.otherResourceFiles.emplace_back(value);
+    if (row->effect == OptionRow::RESOURCE_FILE) line.resFile = value;  // a later -f replaces an earlier one
+    if (row->effect == OptionRow::EXCLUSION) line.exclusions.emplace_back(value);
+    if (row->effect == OptionRow::OTHER_RESOURCE_FILE) line.otherResourceFiles.emplace_back(value);
     return std::nullopt;
 }
 
@@ -94,14 +69,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Path
     return parsed;
 }
 
-OptionTable optionTable() { return OptionTable{TABLE, sizeof TABLE / sizeof TABLE[0]}; }
-
 std::string recordKey(const CommandLine& line, std::string_view workingDirectory,
                       const std::vector<std::string>& otherRecordStamps) {
     std::string key(RECORD_KEY_VERSION);
     appendText(key, workingDirectory);
-    for (const OptionRow& row : TABLE)
-        if (row.key == Row::CHANGES_KEY && row.effect == Row::FLAG) key += line.isSet(row.flag) ? row.spelling[1] : '-';
+    for (const OptionRow& row : OPTION_TABLE)
+        if (row.key == OptionRow::CHANGES_KEY && row.effect == OptionRow::FLAG) key += line.isSet(row.flag) ? row.spelling[1] : '-';
     for (const std::string& pattern : line.exclusions) appendText(key, "x" + pattern);
     std::string others;
     for (std::size_t i = 0; i < line.otherResourceFiles.size(); ++i) {

@@ -70,13 +70,28 @@ struct OptionRow {
     const char* argumentName = nullptr;           // the effects that take the next argument
 };
 
-struct OptionTable {
-    const OptionRow* rows;
-    std::size_t size;
-    const OptionRow* begin() const { return rows; }
-    const OptionRow* end() const { return rows + size; }
+// Every option the tool knows. The key's flags are made from this table in its
+// order: -j, -r, -d, -w.
+inline constexpr OptionRow OPTION_TABLE[] = {
+    {"-f", OptionRow::LETTER, OptionRow::NOT_IN_KEY, OptionRow::RESOURCE_FILE, 0, OptionStop::HELP, "the resource file name"},
+    {"-j", OptionRow::LETTER_LEADS, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_JUNK},
+    {"-q", OptionRow::LETTER_LEADS, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_QUIET},
+    {"-r", OptionRow::LETTER_LEADS, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_RECURSE},
+    {"-t", OptionRow::LETTER_LEADS, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_OPTIONS_ONLY},
+    {"-v", OptionRow::LETTER_LEADS, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_VERBOSE},
+    {"-show_padding", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_PADDING},
+    {"-show_recurs", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_RECURS},
+    {"-show_allspecs", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_ALLSPECS},
+    {"-help-undocumented", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, OptionStop::MORE_USAGE},
+    {"-u", OptionRow::LETTER, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_UPDATE},
+    {"-d", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_UNIQUE_NAMES},
+    // A run that warned is up to date only for runs that let it.
+    {"-w", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_STRICT},
+    {"-x", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::EXCLUSION, 0, OptionStop::HELP, "a pattern"},
+    {"-n", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::OTHER_RESOURCE_FILE, 0, OptionStop::HELP, "a resource file name"},
+    {"--help", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, OptionStop::HELP},
+    {"--version", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, OptionStop::VERSION},
 };
-OptionTable optionTable();
 
 // Everything besides the files that decides the resource file's bytes: the command
 // line, the directory it ran in, and `otherRecordStamps`, the stamp of each -n

@@ -667,7 +667,7 @@ std::string keyOf(const std::vector<std::string>& arguments, std::string_view di
 // would let -u keep a stale resource file: each option must say which it is.
 TEST(RecordKey, ChangesExactlyForTheOptionsThatDeclareSo) {
     const std::string plain = keyOf({"a.txt"});
-    for (const OptionRow& row : optionTable()) {
+    for (const OptionRow& row : OPTION_TABLE) {
         if (row.effect == OptionRow::STOP) {
             EXPECT_EQ(row.key, OptionRow::NOT_IN_KEY) << row.spelling;  // such a run makes no resource file
             continue;
