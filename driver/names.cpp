@@ -45,12 +45,6 @@ bool RADUza::loadOtherRecords() {
     return true;
 }
 
-bool RADUza::namesStandardOutput(const std::string& path) {
-    const Result<PathStatus> status = fs_.status(path);
-    const std::optional<FileId> standard = fs_.standardOutput().id();
-    return status && status->id && standard && *status->id == *standard;
-}
-
 bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     const std::optional<std::string> first = claimants_.firstOf(key);
     if (first && *first == path) return false;

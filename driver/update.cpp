@@ -3,6 +3,17 @@
 #include "driver/raduza.h"
 #include "filespec/resource_name.h"
 
+namespace {
+
+// True when `path` names the file standard output writes to.
+bool namesStandardOutput(FileSystem& fs, const std::string& path) {
+    const Result<PathStatus> status = fs.status(path);
+    const std::optional<FileId> standard = fs.standardOutput().id();
+    return status && status->id && standard && *status->id == *standard;
+}
+
+}  // namespace
+
 // The sink of the check: compares what the pass meets, in order, with the record,
 // and stops at the first difference. It opens nothing and says nothing.
 class Update::Check final : public FileSink {
@@ -35,7 +46,7 @@ private:
 
 bool Update::upToDate() {
     const std::string& resFile = *tool_.resFile;
-    if (tool_.namesStandardOutput(resFile)) return false;  // nothing there to compare, and no record of it
+    if (namesStandardOutput(tool_.fs_, resFile)) return false;  // nothing there to compare, and no record of it
     const Result<PathStatus> resource = tool_.fs_.status(resFile);
     earlierRecord_ = tool_.readRecordOf(resFile, resource);
     if (!earlierRecord_ || earlierRecord_->key() != key_) return false;
