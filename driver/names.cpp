@@ -11,35 +11,31 @@ std::string stampText(const FileStamp& stamp) {
 
 }  // namespace
 
-std::optional<RecordReader> RADUza::readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource) {
+Result<RecordReader> RADUza::readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource) {
     const std::string recordPath = recordPathOf(resourceFile);
-    RecordReader::Refusal refusal = RecordReader::Refusal::NONE;
-    std::optional<RecordReader> record = RecordReader::read(fs_, recordPath, resource ? *resource : PathStatus{}, refusal);
-    if (refusal == RecordReader::Refusal::NOT_A_FILE) msg<MSG_RECORD_NOT_A_FILE>(recordPath.c_str());
+    Result<RecordReader> record = RecordReader::read(fs_, recordPath, resource ? *resource : PathStatus{});
+    if (!record && record.error().isNotRegular()) msg<MSG_RECORD_NOT_A_FILE>(recordPath.c_str());
     return record;
 }
 
 bool RADUza::loadOtherRecords() {
     for (const std::string& other : commandLine_.otherResourceFiles) {
         const std::optional<FileStamp> stamp = stampOf(fs_, recordPathOf(other));
-        std::optional<RecordReader> record = readRecordOf(other, fs_.status(other));
-        if (!stamp || !record) {
+        Result<RecordReader> record = readRecordOf(other, fs_.status(other));
+        const Result<RecordedEntries> entries = record ? RecordedEntries::of(*record) : record.error();
+        if (!stamp || !entries) {
             msg<MSG_NO_RECORD>(other.c_str());
             return false;
         }
         otherRecordStamps_.push_back(stampText(*stamp));
         const std::optional<std::string> directory = directoryOfKey(record->key());
         const std::string where = " (in " + fullPath(other) + ")";
-        RecordEntry entry;
-        while (record->next(entry)) {
+        for (std::size_t i = 0; i < entries->size(); ++i) {
+            const RecordEntry& entry = (*entries)[i];
             if (entry.name.empty()) continue;
             // By its full path: the other run's paths are relative to where it ran.
             const std::string path(entry.path);
             otherNames_.emplace_back(entry.name, (directory ? fullPathIn(*directory, path) : path) + where);
-        }
-        if (record->failed()) {
-            msg<MSG_NO_RECORD>(other.c_str());
-            return false;
         }
     }
     return true;

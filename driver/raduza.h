@@ -106,7 +106,7 @@ private:
 
     // The record kept beside `resourceFile`, when there is one to believe; a FIFO,
     // device, link or directory in its place is reported.
-    std::optional<RecordReader> readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource);
+    Result<RecordReader> readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource);
     // True for what the run writes and keeps beside it, met at `path` as `id`: the
     // resource file, the one it replaces or standard output, and the record. None of
     // them is ever stored.

@@ -48,8 +48,9 @@ bool Update::upToDate() {
     const std::string& resFile = *tool_.resFile;
     if (namesStandardOutput(tool_.fs_, resFile)) return false;  // nothing there to compare, and no record of it
     const Result<PathStatus> resource = tool_.fs_.status(resFile);
-    earlierRecord_ = tool_.readRecordOf(resFile, resource);
-    if (!earlierRecord_ || earlierRecord_->key() != key_) return false;
+    Result<RecordReader> record = tool_.readRecordOf(resFile, resource);
+    if (!record || record->key() != key_) return false;
+    earlierRecord_.emplace(std::move(*record));
     if (!resource || !sameFileStamp(stampOf(*resource), earlierRecord_->output())) return false;
 
     RecordComparison comparison(*earlierRecord_);
@@ -62,7 +63,7 @@ bool Update::upToDate() {
     // Something changed: the run may copy what did not from the resource file.
     verified_ = comparison.matched();
     earlierRecord_->rewind();
-    earlierEntries_ = RecordedEntries::of(*earlierRecord_);
+    if (Result<RecordedEntries> entries = RecordedEntries::of(*earlierRecord_)) earlierEntries_.emplace(std::move(*entries));
     return false;
 }
 
