@@ -34,12 +34,9 @@ int RADUza::runWith(const CommandLine& line) {
     if (!loadOtherRecords()) return EXIT_STATUS_FAILED;
     std::optional<Update> update;
     if (isSet(OPT_UPDATE)) {
-        if (!resFile) {
-            msg<MSG_UPDATE_NEEDS_FILE>();
-            return EXIT_STATUS_FAILED;
-        }
         update.emplace(*this, recordKey(line, workingDirectory_.value_or(""), otherRecordStamps_));
-        if (update->upToDate()) return EXIT_STATUS_OK;
+        if (const Update::Verdict verdict = update->check(); verdict != Update::Verdict::MAKE)
+            return verdict == Update::Verdict::UP_TO_DATE ? EXIT_STATUS_OK : EXIT_STATUS_FAILED;
     }
 
     if (!openOutput()) return EXIT_STATUS_FAILED;

@@ -44,6 +44,16 @@ private:
     const FileId resource_;
 };
 
+Update::Verdict Update::check() {
+    if (!tool_.resFile) {
+        tool_.msg<MSG_UPDATE_NEEDS_FILE>();
+        return Verdict::REFUSED;
+    }
+    if (!upToDate()) return Verdict::MAKE;
+    if (!tool_.isSet(OPT_QUIET)) tool_.msg<MSG_UP_TO_DATE>(tool_.resFile->c_str());
+    return Verdict::UP_TO_DATE;
+}
+
 bool Update::upToDate() {
     const std::string& resFile = *tool_.resFile;
     if (namesStandardOutput(tool_.fs_, resFile)) return false;  // nothing there to compare, and no record of it
@@ -56,10 +66,7 @@ bool Update::upToDate() {
     RecordComparison comparison(*earlierRecord_);
     Check check(tool_, comparison, stampOf(*resource).id);
     tool_.specPass(check);
-    if (comparison.allSame()) {
-        if (!tool_.isSet(OPT_QUIET)) tool_.msg<MSG_UP_TO_DATE>(resFile.c_str());
-        return true;
-    }
+    if (comparison.allSame()) return true;
     // Something changed: the run may copy what did not from the resource file.
     verified_ = comparison.matched();
     earlierRecord_->rewind();

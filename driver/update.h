@@ -21,14 +21,20 @@ public:
     Update(const Update&) = delete;
     Update& operator=(const Update&) = delete;
 
-    // True when the resource file holds what this run would make, as the last run's
+    enum class Verdict {
+        REFUSED,     // no resource file named, so no record beside it: reported
+        UP_TO_DATE,  // it holds what this run would make: reported
+        MAKE,
+    };
+    // Whether the resource file holds what this run would make, as the last run's
     // record tells and a walk that lists and asks for stamps only confirms.
-    bool upToDate();
+    Verdict check();
     // The sink around `store` for the run that makes the file, once the output is open.
     FileSink& around(FileSink& store);
 
 private:
     class Check;
+    bool upToDate();
     // What a run met at a path: the stamp of the file there, and the entry the last
     // run's record has of the path.
     struct TrackedFile {
