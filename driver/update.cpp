@@ -191,13 +191,13 @@ void Update::entryStored(std::string_view key, EntrySpan span) {
 
 bool Update::flushHeld() {
     if (!earlier_ || store_->stopped()) return store_->flushHeld();
-    switch (earlier_->flush()) {
-    case EarlierEntries::Outcome::COPIED: return true;
-    case EarlierEntries::Outcome::OUTPUT_FAILED: tool_.outputFailed(tool_.out->errorText()); return false;
-    case EarlierEntries::Outcome::EARLIER_FAILED:
+    const Result<void> copied = earlier_->flush();
+    if (copied) return true;
+    if (tool_.out->failed()) {
+        tool_.outputFailed(copied.error().text);
+    } else {
         tool_.meet(RADUza::Trouble::HALTED);
-        tool_.msg<MSG_EARLIER_UNREADABLE>(tool_.resFile->c_str(), earlier_->earlierErrorText().c_str());
-        return false;
+        tool_.msg<MSG_EARLIER_UNREADABLE>(tool_.resFile->c_str(), copied.error().text.c_str());
     }
     return false;
 }
