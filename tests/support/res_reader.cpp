@@ -1,6 +1,5 @@
 #include "tests/support/res_reader.h"
 
-#include "resfile/res_format.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -79,6 +78,18 @@ bool readEntry(const std::string& bytes, std::size_t offset, ResEntry& entry, st
     for (std::size_t i = 0; i < dataPad; ++i)
         if (bytes[dataEnd + i] != 0) return (error = "non-zero data padding"), false;
     return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The oracle's own encoder, so that it checks the product's rather than shares it.
+void appendUtf8(std::string& out, char32_t code) {
+    const int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    static const unsigned char LEAD[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(LEAD[extra] | (code >> (6 * extra)));
+    for (int i = extra - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
 }
 
 }  // namespace
