@@ -290,6 +290,12 @@ private:
 namespace detail {
 
 struct ModuleReader {
+    // Windows' wide characters are UTF-16 units.
+    static LPCWSTR wide(std::u16string_view units) { return reinterpret_cast<LPCWSTR>(units.data()); }
+    static std::u16string_view units(const std::wstring& name) {
+        return {reinterpret_cast<const char16_t*>(name.data()), name.size()};
+    }
+
     static BOOL CALLBACK collectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
         if (!IS_INTRESOURCE(name)) reinterpret_cast<std::vector<std::wstring>*>(names)->emplace_back(name);
         return TRUE;
@@ -298,7 +304,7 @@ struct ModuleReader {
     static Bundle read(HMODULE module) {
         std::vector<std::wstring> names;
         SetLastError(ERROR_SUCCESS);
-        if (!EnumResourceNamesW(module, L"RT_RADUZA", collectName, reinterpret_cast<LONG_PTR>(&names))) {
+        if (!EnumResourceNamesW(module, wide(format::BUNDLE_TYPE), collectName, reinterpret_cast<LONG_PTR>(&names))) {
             const DWORD why = GetLastError();
             if (why != ERROR_RESOURCE_TYPE_NOT_FOUND && why != ERROR_RESOURCE_DATA_NOT_FOUND && why != ERROR_SUCCESS)
                 return Bundle::failed(BundleError::MODULE_UNREADABLE, 0);
@@ -306,7 +312,7 @@ struct ModuleReader {
         Bundle bundle;
         for (const std::wstring& name : names) {
             std::optional<FileView> bytes = load(module, name);
-            if (!bytes) bytes = findInDirectory(module, name);
+            if (!bytes) bytes = findInDirectory(module, units(name));
             if (!bytes) return Bundle::failed(BundleError::MODULE_UNREADABLE, 0);
             bundle.addFile(name.data(), name.size(), *bytes);
         }
@@ -315,7 +321,7 @@ struct ModuleReader {
     }
 
     static std::optional<FileView> load(HMODULE module, const std::wstring& name) {
-        const HRSRC found = FindResourceW(module, name.c_str(), L"RT_RADUZA");
+        const HRSRC found = FindResourceW(module, name.c_str(), wide(format::BUNDLE_TYPE));
         if (found == nullptr) return std::nullopt;
         const HGLOBAL loaded = LoadResource(module, found);
         const void* bytes = loaded ? LockResource(loaded) : nullptr;
@@ -349,33 +355,26 @@ struct ModuleReader {
     // The entry of the resource table at `table` whose name is exactly `name`, or
     // with `name` empty the first entry; where it points, or nothing.
     static std::optional<std::uint32_t> findEntry(const ResourceDirectory& directory, std::size_t table,
-                                                  std::wstring_view name) {
+                                                  std::u16string_view name) {
         std::size_t count = 0;
         if (!directory.entryCount(table, count)) return std::nullopt;
         for (std::size_t i = 0; i < count; ++i) {
             const ResourceDirectory::Entry entry = directory.entry(table, i);
             ResourceField field;
-            if (name.empty() || ((entry.name & ResourceDirectory::HIGH_BIT) != 0 && directory.name(entry.name, field) &&
-                                 isName(field, name)))
+            if (name.empty() ||
+                ((entry.name & ResourceDirectory::HIGH_BIT) != 0 && directory.name(entry.name, field) && field.is(name)))
                 return entry.target;
         }
         return std::nullopt;
     }
 
-    static bool isName(const ResourceField& field, std::wstring_view name) {
-        if (field.length() != name.size()) return false;
-        for (std::size_t i = 0; i < name.size(); ++i)
-            if (field.unit(i) != static_cast<char16_t>(name[i])) return false;
-        return true;
-    }
-
     // Type, then name, then the first language: three levels of the resource directory.
-    static std::optional<FileView> findInDirectory(HMODULE module, std::wstring_view name) {
+    static std::optional<FileView> findInDirectory(HMODULE module, std::u16string_view name) {
         constexpr std::uint32_t SUBTABLE = ResourceDirectory::HIGH_BIT;
         const std::optional<Image> image = mappedImage(module);
         if (!image) return std::nullopt;
         const ResourceDirectory directory{image->base + image->resourcesAt, image->resourcesSize};
-        std::optional<std::uint32_t> next = findEntry(directory, 0, L"RT_RADUZA");
+        std::optional<std::uint32_t> next = findEntry(directory, 0, format::BUNDLE_TYPE);
         if (next && (*next & SUBTABLE)) next = findEntry(directory, *next & ~SUBTABLE, name);
         if (next && (*next & SUBTABLE)) next = findEntry(directory, *next & ~SUBTABLE, {});
         std::uint32_t rva = 0, size = 0;

@@ -494,7 +494,10 @@ TEST(BundleReader, WidensNarrowPathsAsUtf8OrElseByteByByte) {
 // writes, keeps its own three bytes, as the tool's registry of names encodes it.
 TEST(BundleReader, NarrowsNamesToUtf8AndBack) {
     const std::u16string names[] = {u"A.GIF", u"CAF\u00e9", u"\u20ac/\U0001F600", u"\u00ff\u0100\u07ff\u0800\uffff"};
-    for (const std::u16string& name : names) EXPECT_EQ(widenUtf8(raduza::toUtf8(name)), name);
+    for (const std::u16string& name : names) {
+        EXPECT_EQ(raduza::toUtf8(name), (ResNameOrId{false, 0, name}.utf8()));
+        EXPECT_EQ(widenUtf8(raduza::toUtf8(name)), name);
+    }
     EXPECT_EQ(raduza::toUtf8(u"\xd800x"), "\xed\xa0\x80x");
     EXPECT_EQ(raduza::toUtf8(std::u16string(u"x") + char16_t(0xDC00)), "x\xed\xb0\x80");
 }

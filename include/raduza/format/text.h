@@ -66,23 +66,13 @@ inline std::u16string widenUtf8(std::string_view narrow) {
     return wide;
 }
 
-// Appends the UTF-8 bytes of `code`, a surrogate's as any other's.
+// Appends the UTF-8 bytes of `code`, a surrogate's as any other's: a lead byte
+// that says how many continuation bytes of six bits each follow.
 inline void appendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    static const unsigned char LEAD[] = {0x00, 0xC0, 0xE0, 0xF0};
+    const int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    out += static_cast<char>(LEAD[extra] | (code >> (6 * extra)));
+    for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6) out += static_cast<char>(0x80 | ((code >> shift) & 0x3F));
 }
 
 // UTF-16 to UTF-8, into `out` (cleared first): a surrogate pair makes one code
