@@ -231,15 +231,24 @@ private:
     }
 
     const BundleFile* find(std::u16string_view path) const {
-        const auto at = lowerBound(path);
-        if (path.empty() || at == files_.end() || format::comparePaths(at->name, path) != 0) return nullptr;
+        const std::u16string key = folded(path);
+        const auto at = lowerBound(key);
+        if (key.empty() || at == files_.end() || format::comparePaths(at->name, key) != 0) return nullptr;
         return &*at;
+    }
+
+    // The path as comparePaths sees it, made once for a lookup, so that names stored
+    // as raduza stores them compare with it unit for unit, without ranking.
+    static std::u16string folded(std::u16string_view path) {
+        std::u16string key(path);
+        for (char16_t& unit : key) unit = unit == u'\\' ? u'/' : format::upperAscii(unit);
+        return key;
     }
 
     // What every name inside `directory` starts with: the path and a separator; empty for the top.
     static std::u16string directoryPrefix(std::u16string_view directory) {
-        std::u16string prefix(directory);
-        if (!prefix.empty() && (prefix.back() == u'/' || prefix.back() == u'\\')) prefix.pop_back();
+        std::u16string prefix = folded(directory);
+        if (!prefix.empty() && prefix.back() == u'/') prefix.pop_back();
         if (!prefix.empty()) prefix.push_back(u'/');
         return prefix;
     }

@@ -35,6 +35,7 @@ template <typename Unit, typename Rank>
 int compareRanked(std::basic_string_view<Unit> a, std::basic_string_view<Unit> b, Rank rank) {
     const std::size_t common = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < common; ++i) {
+        if (a[i] == b[i]) continue;  // equal units rank alike: most of a name costs no ranking
         const std::uint32_t x = rank(a[i]), y = rank(b[i]);
         if (x != y) return x < y ? -1 : 1;
     }
