@@ -123,7 +123,8 @@ std::vector<std::string> bundleHostileTree(const TempDir& dir, const std::string
     const std::string image = dir.readFile("tree.res");
     const raduza::Bundle bundle = raduza::Bundle::fromImage(image.data(), image.size());
     for (const char* view : {"module", "memory"})
-        expected += std::string("order ") + view + iterated(bundle) + "\nlisted " + view + walkedByListing(bundle, "") + "\n";
+        expected += std::string("order ") + view + iterated(bundle) + "\nlisted " + view +
+                    walkedByListing(bundle, "") + "\n";
     return sortedLines(expected);
 }
 
