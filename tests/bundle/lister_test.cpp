@@ -281,8 +281,8 @@ TEST_F(Lister, NeverWritesThroughOrWaitsOnWhatIsPlantedInTheDirectory) {
     const ToolResult result = list({"-x", "out", "planted.res"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.errors,
-              "raduza-list: warning: not extracting FIFO: it collides with something already there that is not a directory or a regular file\n"
               "raduza-list: warning: not extracting DIR: it collides with something already there that is not a directory or a regular file\n"
+              "raduza-list: warning: not extracting FIFO: it collides with something already there that is not a directory or a regular file\n"
               "raduza-list: warning: not extracting FIFO/X: it collides with something already there that is not a directory or a regular file\n"
               "raduza-list: warning: not extracting SUB/NEW.TXT: it would pass through a symbolic link\n");
     EXPECT_EQ(filesBelow("outside"), (std::map<std::string, std::string>{{"keep.txt", "untouched"}}));
@@ -299,9 +299,10 @@ TEST_F(Lister, RefusesNamesTheSystemCannotHoldAndExtractsTheRest) {
     const ToolResult result = list({"-x", "out", "odd.res"});
     EXPECT_EQ(result.exitStatus, 1);
     const std::string unrepresentable = ": it holds a character no file name can (a NUL, or half of a UTF-16 pair)\n";
-    EXPECT_EQ(result.errors, "raduza-list: warning: not extracting HALF\xEF\xBF\xBD.TXT" + unrepresentable +
-                                 "raduza-list: warning: not extracting DIR/" + std::string(300, 'N') +
-                                 ": it could not be written: File name too long\n");
+    // In name order; the lone surrogate shown as its own three bytes, as the tool encodes one.
+    EXPECT_EQ(result.errors, "raduza-list: warning: not extracting DIR/" + std::string(300, 'N') +
+                                 ": it could not be written: File name too long\n"
+                                 "raduza-list: warning: not extracting HALF\xED\xA0\x80.TXT" + unrepresentable);
     EXPECT_EQ(filesBelow("out"), (std::map<std::string, std::string>{{"FINE.TXT", "fine"}}));
 }
 
