@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "raduza/format/layout.h"
+
 namespace {
 
 constexpr std::uint64_t FILE_HEADER_BYTES = 20;
@@ -39,10 +41,8 @@ public:
         bytes_[size_++] = static_cast<char>(value);
         return *this;
     }
-    Bytes& u16(std::uint16_t value) { return u8(static_cast<std::uint8_t>(value)).u8(static_cast<std::uint8_t>(value >> 8)); }
-    Bytes& u32(std::uint32_t value) {
-        return u16(static_cast<std::uint16_t>(value)).u16(static_cast<std::uint16_t>(value >> 16));
-    }
+    Bytes& u16(std::uint16_t value) { return advancedTo(raduza::format::writeLe16(bytes_ + size_, value)); }
+    Bytes& u32(std::uint32_t value) { return advancedTo(raduza::format::writeLe32(bytes_ + size_, value)); }
     Bytes& text(const char* name, std::size_t width) {
         for (std::size_t i = 0; i < width; ++i) u8(static_cast<std::uint8_t>(*name != '\0' ? *name++ : 0));
         return *this;
@@ -50,6 +50,10 @@ public:
     void to(OutputBuffer& out) const { out.put(bytes_, size_); }
 
 private:
+    Bytes& advancedTo(const char* end) {
+        size_ = static_cast<std::size_t>(end - bytes_);
+        return *this;
+    }
     char bytes_[64];
     std::size_t size_ = 0;
 };
@@ -70,8 +74,8 @@ int ResourceObject::compare(const ResourceId& a, const ResourceId& b) const {
     const unsigned char* y = file_.units(b);
     const std::uint32_t common = std::min(a.value, b.value);
     for (std::uint32_t i = 0; i < common; ++i) {
-        const unsigned unitX = x[2 * i] | (x[2 * i + 1] << 8);
-        const unsigned unitY = y[2 * i] | (y[2 * i + 1] << 8);
+        const unsigned unitX = raduza::format::readLe16(x + 2 * i);
+        const unsigned unitY = raduza::format::readLe16(y + 2 * i);
         if (unitX != unitY) return unitX < unitY ? -1 : 1;
     }
     return a.value == b.value ? 0 : (a.value < b.value ? -1 : 1);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "resfile/res_format.h"
+#include "raduza/format/layout.h"
+
+using raduza::format::paddingFor;
 
 namespace {
 
@@ -12,7 +14,8 @@ constexpr const char* ENDED_EARLY = "it ended before its size: it changed while 
 
 // The longest header whose type and name both fit a directory string: two fields
 // of 65,535 units and their zero units, between the sizes and the trailer.
-constexpr std::uint32_t MAX_CONVERTIBLE_HEADER = 8 + 2 * (2 * MAX_DIRECTORY_STRING_UNITS + 2) + 16;
+constexpr std::uint32_t MAX_CONVERTIBLE_HEADER =
+    raduza::format::RES_FIXED_HEADER_BYTES + 2 * (2 * MAX_DIRECTORY_STRING_UNITS + 2);
 
 }  // namespace
 
@@ -142,7 +145,7 @@ ScanOutcome scanResourceFile(InputWindow& window, ScannedFile& file) {
         if (sizes == nullptr) return readFailed;
         BundleError error = raduza::readEntryHeader(sizes, sizesAvailable, header);
         if (error != BundleError::HEADER_CUT_SHORT || sizesAvailable < 8) return broken(error, offset);
-        const std::uint32_t headerSize = raduza::detail::readLe32(sizes + 4);
+        const std::uint32_t headerSize = raduza::format::readLe32(sizes + 4);
         if (headerSize > left) return broken(BundleError::HEADER_CUT_SHORT, offset);
         if (headerSize > MAX_CONVERTIBLE_HEADER) return ScanOutcome{ScanOutcome::Kind::NAME_TOO_LONG, error, offset};
         const unsigned char* bytes = window.bytes(offset, headerSize);

@@ -77,7 +77,7 @@ std::string describe(const Extracted& extracted);
 Extracted extractFile(const std::string& root, const RelativePath& relative, raduza::FileView bytes);
 
 // Extracts every RT_RADUZA file of `bundle` that a lookup would find below `root`,
-// which exists, in stored order. Each refused file is handed to `refused`; returns
+// which exists, in the bundle's name order. Each refused file is handed to `refused`; returns
 // how many were. Throws nothing.
 std::size_t extractAll(const raduza::Bundle& bundle, const std::string& root,
                        const std::function<void(const raduza::BundleFile&, const Extracted&)>& refused);

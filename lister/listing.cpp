@@ -9,6 +9,16 @@ namespace {
 // makes of bytes 0x80 to 0x9F): a terminal acts on them instead of showing them.
 bool isControl(char16_t unit) { return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F); }
 
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Half of a UTF-16 pair without its other half: no UTF-8 holds it, so a terminal
+// would show its bytes as garbage.
+bool isLoneSurrogate(std::u16string_view text, std::size_t i) {
+    if (isHighSurrogate(text[i])) return i + 1 == text.size() || !isLowSurrogate(text[i + 1]);
+    return isLowSurrogate(text[i]) && (i == 0 || !isHighSurrogate(text[i - 1]));
+}
+
 std::string fieldText(const raduza::ResourceField& field) {
     if (field.isOrdinal()) return "#" + std::to_string(field.ordinal());
     return printableName(field.text());
@@ -16,12 +26,13 @@ std::string fieldText(const raduza::ResourceField& field) {
 
 }  // namespace
 
-// UTF-8, with control characters escaped so that one entry stays one line.
+// UTF-8, with control characters escaped so that one entry stays one line, and
+// lone surrogates so that the line stays valid UTF-8.
 std::string printableName(std::u16string_view text) {
     std::string out;
     std::size_t plain = 0;  // where the units shown as they are start
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!isControl(text[i])) continue;
+        if (!isControl(text[i]) && !isLoneSurrogate(text, i)) continue;
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(text[i]));
         out += raduza::toUtf8(text.substr(plain, i - plain)) + escaped;

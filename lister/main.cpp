@@ -103,7 +103,7 @@ void warnUnnamed(const raduza::ResourceEntry& entry) {
                      entry.offset);
 }
 
-// Every RT_RADUZA file that a lookup would find, in stored order; a resource that
+// Every RT_RADUZA file that a lookup would find, in name order; a resource that
 // names no file and a refused name are reported and skipped, and make the status 1.
 int extractEntries(const std::string& file, const std::string& bytes, const std::string& directory) {
     const raduza::Bundle bundle = raduza::Bundle::fromProgramImage(bytes.data(), bytes.size());

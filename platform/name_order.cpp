@@ -11,20 +11,6 @@ enum EntryFlag : unsigned char { ENTRY_DIRECTORY = 1, ENTRY_HIDDEN = 2, ENTRY_SY
 
 }  // namespace
 
-bool precedesInNameOrder(const char* a, const char* b) {
-    for (std::size_t i = 0;; ++i) {
-        const auto x = static_cast<unsigned char>(asciiUpper(a[i]));
-        const auto y = static_cast<unsigned char>(asciiUpper(b[i]));
-        if (x != y) return x < y;  // a name that ends first has its NUL here, and goes first
-        if (x == 0) break;
-    }
-    return std::strcmp(a, b) < 0;  // compares as unsigned char
-}
-
-bool precedesInNameOrder(const std::string& a, const std::string& b) {
-    return precedesInNameOrder(a.c_str(), b.c_str());
-}
-
 void sortInNameOrder(std::vector<DirEntry>& entries) {
     std::sort(entries.begin(), entries.end(),
               [](const DirEntry& x, const DirEntry& y) { return precedesInNameOrder(x.name, y.name); });
@@ -55,7 +41,7 @@ bool hasZeroByte(std::uint64_t word) { return ((word - bytesOf(0x01)) & ~word & 
 
 const char* nameOf(std::uintptr_t entry) { return reinterpret_cast<const char*>(entry & ~FLAG_BITS); }
 
-// precedesInNameOrder over padded names, a word at a time. Equal words that hold a
+// precedesInNameOrder over padded names, a word at a time (a NUL ends a name). Equal words that hold a
 // NUL end both names; the padding after a NUL is zeros in both.
 bool precedesPadded(const char* a, const char* b) {
     for (std::size_t at = 0;; at += WORD) {

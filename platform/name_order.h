@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "raduza/format/name_order.h"
 #include "util/arena.h"
 
-// Names with ASCII letters upper-cased, compared byte by byte; ties broken by the plain bytes.
-bool precedesInNameOrder(const char* a, const char* b);
-bool precedesInNameOrder(const std::string& a, const std::string& b);
+// raduza's name order over the bytes of names (raduza/format/name_order.h).
+using raduza::format::precedesInNameOrder;
 
 void sortInNameOrder(std::vector<DirEntry>& entries);
 

@@ -4,10 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include "raduza/format/text.h"
+
 // POSIX: UTF-8 decoded to UTF-16; a string that is not valid UTF-8 is widened byte
 // by byte. Win32: every byte is zero-extended (the narrow set is the ANSI code page).
 std::u16string widenName(std::string_view narrow);
 
 // The two conversions, for tests that check both platforms on either build.
-std::u16string widenBytes(std::string_view narrow);
-std::u16string widenUtf8(std::string_view narrow);
+using raduza::format::widenBytes;
+using raduza::format::widenUtf8;

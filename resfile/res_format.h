@@ -1,5 +1,5 @@
-// The Win32 binary resource file layout: the numbers of the format and the header
-// record that mirrors one entry's header on disk.
+// The header record that mirrors one entry's header on disk, and its encoding;
+// the layout's numbers are raduza/format/layout.h's.
 #pragma once
 
 #include <cstddef>
@@ -7,20 +7,17 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::uint32_t RES_ALIGNMENT = 4;               // every entry starts at a multiple of this
-inline constexpr std::uint32_t RES_LEADING_ENTRY_SIZE = 32;     // the empty entry that opens every file
-inline constexpr std::uint32_t RES_FIXED_HEADER_BYTES = 24;     // header bytes besides type, name and padding
-inline constexpr std::uint32_t RES_ORDINAL_FIELD_BYTES = 4;     // 0xFFFF marker and a 16-bit ordinal
-inline constexpr std::uint16_t RES_ORDINAL_MARKER = 0xFFFF;
-inline constexpr std::uint16_t RES_FLAGS_MOVEABLE_PURE = 0x0030;
-inline constexpr std::uint16_t RES_LANGUAGE_US_ENGLISH = 0x0409;
-inline constexpr std::uint64_t RES_MAX_DATA_SIZE = 0xFFFFFFFFu;  // DataSize is 32 bits wide
-inline constexpr const char* RES_TYPE_NAME = "RT_RADUZA";
+#include "raduza/format/layout.h"
 
-// Zero bytes that bring `size` up to the next multiple of RES_ALIGNMENT.
-constexpr std::uint32_t paddingFor(std::uint64_t size) {
-    return static_cast<std::uint32_t>((RES_ALIGNMENT - size % RES_ALIGNMENT) % RES_ALIGNMENT);
-}
+using raduza::format::paddingFor;
+using raduza::format::RES_FIXED_HEADER_BYTES;
+using raduza::format::RES_FLAGS_MOVEABLE_PURE;
+using raduza::format::RES_LANGUAGE_US_ENGLISH;
+using raduza::format::RES_LEADING_ENTRY_SIZE;
+using raduza::format::RES_MAX_DATA_SIZE;
+using raduza::format::RES_ORDINAL_FIELD_BYTES;
+using raduza::format::RES_ORDINAL_MARKER;
+inline constexpr std::string_view RES_TYPE_NAME = raduza::format::BUNDLE_TYPE_NAME;
 
 // A resource type or name: a 16-bit ordinal, or a string held as the platform's
 // narrow text (widened to UTF-16LE only when written).
@@ -54,10 +51,7 @@ std::uint32_t fieldBytes(const NameOrId& cell);
 // is its own and is returned as it is; any other name is converted into `storage`.
 std::string_view nameAsWritten(std::string_view name, std::string& storage);
 
-// Appends the UTF-8 bytes of `code`; a lone surrogate gets its own three bytes.
-void appendUtf8(std::string& out, char32_t code);
-
-// HeaderSize and the zero bytes after the name that bring it to a multiple of RES_ALIGNMENT.
+// HeaderSize and the zero bytes after the name that bring it to a multiple of 4.
 struct HeaderLayout {
     std::uint32_t headerSize = RES_LEADING_ENTRY_SIZE;
     std::uint32_t padding = 0;
@@ -69,5 +63,5 @@ HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldB
 // the padding itself is the writer's to add.
 std::size_t headerStartBytes(const ResHeader& header);
 char* encodeHeaderStart(char* out, const ResHeader& header);
-inline constexpr std::size_t RES_HEADER_END_BYTES = 16;
+inline constexpr std::size_t RES_HEADER_END_BYTES = raduza::format::RES_TRAILER_BYTES;
 char* encodeHeaderEnd(char* out, const ResHeader& header);

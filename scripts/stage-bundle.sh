@@ -72,6 +72,8 @@ package=$prefix/lib/cmake/raduza
 for installed in bin/raduza bin/raduza-list share/man/man1/raduza-list.1.gz include/raduza-1/raduza/bundle.h \
     bin/raduza-coff share/man/man1/raduza-coff.1.gz \
     include/raduza-1/raduza/resource_file.h include/raduza-1/raduza/program_file.h share/doc/raduza/copyright \
+    include/raduza-1/raduza/format/layout.h include/raduza-1/raduza/format/name_order.h \
+    include/raduza-1/raduza/format/text.h \
     lib/cmake/raduza/mingw-i686.cmake lib/cmake/raduza/mingw-x86_64.cmake lib/cmake/raduza/wine-run.sh; do
   [ -f "$prefix/$installed" ] || fail "the package does not install /usr/$installed"
 done

@@ -40,7 +40,8 @@ for installed in usr/bin/raduza usr/share/man/man1/raduza.1.gz usr/lib/cmake/rad
     usr/lib/cmake/raduza/raduza-config-version.cmake usr/lib/cmake/raduza/raduza-resources.cmake \
     usr/bin/raduza-list usr/share/man/man1/raduza-list.1.gz usr/include/raduza-1/raduza/bundle.h \
     usr/bin/raduza-coff usr/share/man/man1/raduza-coff.1.gz \
-    usr/include/raduza-1/raduza/resource_file.h usr/share/doc/raduza/copyright usr/share/doc/raduza/changelog.gz; do
+    usr/include/raduza-1/raduza/resource_file.h usr/include/raduza-1/raduza/format/name_order.h \
+    usr/share/doc/raduza/copyright usr/share/doc/raduza/changelog.gz; do
   [ -f "$work/root/$installed" ] || fail "the package does not install /$installed"
 done
 grep -q "Permission is hereby granted" "$work/root/usr/share/doc/raduza/copyright" ||
@@ -103,7 +104,7 @@ exe=$(ls "$work"/unzipped/raduza-*/bin/raduza.exe) || fail "$zip holds no bin/ra
 for packaged in share/man/man1/raduza.1 lib/cmake/raduza/raduza-config.cmake bin/raduza-list.exe \
     bin/raduza-coff.exe share/man/man1/raduza-coff.1 share/doc/raduza/raduza-coff.html \
     share/doc/raduza/raduza.html share/doc/raduza/raduza-list.html share/doc/raduza/LICENSE \
-    include/raduza-1/raduza/resource_file.h; do
+    include/raduza-1/raduza/resource_file.h include/raduza-1/raduza/format/name_order.h; do
   [ -f "$(dirname "$exe")/../$packaged" ] || fail "$zip does not hold $packaged"
 done
 # Static: Windows' own DLLs only, nothing of the mingw runtime.

@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
-inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+#include "raduza/format/name_order.h"
+
+inline char asciiUpper(char c) { return raduza::format::upperAscii(c); }
 
 // asciiUpper on each of the eight bytes of `word` at once: a byte from 'a' to 'z'
 // loses 0x20, and no other byte changes. Per byte, bit 7 of the sums is set where

@@ -7,7 +7,11 @@
 //   for (const raduza::DirEntry& entry : assets.list("assets/images")) ...
 //
 // A path is matched as raduza derives names from paths: ASCII letters in either
-// case, '\' or '/' between directories. Directories are implied by the names:
+// case, '\' or '/' between directories. Files are iterated and listed in
+// raduza's name order on every platform (see raduza/format/name_order.h): directory
+// by directory, ASCII letters without case, every other character by its code
+// point (U+E000 before U+FF01 before U+1F600), a name before the longer names it
+// starts, so a file before the directory of its name. Directories are implied by the names:
 // ASSETS/IMAGES/LOGO.GIF makes ASSETS and ASSETS/IMAGES. Narrow paths are UTF-8
 // on every platform (a string that is not valid UTF-8 is taken byte by byte, as
 // raduza names such files); every call also takes UTF-16 (u"..."). Nothing is
@@ -29,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "raduza/format/name_order.h"
 #include "raduza/program_file.h"
 #include "raduza/resource_file.h"
 
@@ -47,45 +52,6 @@
 #endif
 
 namespace raduza {
-
-namespace detail {
-
-inline char16_t upperAsciiUnit(char16_t unit) { return unit >= u'a' && unit <= u'z' ? unit - u'a' + u'A' : unit; }
-// One unit of a lookup key: raduza upper-cases ASCII letters and turns '\' into '/'.
-inline char16_t keyUnit(char16_t unit) { return unit == u'\\' ? u'/' : upperAsciiUnit(unit); }
-
-inline std::u16string lookupKey(std::u16string_view path) {
-    std::u16string key(path);
-    for (char16_t& unit : key) unit = keyUnit(unit);
-    return key;
-}
-
-// <0, 0 or >0 as the key of `name` compares with `key` (already a key).
-inline int compareKey(std::u16string_view name, std::u16string_view key) {
-    const std::size_t common = (std::min)(name.size(), key.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const char16_t unit = keyUnit(name[i]);
-        if (unit != key[i]) return unit < key[i] ? -1 : 1;
-    }
-    return name.size() < key.size() ? -1 : name.size() > key.size() ? 1 : 0;
-}
-
-inline bool keyStartsWith(std::u16string_view name, std::u16string_view prefix) {
-    return name.size() >= prefix.size() && compareKey(name.substr(0, prefix.size()), prefix) == 0;
-}
-
-// raduza's order of names: ASCII letters upper-cased, compared unit by unit; ties broken by the plain units.
-inline bool precedesInNameOrder(std::u16string_view a, std::u16string_view b) {
-    const std::size_t common = (std::min)(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const char16_t x = upperAsciiUnit(a[i]), y = upperAsciiUnit(b[i]);
-        if (x != y) return x < y;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
-
-}  // namespace detail
 
 // A bundled file: its stored name and its bytes.
 struct BundleFile {
@@ -167,7 +133,9 @@ public:
     BundleError error() const { return error_; }
     std::size_t errorOffset() const { return errorOffset_; }
 
-    // The files in the order they were stored; a name stored twice counts once (the first).
+    // The files in raduza's name order, directory by directory: the order of a
+    // walk through list(), on every platform. A name stored twice counts once
+    // (the first stored; names that differ only in the case of ASCII letters are one name).
     std::size_t size() const { return files_.size(); }
     const BundleFile& file(std::size_t index) const { return files_[index]; }
     std::vector<BundleFile>::const_iterator begin() const { return files_.begin(); }
@@ -176,18 +144,18 @@ public:
     // The bytes of the file at `path`; nothing when no file has that name (a directory has no bytes).
     std::optional<FileView> open(std::string_view path) const { return open(toUtf16(path)); }
     std::optional<FileView> open(std::u16string_view path) const {
-        const BundleFile* found = find(detail::lookupKey(path));
+        const BundleFile* found = find(path);
         if (found == nullptr) return std::nullopt;
         return found->bytes;
     }
 
     bool isFile(std::string_view path) const { return isFile(toUtf16(path)); }
-    bool isFile(std::u16string_view path) const { return find(detail::lookupKey(path)) != nullptr; }
+    bool isFile(std::u16string_view path) const { return find(path) != nullptr; }
     bool isDirectory(std::string_view path) const { return isDirectory(toUtf16(path)); }
     bool isDirectory(std::u16string_view path) const {
         const std::u16string prefix = directoryPrefix(path);
         const auto first = lowerBound(prefix);
-        return first != byKey_.end() && detail::keyStartsWith(files_[*first].name, prefix);
+        return first != files_.end() && startsWith(first->name, prefix);
     }
     bool exists(std::string_view path) const { return exists(toUtf16(path)); }
     bool exists(std::u16string_view path) const { return isFile(path) || isDirectory(path); }
@@ -198,20 +166,13 @@ public:
     std::vector<DirEntry> list(std::u16string_view directory) const {
         const std::u16string prefix = directoryPrefix(directory);
         std::vector<DirEntry> entries;
-        for (auto at = lowerBound(prefix); at != byKey_.end();) {
-            const BundleFile& file = files_[*at];
-            if (!detail::keyStartsWith(file.name, prefix)) break;
-            at = addListed(file, prefix.size(), at, entries);
-        }
-        std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-            if (a.name16 == b.name16) return !a.isDirectory && b.isDirectory;  // a file and a directory of one name
-            return detail::precedesInNameOrder(a.name16, b.name16);
-        });
+        for (auto at = lowerBound(prefix); at != files_.end() && startsWith(at->name, prefix);)
+            at = addListed(at, prefix.size(), entries);
         return entries;
     }
 
 private:
-    using KeyIterator = std::vector<std::uint32_t>::const_iterator;
+    using FileIterator = std::vector<BundleFile>::const_iterator;
 
     // The named RT_RADUZA resources that walk(visit) hands to visit(const ResourceEntry&).
     template <typename Walk>
@@ -243,81 +204,72 @@ private:
         for (std::size_t i = 0; i < length; ++i) names_.push_back(static_cast<char16_t>(name[i]));
     }
 
-    // Sorts by key, keeping file order among equal keys so that the first one stored wins.
+    // Sorts in name order, keeping file order among equal names so that the first one stored wins.
     void buildIndex() {
-        std::vector<BundleFile> stored;
-        stored.reserve(pending_.size());
         for (const PendingFile& file : pending_)
-            stored.push_back({std::u16string_view(names_.data() + file.nameStart, file.nameLength), file.bytes});
+            files_.push_back({std::u16string_view(names_.data() + file.nameStart, file.nameLength), file.bytes});
         pending_.clear();
         pending_.shrink_to_fit();
-        std::vector<std::uint32_t> order(stored.size());
-        for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return compareNames(stored[a].name, stored[b].name) < 0;
-        });
-        std::vector<bool> shadowed(stored.size(), false);
-        for (std::size_t i = 1; i < order.size(); ++i)
-            shadowed[order[i]] = compareNames(stored[order[i - 1]].name, stored[order[i]].name) == 0;
-        std::vector<std::uint32_t> newIndex(stored.size());
-        for (std::size_t i = 0; i < stored.size(); ++i) {
-            if (shadowed[i]) continue;
-            newIndex[i] = static_cast<std::uint32_t>(files_.size());
-            files_.push_back(stored[i]);
-        }
-        for (std::uint32_t old : order)
-            if (!shadowed[old]) byKey_.push_back(newIndex[old]);
+        const auto inOrder = [](const BundleFile& a, const BundleFile& b) {
+            return format::comparePaths(a.name, b.name) < 0;
+        };
+        const auto sameName = [](const BundleFile& a, const BundleFile& b) {
+            return format::comparePaths(a.name, b.name) == 0;
+        };
+        std::stable_sort(files_.begin(), files_.end(), inOrder);
+        files_.erase(std::unique(files_.begin(), files_.end(), sameName), files_.end());
     }
 
-    static int compareNames(std::u16string_view a, std::u16string_view b) {
-        const std::size_t common = (std::min)(a.size(), b.size());
-        for (std::size_t i = 0; i < common; ++i) {
-            const char16_t x = detail::keyUnit(a[i]), y = detail::keyUnit(b[i]);
-            if (x != y) return x < y ? -1 : 1;
-        }
-        return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+    static bool startsWith(std::u16string_view name, std::u16string_view prefix) {
+        return name.size() >= prefix.size() && format::comparePaths(name.substr(0, prefix.size()), prefix) == 0;
     }
 
-    KeyIterator lowerBound(std::u16string_view key) const {
-        return std::lower_bound(byKey_.begin(), byKey_.end(), key, [&](std::uint32_t index, std::u16string_view k) {
-            return detail::compareKey(files_[index].name, k) < 0;
+    FileIterator lowerBound(std::u16string_view path) const {
+        return std::lower_bound(files_.begin(), files_.end(), path, [](const BundleFile& file, std::u16string_view p) {
+            return format::comparePaths(file.name, p) < 0;
         });
     }
 
-    const BundleFile* find(const std::u16string& key) const {
+    const BundleFile* find(std::u16string_view path) const {
+        const std::u16string key = folded(path);
         const auto at = lowerBound(key);
-        if (key.empty() || at == byKey_.end() || detail::compareKey(files_[*at].name, key) != 0) return nullptr;
-        return &files_[*at];
+        if (key.empty() || at == files_.end() || format::comparePaths(at->name, key) != 0) return nullptr;
+        return &*at;
     }
 
-    // The key that every name inside `directory` starts with; empty for the top.
+    // The path as comparePaths sees it, made once for a lookup, so that names stored
+    // as raduza stores them compare with it unit for unit, without ranking.
+    static std::u16string folded(std::u16string_view path) {
+        std::u16string key(path);
+        for (char16_t& unit : key) unit = unit == u'\\' ? u'/' : format::upperAscii(unit);
+        return key;
+    }
+
+    // What every name inside `directory` starts with: the path and a separator; empty for the top.
     static std::u16string directoryPrefix(std::u16string_view directory) {
-        std::u16string prefix = detail::lookupKey(directory);
+        std::u16string prefix = folded(directory);
         if (!prefix.empty() && prefix.back() == u'/') prefix.pop_back();
         if (!prefix.empty()) prefix.push_back(u'/');
         return prefix;
     }
 
-    // Lists the entry that `file` makes in the directory whose key prefix is
+    // Lists the entry that the file at `at` makes in the directory whose prefix is
     // `prefixLength` long; returns where the next entry's names start.
-    KeyIterator addListed(const BundleFile& file, std::size_t prefixLength, KeyIterator at,
-                          std::vector<DirEntry>& entries) const {
-        const std::u16string_view rest = file.name.substr(prefixLength);
+    FileIterator addListed(FileIterator at, std::size_t prefixLength, std::vector<DirEntry>& entries) const {
+        const std::u16string_view rest = at->name.substr(prefixLength);
         const std::size_t slash = rest.find_first_of(u"/\\");
+        const bool isDirectory = slash != std::u16string_view::npos;
         DirEntry entry;
         entry.name16 = std::u16string(rest.substr(0, slash));
         entry.name = toUtf8(entry.name16);
-        if (slash == std::u16string_view::npos) {
-            entry.size = file.bytes.size();
-            entries.push_back(std::move(entry));
-            return at + 1;
-        }
-        entry.isDirectory = true;
+        entry.isDirectory = isDirectory;
+        entry.size = isDirectory ? 0 : at->bytes.size();
         entries.push_back(std::move(entry));
-        // Skip the whole subdirectory: every key that starts with it is below '/' + 1.
-        std::u16string beyond = detail::lookupKey(file.name.substr(0, prefixLength + slash));
-        beyond.push_back(u'/' + 1);
-        return lowerBound(beyond);
+        if (!isDirectory) return at + 1;
+        // Skip the whole subdirectory: its names follow each other.
+        const std::u16string_view subdirectory = at->name.substr(0, prefixLength + slash + 1);
+        return std::partition_point(at, files_.end(),
+                                    [&](const BundleFile& file) { return startsWith(file.name, subdirectory); });
     }
 
     struct PendingFile {
@@ -328,8 +280,7 @@ private:
 
     std::vector<char16_t> names_;  // a vector keeps its buffer when moved, so the views stay valid
     std::vector<PendingFile> pending_;
-    std::vector<BundleFile> files_;
-    std::vector<std::uint32_t> byKey_;  // indices into files_, sorted by key
+    std::vector<BundleFile> files_;  // sorted in name order
     BundleError error_ = BundleError::NONE;
     std::size_t errorOffset_ = 0;
 
@@ -348,6 +299,12 @@ private:
 namespace detail {
 
 struct ModuleReader {
+    // Windows' wide characters are UTF-16 units.
+    static LPCWSTR wide(std::u16string_view units) { return reinterpret_cast<LPCWSTR>(units.data()); }
+    static std::u16string_view units(const std::wstring& name) {
+        return {reinterpret_cast<const char16_t*>(name.data()), name.size()};
+    }
+
     static BOOL CALLBACK collectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
         if (!IS_INTRESOURCE(name)) reinterpret_cast<std::vector<std::wstring>*>(names)->emplace_back(name);
         return TRUE;
@@ -356,7 +313,7 @@ struct ModuleReader {
     static Bundle read(HMODULE module) {
         std::vector<std::wstring> names;
         SetLastError(ERROR_SUCCESS);
-        if (!EnumResourceNamesW(module, L"RT_RADUZA", collectName, reinterpret_cast<LONG_PTR>(&names))) {
+        if (!EnumResourceNamesW(module, wide(format::BUNDLE_TYPE), collectName, reinterpret_cast<LONG_PTR>(&names))) {
             const DWORD why = GetLastError();
             if (why != ERROR_RESOURCE_TYPE_NOT_FOUND && why != ERROR_RESOURCE_DATA_NOT_FOUND && why != ERROR_SUCCESS)
                 return Bundle::failed(BundleError::MODULE_UNREADABLE, 0);
@@ -364,7 +321,7 @@ struct ModuleReader {
         Bundle bundle;
         for (const std::wstring& name : names) {
             std::optional<FileView> bytes = load(module, name);
-            if (!bytes) bytes = findInDirectory(module, name);
+            if (!bytes) bytes = findInDirectory(module, units(name));
             if (!bytes) return Bundle::failed(BundleError::MODULE_UNREADABLE, 0);
             bundle.addFile(name.data(), name.size(), *bytes);
         }
@@ -373,7 +330,7 @@ struct ModuleReader {
     }
 
     static std::optional<FileView> load(HMODULE module, const std::wstring& name) {
-        const HRSRC found = FindResourceW(module, name.c_str(), L"RT_RADUZA");
+        const HRSRC found = FindResourceW(module, name.c_str(), wide(format::BUNDLE_TYPE));
         if (found == nullptr) return std::nullopt;
         const HGLOBAL loaded = LoadResource(module, found);
         const void* bytes = loaded ? LockResource(loaded) : nullptr;
@@ -407,33 +364,26 @@ struct ModuleReader {
     // The entry of the resource table at `table` whose name is exactly `name`, or
     // with `name` empty the first entry; where it points, or nothing.
     static std::optional<std::uint32_t> findEntry(const ResourceDirectory& directory, std::size_t table,
-                                                  std::wstring_view name) {
+                                                  std::u16string_view name) {
         std::size_t count = 0;
         if (!directory.entryCount(table, count)) return std::nullopt;
         for (std::size_t i = 0; i < count; ++i) {
             const ResourceDirectory::Entry entry = directory.entry(table, i);
             ResourceField field;
-            if (name.empty() || ((entry.name & ResourceDirectory::HIGH_BIT) != 0 && directory.name(entry.name, field) &&
-                                 isName(field, name)))
+            if (name.empty() ||
+                ((entry.name & ResourceDirectory::HIGH_BIT) != 0 && directory.name(entry.name, field) && field.is(name)))
                 return entry.target;
         }
         return std::nullopt;
     }
 
-    static bool isName(const ResourceField& field, std::wstring_view name) {
-        if (field.length() != name.size()) return false;
-        for (std::size_t i = 0; i < name.size(); ++i)
-            if (field.unit(i) != static_cast<char16_t>(name[i])) return false;
-        return true;
-    }
-
     // Type, then name, then the first language: three levels of the resource directory.
-    static std::optional<FileView> findInDirectory(HMODULE module, std::wstring_view name) {
+    static std::optional<FileView> findInDirectory(HMODULE module, std::u16string_view name) {
         constexpr std::uint32_t SUBTABLE = ResourceDirectory::HIGH_BIT;
         const std::optional<Image> image = mappedImage(module);
         if (!image) return std::nullopt;
         const ResourceDirectory directory{image->base + image->resourcesAt, image->resourcesSize};
-        std::optional<std::uint32_t> next = findEntry(directory, 0, L"RT_RADUZA");
+        std::optional<std::uint32_t> next = findEntry(directory, 0, format::BUNDLE_TYPE);
         if (next && (*next & SUBTABLE)) next = findEntry(directory, *next & ~SUBTABLE, name);
         if (next && (*next & SUBTABLE)) next = findEntry(directory, *next & ~SUBTABLE, {});
         std::uint32_t rva = 0, size = 0;

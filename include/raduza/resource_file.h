@@ -18,6 +18,10 @@
 #include <string>
 #include <string_view>
 
+#include "raduza/format/layout.h"
+#include "raduza/format/name_order.h"
+#include "raduza/format/text.h"
+
 namespace raduza {
 
 enum class BundleError {
@@ -111,7 +115,7 @@ private:
     std::size_t length_ = 0;
 };
 
-inline constexpr std::u16string_view BUNDLE_TYPE = u"RT_RADUZA";
+using format::BUNDLE_TYPE;
 
 // One entry of a resource file, as walkResources hands it out.
 struct ResourceEntry {
@@ -132,29 +136,17 @@ struct WalkOutcome {
 
 namespace detail {
 
-inline constexpr std::size_t RES_ALIGNMENT = 4;
-inline constexpr std::size_t RES_LEADING_ENTRY_SIZE = 32;
-inline constexpr std::size_t RES_SIZES_BYTES = 8;     // DataSize and HeaderSize
-inline constexpr std::size_t RES_TRAILER_BYTES = 16;  // DataVersion to Characteristics
-inline constexpr std::size_t RES_ORDINAL_FIELD_BYTES = 4;
-inline constexpr std::uint16_t RES_ORDINAL_MARKER = 0xFFFF;
-inline constexpr std::size_t RES_LANGUAGE_IN_TRAILER = 6;
-inline constexpr unsigned char RES_LEADING_ENTRY[RES_SIZES_BYTES + 2 * RES_ORDINAL_FIELD_BYTES] = {
-    0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};  // then 16 zero bytes
-
-inline std::uint16_t readLe16(const unsigned char* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
-inline std::uint32_t readLe32(const unsigned char* at) {
-    return static_cast<std::uint32_t>(readLe16(at)) | (static_cast<std::uint32_t>(readLe16(at + 2)) << 16);
-}
-inline std::size_t paddingFor(std::size_t offset) { return (RES_ALIGNMENT - offset % RES_ALIGNMENT) % RES_ALIGNMENT; }
+using format::paddingFor;
+using format::readLe16;
+using format::readLe32;
 
 // Reads a type or name field at `at`, which must end by `limit`; the position after it, or 0.
 inline std::size_t readField(const unsigned char* image, std::size_t at, std::size_t limit, ResourceField& field) {
     if (limit - at < 2) return 0;
-    if (readLe16(image + at) == RES_ORDINAL_MARKER) {
-        if (limit - at < RES_ORDINAL_FIELD_BYTES) return 0;
+    if (readLe16(image + at) == format::RES_ORDINAL_MARKER) {
+        if (limit - at < format::RES_ORDINAL_FIELD_BYTES) return 0;
         field = ResourceField::ofOrdinal(readLe16(image + at + 2));
-        return at + RES_ORDINAL_FIELD_BYTES;
+        return at + format::RES_ORDINAL_FIELD_BYTES;
     }
     for (std::size_t end = at; limit - end >= 2; end += 2) {
         if (readLe16(image + end) == 0) {
@@ -166,9 +158,10 @@ inline std::size_t readField(const unsigned char* image, std::size_t at, std::si
 }
 
 inline bool isLeadingEntry(const unsigned char* image, std::size_t size) {
-    if (size < RES_LEADING_ENTRY_SIZE) return false;
-    if (std::memcmp(image, RES_LEADING_ENTRY, sizeof RES_LEADING_ENTRY) != 0) return false;
-    for (std::size_t i = sizeof RES_LEADING_ENTRY; i < RES_LEADING_ENTRY_SIZE; ++i)
+    using format::RES_LEADING_ENTRY_START;
+    if (size < format::RES_LEADING_ENTRY_SIZE) return false;
+    if (std::memcmp(image, RES_LEADING_ENTRY_START, sizeof RES_LEADING_ENTRY_START) != 0) return false;
+    for (std::size_t i = sizeof RES_LEADING_ENTRY_START; i < format::RES_LEADING_ENTRY_SIZE; ++i)
         if (image[i] != 0) return false;
     return true;
 }
@@ -183,17 +176,18 @@ inline std::size_t readHeader(const unsigned char* header, std::size_t available
         error = why;
         return std::size_t{0};
     };
-    if (available < RES_SIZES_BYTES) return fail(BundleError::HEADER_CUT_SHORT);
+    if (available < format::RES_SIZES_BYTES) return fail(BundleError::HEADER_CUT_SHORT);
     dataSize = readLe32(header);
     const std::uint32_t headerSize = readLe32(header + 4);
-    if (headerSize < RES_LEADING_ENTRY_SIZE || headerSize % RES_ALIGNMENT != 0) return fail(BundleError::BAD_HEADER_SIZE);
+    if (headerSize < format::RES_LEADING_ENTRY_SIZE || headerSize % format::RES_ALIGNMENT != 0)
+        return fail(BundleError::BAD_HEADER_SIZE);
     if (headerSize > available) return fail(BundleError::HEADER_CUT_SHORT);
-    const std::size_t fieldsLimit = headerSize - RES_TRAILER_BYTES;
-    std::size_t at = readField(header, RES_SIZES_BYTES, fieldsLimit, entry.type);
+    const std::size_t fieldsLimit = headerSize - format::RES_TRAILER_BYTES;
+    std::size_t at = readField(header, format::RES_SIZES_BYTES, fieldsLimit, entry.type);
     if (at != 0) at = readField(header, at, fieldsLimit, entry.name);
     if (at == 0) return fail(BundleError::UNTERMINATED_TEXT);
-    if (at + paddingFor(at) + RES_TRAILER_BYTES != headerSize) return fail(BundleError::BAD_HEADER_SIZE);
-    entry.language = readLe16(header + headerSize - RES_TRAILER_BYTES + RES_LANGUAGE_IN_TRAILER);
+    if (at + paddingFor(at) + format::RES_TRAILER_BYTES != headerSize) return fail(BundleError::BAD_HEADER_SIZE);
+    entry.language = readLe16(header + headerSize - format::RES_TRAILER_BYTES + format::RES_LANGUAGE_IN_TRAILER);
     return headerSize;
 }
 
@@ -236,7 +230,7 @@ template <typename Visitor>
 WalkOutcome walkResources(const void* image, std::size_t size, Visitor&& visit) {
     const auto* bytes = static_cast<const unsigned char*>(image);
     if (bytes == nullptr || !detail::isLeadingEntry(bytes, size)) return {BundleError::NOT_A_RESOURCE_FILE, 0};
-    for (std::size_t offset = detail::RES_LEADING_ENTRY_SIZE; offset < size;) {
+    for (std::size_t offset = format::RES_LEADING_ENTRY_SIZE; offset < size;) {
         ResourceEntry entry;
         BundleError error = BundleError::NONE;
         const std::size_t next = detail::readEntry(bytes, size, offset, entry, error);
@@ -258,7 +252,7 @@ struct EntryHeader {
 };
 
 // The bytes a resource file starts with: its leading empty entry.
-inline constexpr std::size_t RESOURCE_FILE_START_BYTES = detail::RES_LEADING_ENTRY_SIZE;
+inline constexpr std::size_t RESOURCE_FILE_START_BYTES = format::RES_LEADING_ENTRY_SIZE;
 inline bool startsResourceFile(const void* bytes, std::size_t size) {
     return bytes != nullptr && detail::isLeadingEntry(static_cast<const unsigned char*>(bytes), size);
 }
@@ -274,104 +268,19 @@ inline BundleError readEntryHeader(const void* bytes, std::size_t available, Ent
     return error;
 }
 
-namespace detail {
-
-// Decodes one UTF-8 sequence at text[pos], advancing pos; -1 when the bytes there
-// are not a valid, shortest-form sequence.
-inline long decodeUtf8(std::string_view text, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    // The sequence's length and the lead byte's bits, by the lead byte's range.
-    const std::size_t extra = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
-                            : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
-    if (extra == 0 || text.size() - pos <= extra) return -1;
-    long value = lead & (0x3F >> extra);
-    for (std::size_t i = 1; i <= extra; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) return -1;
-        value = (value << 6) | (byte(pos + i) & 0x3F);
-    }
-    static const long MINIMUM[] = {0, 0x80, 0x800, 0x10000};
-    if (value < MINIMUM[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return -1;
-    pos += extra + 1;
-    return value;
-}
-
-// Every byte zero-extended: how the Windows build of raduza widens names, and
-// how text that is not UTF-8 is widened.
-inline std::u16string widenBytes(std::string_view narrow) {
-    std::u16string wide(narrow.size(), u'\0');
-    for (std::size_t i = 0; i < narrow.size(); ++i) wide[i] = static_cast<unsigned char>(narrow[i]);
-    return wide;
-}
-
-// UTF-8 to UTF-16, or byte by byte when the whole is not valid UTF-8: how the
-// POSIX build of raduza widens names.
-inline std::u16string widenUtf8(std::string_view narrow) {
-    std::u16string wide;
-    wide.reserve(narrow.size());
-    for (std::size_t pos = 0; pos < narrow.size();) {
-        const long code = decodeUtf8(narrow, pos);
-        if (code < 0) return widenBytes(narrow);
-        if (code >= 0x10000) {
-            wide.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            wide.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            wide.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return wide;
-}
-
-
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-inline std::string narrowUtf8(std::u16string_view wide) {
-    std::string out;
-    out.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        unsigned long code = wide[i];
-        const bool high = code >= 0xD800 && code <= 0xDBFF;
-        if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF)
-            code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00u);
-        else if (code >= 0xD800 && code <= 0xDFFF)
-            code = 0xFFFD;
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
-
-}  // namespace detail
-
 // UTF-8 to UTF-16, as raduza names files from paths: a string that is not valid
 // UTF-8 throughout is widened byte by byte (so Latin-1 text keeps its letters).
-inline std::u16string toUtf16(std::string_view utf8) { return detail::widenUtf8(utf8); }
+inline std::u16string toUtf16(std::string_view utf8) { return format::widenUtf8(utf8); }
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-inline std::string toUtf8(std::u16string_view utf16) { return detail::narrowUtf8(utf16); }
+// UTF-16 to UTF-8; a surrogate without its other half, which raduza never
+// writes, becomes its own three bytes (see raduza/format/text.h).
+inline std::string toUtf8(std::u16string_view utf16) { return format::narrowUtf8(utf16); }
 
 // ASCII letters upper-cased, every other unit as it is: the only letters raduza
 // folds in names, as Windows does when it looks a resource up.
 inline std::u16string upperAscii(std::u16string_view text) {
     std::u16string upper(text);
-    for (char16_t& unit : upper)
-        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - u'a' + u'A');
+    for (char16_t& unit : upper) unit = format::upperAscii(unit);
     return upper;
 }
 

@@ -7,7 +7,9 @@
 // not find by their stored name, by the name in lower case, by the name in UTF-8
 // (a narrow path), or whose bytes differ; then "opened-by-listing N": the files
 // found by walking list() and opening each listed name through a narrow path;
-// then "version V group-icon G icon I": 1 for each of those other resources found.
+// then "version V group-icon G icon I": 1 for each of those other resources found;
+// then for each view "order VIEW" and "listed VIEW", each name after a tab: the
+// files as iterated, and as a walk through list() meets them.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -56,6 +58,23 @@ std::size_t openListed(const raduza::Bundle& bundle, const std::string& director
     return opened;
 }
 
+void walkListed(const raduza::Bundle& bundle, const std::string& directory, std::string& names) {
+    for (const raduza::DirEntry& entry : bundle.list(directory)) {
+        const std::string path = directory.empty() ? entry.name : directory + "/" + entry.name;
+        if (entry.isDirectory)
+            walkListed(bundle, path, names);
+        else
+            names += "\t" + path;
+    }
+}
+
+void dumpOrder(std::FILE* out, const char* view, const raduza::Bundle& bundle) {
+    std::string iterated, listed;
+    for (const raduza::BundleFile& file : bundle) iterated += "\t" + file.utf8Name();
+    walkListed(bundle, "", listed);
+    std::fprintf(out, "order %s%s\nlisted %s%s\n", view, iterated.c_str(), view, listed.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +94,8 @@ int main(int argc, char** argv) {
     }
     dump(out, "module", module);
     dump(out, "memory", memory);
+    dumpOrder(out, "module", module);
+    dumpOrder(out, "memory", memory);
     std::size_t failed = 0;
     for (const raduza::BundleFile& file : memory)
         if (!same(module.open(file.name), file.bytes) || !same(module.open(lowerAscii(file.name)), file.bytes) ||

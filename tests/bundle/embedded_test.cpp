@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <filesystem>
@@ -56,12 +57,14 @@ TEST(EmbeddedBundle, HoldsEveryFileOfEveryCallForTheProgram) {
 TEST(EmbeddedBundle, RaduzaListListsAndExtractsWhatAProgramOrLibraryCarries) {
     static const raduza::Bundle bundle = raduza::Bundle::ofProgram();
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string expected;
-    for (const raduza::BundleFile& file : bundle) {
-        char size[16];
-        std::snprintf(size, sizeof size, "%10zu  ", file.bytes.size());
-        expected += size + file.utf8Name() + "\n";
-    }
+    std::string expected;  // the section's resource files in the order they lie
+    raduza::walkResources(__start_raduza_bundle, __stop_raduza_bundle - __start_raduza_bundle,
+                          [&](const raduza::ResourceEntry& entry) {
+                              char size[16];
+                              std::snprintf(size, sizeof size, "%10zu  ", entry.data.size());
+                              expected += size + raduza::toUtf8(entry.name.text()) + "\n";
+                          });
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), '\n'), static_cast<std::ptrdiff_t>(bundle.size()));
     const ToolResult listed = runProgram({RADUZA_LIST_PATH, self}, ".");
     EXPECT_EQ(listed.exitStatus, 0) << listed.errors;
     EXPECT_EQ(listed.output, expected);

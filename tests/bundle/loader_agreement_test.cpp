@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "raduza/bundle.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
@@ -55,7 +56,8 @@ std::uint64_t fnv1a(const std::string& bytes) {
 
 // Every printable ASCII character in a name, lower-case letters included (the
 // tool folds them), non-ASCII names the loader cannot look up (a lower-case é)
-// or that take two UTF-16 units, empty files, and 1,000 entries.
+// or that take two UTF-16 units, private use and a full-width '!' that sort
+// between those and the rest, empty files, and 1,000 entries.
 std::map<std::string, std::string> hostileTree() {
     std::map<std::string, std::string> tree;
     for (char c = ' '; c <= '~'; ++c)
@@ -65,6 +67,8 @@ std::map<std::string, std::string> hostileTree() {
     tree["tree/caf\xc3\xa9.txt"] = "small e acute";
     tree["tree/\xc3\x89T\xc3\x89/\xc2\xa3.bin"] = "pound";
     tree["tree/\xe2\x82\xac/\xf0\x9f\x98\x80.dat"] = "euro and a face";
+    tree["tree/\xee\x80\x80"] = "private use";
+    tree["tree/\xef\xbc\x81.txt"] = "full-width exclamation mark";
     tree["tree/empty"] = "";
     for (int i = 0; i < 1000; ++i) {
         char name[32];
@@ -72,6 +76,22 @@ std::map<std::string, std::string> hostileTree() {
         tree[name] = std::string(static_cast<std::size_t>(i % 9), static_cast<char>(i));
     }
     return tree;
+}
+
+// The names of the files, each after a tab, as this build's reader iterates them
+// and as a walk through list() meets them: the order the Windows build must give.
+std::string iterated(const raduza::Bundle& bundle) {
+    std::string names;
+    for (const raduza::BundleFile& file : bundle) names += "\t" + file.utf8Name();
+    return names;
+}
+std::string walkedByListing(const raduza::Bundle& bundle, const std::string& directory) {
+    std::string names;
+    for (const raduza::DirEntry& entry : bundle.list(directory)) {
+        const std::string path = directory.empty() ? entry.name : directory + "/" + entry.name;
+        names += entry.isDirectory ? walkedByListing(bundle, path) : "\t" + path;
+    }
+    return names;
 }
 
 std::vector<std::string> sortedLines(const std::string& text) {
@@ -100,6 +120,11 @@ std::vector<std::string> bundleHostileTree(const TempDir& dir, const std::string
         expected += "module " + upperAscii(path) + line + "memory " + upperAscii(path) + line;
     }
     EXPECT_EQ(runTool({"-q", "-r", "-f", "tree.res", "tree"}, dir.path()).exitStatus, 0);
+    const std::string image = dir.readFile("tree.res");
+    const raduza::Bundle bundle = raduza::Bundle::fromImage(image.data(), image.size());
+    for (const char* view : {"module", "memory"})
+        expected += std::string("order ") + view + iterated(bundle) + "\nlisted " + view +
+                    walkedByListing(bundle, "") + "\n";
     return sortedLines(expected);
 }
 

@@ -10,6 +10,7 @@
 #include "raduza/bundle.h"
 #include "tests/bundle/program_builder.h"
 #include "tests/bundle/res_builder.h"
+#include "tests/support/res_reader.h"
 #include "tests/support/temp_dir.h"
 
 using raduza::Bundle;
@@ -380,18 +381,33 @@ TEST(BundleReader, ListsADirectoryInRaduzasNameOrder) {
     EXPECT_EQ(listing(tree, "missing"), std::vector<std::string>{});
 
     // Folded, a shorter name goes first and '_' after letters; plain, lower case
-    // would follow '_'. Key order would put "A.B" before the directory "A".
+    // would follow '_'. Key order would put "A.B" before the directory "A". Other
+    // letters keep their case; code points order the rest, so U+1F600 (a pair of
+    // surrogates, units below U+E000) comes last.
     const std::string mixed = ResBuilder()
+                                  .file(u"X/\U0001F600", "")
                                   .file(u"X/_Z", "")
+                                  .file(u"X/\uFF01", "")
                                   .file(u"X/a2", "")
+                                  .file(u"X/\u00e9", "")
                                   .file(u"X/A.B", "")
                                   .file(u"X/A/C", "")
+                                  .file(u"X/\uE000", "")
                                   .file(u"X/A-B", "")
                                   .file(u"X/B", "")
+                                  .file(u"X/\u00c9", "")
                                   .file(u"X/B/C", "")
                                   .bytes();
     const Bundle bundle = Bundle::fromImage(mixed.data(), mixed.size());
-    EXPECT_EQ(listing(bundle, "x"), (std::vector<std::string>{"A/", "A-B 0", "A.B 0", "a2 0", "B 0", "B/", "_Z 0"}));
+    EXPECT_EQ(listing(bundle, "x"),
+              (std::vector<std::string>{"A/", "A-B 0", "A.B 0", "a2 0", "B 0", "B/", "_Z 0", "\xc3\x89 0", "\xc3\xa9 0",
+                                        "\xee\x80\x80 0", "\xef\xbc\x81 0", "\xf0\x9f\x98\x80 0"}));
+    // Iterating gives the same order, directory by directory, whatever order the files were stored in.
+    std::vector<std::u16string> iterated;
+    for (const raduza::BundleFile& file : bundle) iterated.emplace_back(file.name);
+    EXPECT_EQ(iterated, (std::vector<std::u16string>{u"X/A/C", u"X/A-B", u"X/A.B", u"X/a2", u"X/B", u"X/B/C", u"X/_Z",
+                                                     u"X/\u00c9", u"X/\u00e9", u"X/\uE000", u"X/\uFF01",
+                                                     u"X/\U0001F600"}));
 }
 
 TEST(BundleReader, AnEmptyBundleHasNoFilesAndNoDirectories) {
@@ -413,8 +429,40 @@ TEST(BundleReader, AProgramWithoutResourcesHasAnEmptyBundle) {
 }
 #endif
 
-// The header must widen a program's paths exactly as the POSIX tool widens the names of files.
-TEST(BundleReader, WidensNarrowPathsExactlyAsTheToolDoes) {
+// Well-formed UTF-8 by the table of well-formed byte sequences (RFC 3629): an
+// oracle apart from the decoder that the header and the POSIX tool share.
+bool isWellFormedUtf8(const std::string& text) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = byte(i);
+        std::size_t extra = 0;
+        unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            if (lead == 0xE0) low = 0xA0;   // not overlong
+            if (lead == 0xED) high = 0x9F;  // not a surrogate
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            if (lead == 0xF0) low = 0x90;   // not overlong
+            if (lead == 0xF4) high = 0x8F;  // not above U+10FFFF
+        } else if (lead >= 0x80) {
+            return false;
+        }
+        if (text.size() - i <= extra) return false;
+        if (extra > 0 && (byte(i + 1) < low || byte(i + 1) > high)) return false;
+        for (std::size_t k = 2; k <= extra; ++k)
+            if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// A program's narrow paths are widened as the POSIX tool widens the names of files:
+// well-formed UTF-8 decoded (the test reader's encoder gives the bytes back),
+// anything else byte by byte.
+TEST(BundleReader, WidensNarrowPathsAsUtf8OrElseByteByByte) {
     std::vector<std::string> samples{"", "plain", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xc0\xaf",
                                      "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "a\xff", "\xc3", "\xf0\x9f\x98"};
     for (int first = 0; first < 256; ++first)
@@ -431,15 +479,27 @@ TEST(BundleReader, WidensNarrowPathsExactlyAsTheToolDoes) {
         samples.push_back(sample);
     }
     for (const std::string& sample : samples) {
-        ASSERT_EQ(raduza::detail::widenBytes(sample), widenBytes(sample)) << sample;
-        ASSERT_EQ(raduza::toUtf16(sample), widenUtf8(sample)) << sample;
+        const std::u16string wide = raduza::toUtf16(sample);
+        ASSERT_EQ(wide, widenUtf8(sample)) << sample;
+        if (isWellFormedUtf8(sample)) {
+            ASSERT_EQ((ResNameOrId{false, 0, wide}.utf8()), sample);
+        } else {
+            ASSERT_EQ(wide.size(), sample.size()) << sample;
+            for (std::size_t i = 0; i < wide.size(); ++i) ASSERT_EQ(wide[i], static_cast<unsigned char>(sample[i]));
+        }
     }
 }
 
+// One rule both ways: a surrogate without its other half, which the tool never
+// writes, keeps its own three bytes, as the tool's registry of names encodes it.
 TEST(BundleReader, NarrowsNamesToUtf8AndBack) {
     const std::u16string names[] = {u"A.GIF", u"CAF\u00e9", u"\u20ac/\U0001F600", u"\u00ff\u0100\u07ff\u0800\uffff"};
-    for (const std::u16string& name : names) EXPECT_EQ(widenUtf8(raduza::toUtf8(name)), name);
-    EXPECT_EQ(raduza::toUtf8(u"\xd800x"), "\xef\xbf\xbdx");  // a lone surrogate
+    for (const std::u16string& name : names) {
+        EXPECT_EQ(raduza::toUtf8(name), (ResNameOrId{false, 0, name}.utf8()));
+        EXPECT_EQ(widenUtf8(raduza::toUtf8(name)), name);
+    }
+    EXPECT_EQ(raduza::toUtf8(u"\xd800x"), "\xed\xa0\x80x");
+    EXPECT_EQ(raduza::toUtf8(std::u16string(u"x") + char16_t(0xDC00)), "x\xed\xb0\x80");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "tests/support/res_reader.h"
 
-#include "resfile/res_format.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -79,6 +78,29 @@ bool readEntry(const std::string& bytes, std::size_t offset, ResEntry& entry, st
     for (std::size_t i = 0; i < dataPad; ++i)
         if (bytes[dataEnd + i] != 0) return (error = "non-zero data padding"), false;
     return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The oracle's own encoder, so that it checks the product's rather than shares it.
+void appendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
+#include "raduza/bundle.h"
 #include "tests/support/fake_run.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/res_reader.h"
@@ -140,6 +141,36 @@ TEST(NameEncoding, CountsUtf16UnitsInTheHeaderSize) {
     EXPECT_EQ(file.entries[0].name.text, expected);
     const std::uint32_t unpadded = 24u + 20u + 2u * static_cast<std::uint32_t>(expected.size() + 1);
     EXPECT_EQ(file.entries[0].headerSize, unpadded + unpadded % 4);
+}
+
+// The order the tool stores one directory's files in, by the bytes of their names,
+// is the order the reader lists and iterates them in, by their UTF-16 units: with
+// ASCII case, characters above U+007F that are not folded, private use, and a
+// character beyond the BMP, on either platform's conversion of names.
+TEST(NameOrder, TheToolStoresADirectoryInTheOrderTheReaderListsAndIteratesIt) {
+    FakeFileSystem fs;
+    for (const char* name : {"\xF0\x9F\x98\x80", "a.b", "\xEF\xBC\x81", "Zed", "a", "\xC3\xA9", "_z", "\xEE\x80\x80", "a0",
+                             "\xC3\x89x", "a-b"})
+        fs.addFile(std::string("d/") + name, name);
+    ASSERT_EQ(runOnFake(fs, {"-q", "-r", "-f", "out.res", "d"}).exitStatus, 0);
+    const std::string image = fs.contentOf("out.res");
+    const ResFile file = readResFile(image);
+    ASSERT_TRUE(file.valid) << file.error;
+    std::vector<std::string> stored;
+    for (const ResEntry& entry : file.entries) stored.push_back(raduza::toUtf8(entry.name.text));
+    ASSERT_EQ(stored.size(), 11u);
+    EXPECT_EQ(stored.front(), "D/A");
+    if (widenName("\xC3\xA9").size() == 1) {  // UTF-8 names: the order of their code points
+        EXPECT_EQ(std::vector<std::string>(stored.end() - 3, stored.end()),
+                  (std::vector<std::string>{"D/\xEE\x80\x80", "D/\xEF\xBC\x81", "D/\xF0\x9F\x98\x80"}));
+    }
+
+    const raduza::Bundle bundle = raduza::Bundle::fromImage(image.data(), image.size());
+    std::vector<std::string> listed, iterated;
+    for (const raduza::DirEntry& entry : bundle.list("d")) listed.push_back("D/" + entry.name);
+    for (const raduza::BundleFile& bundled : bundle) iterated.push_back(bundled.utf8Name());
+    EXPECT_EQ(listed, stored);
+    EXPECT_EQ(iterated, stored);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/name_order.h"
+#include "platform/text.h"
 #include "platform/wildcard.h"
 #include "util/ascii.h"
 
@@ -117,6 +118,40 @@ TEST(NameOrder, ListingsSortAsTheByteWiseRuleDoes) {
     std::stable_sort(names.begin(), names.end(),
                      [](const std::string& a, const std::string& b) { return precedesInNameOrder(a, b); });
     EXPECT_EQ(listed, names);
+}
+
+// One order for both ends: the tool sorts the bytes of UTF-8 names, the reader
+// their UTF-16 units. Code points around every boundary where the two encodings
+// rank differently (surrogate pairs against U+E000 to U+FFFF), and ASCII case.
+TEST(NameOrder, TheByteRuleOverUtf8IsTheUnitRuleOverUtf16) {
+    const char32_t alphabet[] = {U'a',     U'A',     U'z',     U'_',     U'.',     U'/',      0x7F,   0xC9,
+                                 0xE9,     0x7FF,    0x800,    0xD7FF,   0xE000,   0xFF01,    0xFFFF, 0x10000,
+                                 0x1F600,  0x10FFFF};
+    std::mt19937 random(11);
+    std::vector<std::u16string> names;
+    for (int i = 0; i < 3000; ++i) {
+        std::u16string name;
+        for (std::size_t length = 1 + random() % 6; length > 0; --length) {
+            const char32_t code = alphabet[random() % std::size(alphabet)];
+            if (code < 0x10000) {
+                name += static_cast<char16_t>(code);
+            } else {
+                name += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+                name += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            }
+        }
+        names.push_back(name);
+    }
+    std::vector<std::u16string> byUnits = names;
+    std::sort(byUnits.begin(), byUnits.end(),
+              [](const std::u16string& a, const std::u16string& b) { return precedesInNameOrder(a, b); });
+    std::vector<std::string> byBytes;
+    for (const std::u16string& name : names) byBytes.push_back(raduza::format::narrowUtf8(name));
+    std::sort(byBytes.begin(), byBytes.end(),
+              [](const std::string& a, const std::string& b) { return precedesInNameOrder(a, b); });
+    for (std::size_t i = 0; i < names.size(); ++i)
+        ASSERT_EQ(widenUtf8(byBytes[i]), byUnits[i]) << "at " << i;
+    EXPECT_TRUE(precedesInNameOrder(u"\uE000", u"\uFF01") && precedesInNameOrder(u"\uFF01", u"\U0001F600"));
 }
 
 // The eight-byte fold agrees with the byte rule for every byte, in every position,
