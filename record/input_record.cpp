@@ -149,17 +149,15 @@ Result<void> RecordWriter::write(FileSystem& fs, OutputFile& file, std::string_v
     return SystemError{SystemError::Kind::OTHER, file.errorText()};
 }
 
-std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string& path, const PathStatus& resource,
-                                               Refusal& refusal) {
+Result<RecordReader> RecordReader::read(FileSystem& fs, const std::string& path, const PathStatus& resource) {
     const Result<std::unique_ptr<InputFile>> opened = fs.openCompanion(path);
-    refusal = !opened && opened.error().isNotRegular() ? Refusal::NOT_A_FILE : Refusal::ABSENT;
-    if (!opened) return std::nullopt;
+    if (!opened) return opened.error();
     InputFile* input = opened->get();
-    refusal = Refusal::FOREIGN;
-    if (!writtenByResourceFileOwner(input->ownership(), resource.ownership)) return std::nullopt;
-    refusal = Refusal::TOO_LARGE;
+    if (!writtenByResourceFileOwner(input->ownership(), resource.ownership))
+        return SystemError{SystemError::Kind::DENIED, "written by another"};
     const std::uint64_t limit = recordSizeLimit(resource.size);
-    if (input->size() > limit) return std::nullopt;
+    const SystemError tooLarge{SystemError::Kind::OTHER, "larger than its resource file explains"};
+    if (input->size() > limit) return tooLarge;
     RecordReader reader;
     // Read straight into place, one byte more than its size so that the end is met;
     // never more than the limit, however the file grows meanwhile.
@@ -167,27 +165,25 @@ std::optional<RecordReader> RecordReader::read(FileSystem& fs, const std::string
     reader.bytes_.resize(static_cast<std::size_t>(input->size()) + 1);
     for (;;) {
         if (filled == reader.bytes_.size()) {
-            if (filled > limit) return std::nullopt;
+            if (filled > limit) return tooLarge;
             reader.bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(filled * 2, limit + 1)));
         }
         const std::optional<std::size_t> got = input->read(&reader.bytes_[filled], reader.bytes_.size() - filled);
-        refusal = Refusal::ABSENT;
-        if (!got) return std::nullopt;
+        if (!got) return SystemError{SystemError::Kind::OTHER, "it could not be read"};
         if (*got == 0) break;
         filled += *got;
     }
     reader.bytes_.resize(filled);
-    refusal = Refusal::DAMAGED;
-    if (std::string_view(reader.bytes_).substr(0, MAGIC.size()) != MAGIC) return std::nullopt;
+    const SystemError damaged{SystemError::Kind::OTHER, "of another version, or damaged"};
+    if (std::string_view(reader.bytes_).substr(0, MAGIC.size()) != MAGIC) return damaged;
     reader.at_ = MAGIC.size();
     Decoder decoder{reader.bytes_, reader.at_, reader.failed_};
     reader.key_ = std::string(decoder.text());
     decoder.expect('\n');
     reader.output_ = decoder.stamp();
     decoder.expect('\n');
-    if (reader.failed_) return std::nullopt;
+    if (reader.failed_) return damaged;
     reader.firstEntry_ = reader.at_;
-    refusal = Refusal::NONE;
     return reader;
 }
 
@@ -250,13 +246,13 @@ bool sameFileStamp(const FileStamp& a, const FileStamp& b) {
     return a.isDirectory == b.isDirectory && a.size == b.size && a.changed == b.changed && a.id == b.id;
 }
 
-std::optional<RecordedEntries> RecordedEntries::of(RecordReader& record) {
+Result<RecordedEntries> RecordedEntries::of(RecordReader& record) {
     RecordedEntries recorded;
     // Entries are the record's lines: counted first, so that none is moved twice.
     recorded.entries_.reserve(record.lineCount());
     RecordEntry entry;
     while (record.next(entry)) recorded.entries_.push_back(entry);
-    if (record.failed()) return std::nullopt;
+    if (record.failed()) return SystemError{SystemError::Kind::OTHER, "damaged"};
     return recorded;
 }
 

@@ -97,20 +97,13 @@ private:
 // A record read back, its entries decoded one at a time in place.
 class RecordReader {
 public:
-    // Why a record was not taken.
-    enum class Refusal {
-        NONE,
-        ABSENT,      // nothing there, or nothing readable
-        NOT_A_FILE,  // a link, FIFO, device or directory at its name
-        FOREIGN,     // written by someone who may not write the resource file
-        TOO_LARGE,   // larger than its resource file can explain
-        DAMAGED,     // no record of this version, or cut short
-    };
-    // The record at `path`, opened without following a link or waiting; nothing, and
-    // why in `refusal`, when there is none to believe. `resource` is the status of
-    // the resource file it would describe.
-    static std::optional<RecordReader> read(FileSystem& fs, const std::string& path, const PathStatus& resource,
-                                            Refusal& refusal);
+    // The record at `path`, opened without following a link or waiting, when there is
+    // one to believe; else why not: the open's error (NOT_REGULAR for a link, FIFO,
+    // device or directory at its name), DENIED when written by someone who may not
+    // write the resource file, OTHER when larger than its resource file can explain,
+    // of another version or cut short. `resource` is the status of the resource file
+    // it would describe.
+    static Result<RecordReader> read(FileSystem& fs, const std::string& path, const PathStatus& resource);
     const std::string& key() const { return key_; }
     const FileStamp& output() const { return output_; }
     // The next entry; false at the end, and for a damaged record (then failed()).
@@ -138,8 +131,8 @@ bool sameFileStamp(const FileStamp& a, const FileStamp& b);
 // reader's bytes, which must outlive them.
 class RecordedEntries {
 public:
-    // The entries `record` has left; nothing for a damaged record.
-    static std::optional<RecordedEntries> of(RecordReader& record);
+    // The entries `record` has left; fails for a damaged record.
+    static Result<RecordedEntries> of(RecordReader& record);
     std::size_t size() const { return entries_.size(); }
     const RecordEntry& operator[](std::size_t i) const { return entries_[i]; }
 

@@ -42,11 +42,14 @@ void EarlierEntries::add(std::uint64_t offset, std::uint64_t length) {
     pendingLength_ = length;
 }
 
-EarlierEntries::Outcome EarlierEntries::flush() {
-    if (pendingLength_ == 0) return Outcome::COPIED;
-    const Outcome outcome = copySpan(pendingOffset_, pendingLength_);
-    if (outcome == Outcome::COPIED) pendingLength_ = 0;
-    return outcome;
+Result<void> EarlierEntries::flush() {
+    if (pendingLength_ == 0) return {};
+    switch (copySpan(pendingOffset_, pendingLength_)) {
+    case Outcome::COPIED: pendingLength_ = 0; return {};
+    case Outcome::OUTPUT_FAILED: return SystemError{SystemError::Kind::OTHER, out_.errorText()};
+    case Outcome::EARLIER_FAILED: break;
+    }
+    return SystemError{SystemError::Kind::OTHER, earlierError_};
 }
 
 EarlierEntries::Outcome EarlierEntries::copySpan(std::uint64_t offset, std::uint64_t length) {

@@ -28,15 +28,15 @@ public:
     // Where the next entry of the new file begins: after everything taken so far.
     std::uint64_t nextEntryOffset() const { return out_.position() + pendingLength_; }
 
-    enum class Outcome { COPIED, EARLIER_FAILED, OUTPUT_FAILED };
     // Copies every entry taken and not yet copied; due before anything else is
-    // written to the new file, and at its end.
-    [[nodiscard]] Outcome flush();
-    // The earlier file could not be read, and why.
+    // written to the new file, and at its end. Fails with the output's words when
+    // the new file could not be written, else with why the earlier one could not be read.
+    Result<void> flush();
+    // The earlier file could not be read: every later flush() fails.
     bool failed() const { return !earlierError_.empty(); }
-    std::string earlierErrorText() const { return earlierError_; }
 
 private:
+    enum class Outcome { COPIED, EARLIER_FAILED, OUTPUT_FAILED };
     Outcome copySpan(std::uint64_t offset, std::uint64_t length);
 
     std::unique_ptr<InputFile> earlier_;

@@ -27,15 +27,13 @@ void OutputBuffer::putZeros(std::size_t count) {
     }
 }
 
-bool OutputBuffer::flush() {
-    if (failed_) {
-        used_ = 0;
-        return false;
-    }
-    if (used_ > 0 && !sink_.write(buffer_.get(), used_)) failed_ = true;
+Result<void> OutputBuffer::flush() {
+    if (failed_) used_ = 0;  // bytes after a failure are dropped, never handed over
+    else if (used_ > 0 && !sink_.write(buffer_.get(), used_)) failed_ = true;
     handedOver_ += used_;
     used_ = 0;
-    return !failed_;
+    if (failed_) return SystemError{SystemError::Kind::OTHER, sink_.errorText()};
+    return {};
 }
 
 char* OutputBuffer::freeSpace(std::size_t minimum, std::size_t& available) {

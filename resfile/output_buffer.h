@@ -17,11 +17,11 @@ public:
 
     void put(const char* data, std::size_t size);
     void putZeros(std::size_t count);
-    // Hands every buffered byte to the sink. False once any write has failed;
-    // after a failure, later bytes are dropped.
-    [[nodiscard]] bool flush();
+    // Hands every buffered byte to the sink. Fails, with the system's words, once any
+    // write has failed; after a failure, later bytes are dropped.
+    Result<void> flush();
     bool failed() const { return failed_; }
-    // The system's words for why the output failed.
+    // The system's words for why the output failed: what a failed flush() says.
     std::string errorText() const { return sink_.errorText(); }
 
     // Bytes accepted so far, buffered ones included: the offset of the next byte.

@@ -5,6 +5,7 @@
 #include <set>
 #include <tuple>
 
+#include "driver/options.h"
 #include "record/input_record.h"
 #include "tests/support/fake_run.h"
 #include "tests/support/faulty_file_system.h"
@@ -646,6 +647,45 @@ TEST(Update, ANameTwoFilesWouldShareFailsTheRunNamingBothWithD) {
     updating.fs.stdoutBytes.clear();
     EXPECT_EQ(runOnFake(updating.fs, {"-q", "-n", "e.res", "-f", "f.res", "e"}).output,
               "Error:  e.res has no record of what it holds; make it with -u first.\n");
+}
+
+CommandLine parsedFrom(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "raduza");
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    const ParsedCommandLine parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data(), POSIX_PATH_RULES);
+    EXPECT_FALSE(parsed.stop) << arguments[1];
+    return parsed.line;
+}
+
+std::string keyOf(const std::vector<std::string>& arguments, std::string_view directory = "/w") {
+    const CommandLine line = parsedFrom(arguments);
+    return recordKey(line, directory, std::vector<std::string>(line.otherResourceFiles.size(), "1 2 3 4"));
+}
+
+// An option that makes other bytes from the same files and leaves the key alone
+// would let -u keep a stale resource file: each option must say which it is.
+TEST(RecordKey, ChangesExactlyForTheOptionsThatDeclareSo) {
+    const std::string plain = keyOf({"a.txt"});
+    for (const OptionRow& row : OPTION_TABLE) {
+        if (row.effect == OptionRow::STOP) {
+            EXPECT_EQ(row.key, OptionRow::NOT_IN_KEY) << row.spelling;  // such a run makes no resource file
+            continue;
+        }
+        std::vector<std::string> arguments{"a.txt", row.spelling};
+        if (row.argumentName != nullptr) arguments.push_back("other.res");
+        EXPECT_EQ(keyOf(arguments) != plain, row.key == OptionRow::CHANGES_KEY) << row.spelling;
+    }
+    // The specs, their order, the patterns left out, the directory, and each other record's stamp.
+    EXPECT_NE(keyOf({"b.txt", "a.txt"}), keyOf({"a.txt", "b.txt"}));
+    EXPECT_NE(keyOf({"a.txt", "-x", "b*"}), keyOf({"a.txt", "-x", "c*"}));
+    EXPECT_NE(keyOf({"a.txt"}, "/v"), plain);
+    const CommandLine other = parsedFrom({"a.txt", "-n", "o.res"});
+    EXPECT_NE(recordKey(other, "/w", {"1 2 3 4"}), recordKey(other, "/w", {"1 2 3 5"}));
+    // Records written before keep matching: other bytes here need another version.
+    EXPECT_EQ(keyOf({"-j", "-r", "-x", "*.o", "-n", "other.res", "-q", "a", "b"}),
+              "22:/wjr--4:x*.o20:9:other.res7:1 2 3 41:a1:b");
+    EXPECT_EQ(directoryOfKey(plain), "/w");
 }
 
 }  // namespace
