@@ -78,6 +78,17 @@ def generate_files(path):
                 out.write(pool[start:start + 4096])
 
 
+def generate_many(path):
+    # Each directory just large enough to be read ahead: what a start of the
+    # read-ahead per directory costs shows here most.
+    for d in range(1000):
+        directory = os.path.join(path, "d%04d" % d)
+        os.makedirs(directory)
+        for f in range(40):
+            with open(os.path.join(directory, "f%02d.txt" % f), "wb") as out:
+                out.write(b"%d\n" % (d * 40 + f))
+
+
 def generate_tiny(count):
     def generate(path):
         os.makedirs(path)
@@ -90,6 +101,7 @@ def generate_tiny(count):
 CORPORA = [
     Corpus("big", "one 1 GiB file", generate_big),
     Corpus("files", "20,000 files of 4 KiB in 200 dirs", generate_files),
+    Corpus("many", "40,000 tiny files in 1,000 dirs", generate_many),
     Corpus("tiny", "200,000 tiny files, sorted names, one dir", generate_tiny(200000)),
     Corpus("tiny1k", "1,000 tiny files, sorted names, one dir", generate_tiny(1000)),
     Corpus("tiny1m", "1,000,000 tiny files, sorted names, one dir", generate_tiny(1000000)),

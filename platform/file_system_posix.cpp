@@ -267,8 +267,8 @@ bool matchesEveryName(const std::string& pattern) { return pattern == "*.*" || p
 // it: the read-ahead, and the files read to close.
 class PosixListedFile final : public ListedFile {
 public:
-    PosixListedFile(SystemCalls& calls, int directory, const SortedEntries& files)
-        : calls_(calls), directory_(directory), closes_(calls), readAhead_(calls, INPUT_FLAGS, directory, files) {}
+    PosixListedFile(ReadAheadThreads& threads, SystemCalls& calls, int directory, const SortedEntries& files)
+        : calls_(calls), directory_(directory), closes_(calls), readAhead_(threads, calls, INPUT_FLAGS, directory, files) {}
     void visit(std::size_t index, const char* name) {
         index_ = index;
         entry_.name.assign(name);
@@ -304,12 +304,13 @@ private:
 
 class PosixDirectory final : public Directory {
 public:
-    PosixDirectory(SystemCalls& calls, Descriptor fd) : calls_(calls), fd_(std::move(fd)) {}
+    PosixDirectory(ReadAheadThreads& threads, SystemCalls& calls, Descriptor fd)
+        : threads_(threads), calls_(calls), fd_(std::move(fd)) {}
 
-    static Result<std::unique_ptr<Directory>> open(SystemCalls& calls, const std::string& path) {
+    static Result<std::unique_ptr<Directory>> open(ReadAheadThreads& threads, SystemCalls& calls, const std::string& path) {
         Descriptor fd(calls.openDirectory(path.c_str()));
         if (!fd) return lastError();
-        auto directory = std::make_unique<PosixDirectory>(calls, std::move(fd));
+        auto directory = std::make_unique<PosixDirectory>(threads, calls, std::move(fd));
         const Result<void> listed = listEntries(directory->fd_.get(), [&](const char* name, bool isDirectory) {
             (isDirectory ? directory->subdirectories_ : directory->files_).add(name, isDirectory, name[0] == '.', false);
         });
@@ -329,7 +330,7 @@ public:
     void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
         SortedEntries some;
         const SortedEntries& files = matching(pattern, some);
-        PosixListedFile file(calls_, fd_.get(), files);
+        PosixListedFile file(threads_, calls_, fd_.get(), files);
         for (std::size_t i = 0; i < files.size(); ++i) {
             file.visit(i, files.nameAt(i));
             const bool goOn = visit(file);
@@ -349,6 +350,7 @@ private:
         return some;
     }
 
+    ReadAheadThreads& threads_;
     SystemCalls& calls_;
     Descriptor fd_;
     SortedEntries subdirectories_;
@@ -508,7 +510,7 @@ public:
     }
 
     Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override {
-        return PosixDirectory::open(calls_, path);
+        return PosixDirectory::open(readAheadThreads_, calls_, path);
     }
 
     Result<void> search(const std::string& pattern, const EntryVisitor& visit) override {
@@ -561,6 +563,7 @@ private:
     PosixOutput stdout_;
     PosixOutput stderr_;
     SystemCalls& calls_;
+    ReadAheadThreads readAheadThreads_;  // each lent to one visit at a time
 };
 
 }  // namespace

@@ -26,16 +26,106 @@ unsigned usableCores() {
 // the table, each growth waits for a grace period (10 to 30 ms seen). Room for the
 // standard files, the output, a directory, the walk's batch of files to close (64)
 // and the window's is made while the walk is still alone; the table never shrinks.
-void reserveDescriptors(int anyOpen) {
+void reserveDescriptors() {
     constexpr rlim_t RESERVED = 256;
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 1) return;
-    const int placeholder = ::fcntl(anyOpen, F_DUPFD_CLOEXEC, static_cast<int>(std::min(limit.rlim_cur, RESERVED) - 1));
+    const int placeholder = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, static_cast<int>(std::min(limit.rlim_cur, RESERVED) - 1));
     if (placeholder >= 0) ::close(placeholder);
 }
 #endif
 
 }  // namespace
+
+// A thread that runs one job after another, as it is given them.
+class ReadAheadThreads::Worker {
+public:
+    // Throws std::system_error where the thread cannot be started.
+    Worker() {
+        // The thread is born with every signal blocked and never unblocks one: signals
+        // are the visit's thread's, whose handlers clean up the resource file.
+        sigset_t every, previous;
+        sigfillset(&every);
+        ::pthread_sigmask(SIG_BLOCK, &every, &previous);
+        try {
+            thread_ = std::thread([this] { serve(); });
+        } catch (const std::system_error&) {
+            ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+            throw;
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    ~Worker() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        given_.notify_one();
+        thread_.join();
+    }
+    void begin(std::function<void()> job) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            job_ = std::move(job);
+        }
+        given_.notify_one();
+    }
+    // Once the job has returned.
+    void awaitEnd() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait(lock, [this] { return !job_; });
+    }
+
+private:
+    void serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            given_.wait(lock, [this] { return quit_ || job_; });
+            if (quit_) return;
+            lock.unlock();
+            job_();  // job_ is the thread's until it is cleared
+            lock.lock();
+            job_ = nullptr;
+            ended_.notify_one();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable given_;
+    std::condition_variable ended_;
+    std::function<void()> job_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+ReadAheadThreads::ReadAheadThreads() = default;
+ReadAheadThreads::~ReadAheadThreads() = default;
+
+std::unique_ptr<ReadAheadThreads::Worker> ReadAheadThreads::lease() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!idle_.empty()) {
+            std::unique_ptr<Worker> worker = std::move(idle_.back());
+            idle_.pop_back();
+            return worker;
+        }
+    }
+    if (usableCores() < 2) return nullptr;  // the visit would only wait for its own core
+#ifdef __linux__
+    reserveDescriptors();
+#endif
+    try {
+        return std::make_unique<Worker>();
+    } catch (const std::system_error&) {
+        return nullptr;  // the visit opens every file itself
+    }
+}
+
+void ReadAheadThreads::giveBack(std::unique_ptr<Worker> worker) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(std::move(worker));
+}
+
 
 bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data) {
     const auto size = static_cast<std::size_t>(status.st_size);
@@ -67,30 +157,36 @@ void prepareFile(SystemCalls& calls, int directory, const char* name, int openFl
     (void)calls.close(fd.release());  // what was read stands, whatever the close says
 }
 
-ReadAhead::ReadAhead(SystemCalls& calls, int openFlags, int directory, const SortedEntries& files)
-    : calls_(calls), openFlags_(openFlags), directory_(directory), files_(files) {
-    if (files.size() >= MIN_ENTRIES) startThread();
+ReadAhead::ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlags, int directory,
+                     const SortedEntries& files)
+    : threads_(threads), calls_(calls), openFlags_(openFlags), directory_(directory), files_(files) {
+    if (files.size() < MIN_ENTRIES) return;
+    worker_ = threads.lease();
+    if (worker_) worker_->begin([this] { run(); });
 }
 
+ReadAhead::~ReadAhead() { stop(); }
+
 void ReadAhead::stop() {
-    if (!thread_.joinable()) return;
+    if (!worker_) return;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     roomMade_.notify_one();
-    thread_.join();
+    worker_->awaitEnd();
+    threads_.giveBack(std::move(worker_));
     for (Slot& slot : slots_) slot.file.fd.reset();  // large files opened for entries never taken
 }
 
 PreparedFile& ReadAhead::take(std::size_t entry) {
-    if (!thread_.joinable()) return nothing_;
+    if (!worker_) return nothing_;
     std::unique_lock<std::mutex> lock(mutex_);
     return awaitDone(lock, entry).file;
 }
 
 void ReadAhead::release(std::size_t entry) {
-    if (!thread_.joinable()) return;
+    if (!worker_) return;
     std::unique_lock<std::mutex> lock(mutex_);
     // A slot the thread is filling is waited for: it is about to serve a later entry.
     awaitDone(lock, entry).file.fd.reset();  // a large file the visit did not take
@@ -137,21 +233,3 @@ void ReadAhead::run() {
     }
 }
 
-bool ReadAhead::startThread() {
-    if (usableCores() < 2) return false;  // the visit would only wait for its own core
-#ifdef __linux__
-    reserveDescriptors(directory_);
-#endif
-    // The thread is born with every signal blocked and never unblocks one: signals
-    // are the visit's thread's, whose handlers clean up the resource file.
-    sigset_t every, previous;
-    sigfillset(&every);
-    ::pthread_sigmask(SIG_BLOCK, &every, &previous);
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        // no second thread: the visit opens every file itself
-    }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return thread_.joinable();
-}

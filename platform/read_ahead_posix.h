@@ -1,18 +1,21 @@
 // Opening the files of a large directory listing ahead of the visit, and reading the
 // small ones whole, on a second thread while the visit stores the files before them.
-// A read-ahead serves one visit and lives as long as it: each has its own thread, so
-// visits at once, nested or of two directories, never share one. The visit still
-// takes every file in the listing's order, each opened once, its size and identity
-// taken from the open file, at most WINDOW entries before its turn.
+// A read-ahead serves one visit and lives as long as it, with a thread of its own
+// for that time, so visits at once, nested or of two directories, never share one.
+// The visit still takes every file in the listing's order, each opened once, its
+// size and identity taken from the open file, at most WINDOW entries before its turn.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/descriptor_posix.h"
 #include "platform/name_order.h"
@@ -42,6 +45,26 @@ void prepareFile(SystemCalls& calls, int directory, const char* name, int openFl
 // grew since) or the read failed: then only the visit's own open tells what it holds.
 bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data);
 
+// The threads that read ahead, kept between visits, since starting one for each
+// directory cost a fifth of a run over many small ones. A thread serves the visit
+// that leased it until it is given back.
+class ReadAheadThreads {
+public:
+    class Worker;
+    ReadAheadThreads();
+    ~ReadAheadThreads();
+    ReadAheadThreads(const ReadAheadThreads&) = delete;
+    ReadAheadThreads& operator=(const ReadAheadThreads&) = delete;
+
+    // An idle thread, or a new one; nothing where no second thread can help.
+    std::unique_ptr<Worker> lease();
+    void giveBack(std::unique_ptr<Worker> worker);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Worker>> idle_;
+};
+
 class ReadAhead {
 public:
     static constexpr std::size_t WINDOW = 64;  // entries a file may be prepared before its turn
@@ -50,10 +73,10 @@ public:
     static constexpr std::size_t MIN_ENTRIES = 32;
 
     // Prepares the entries of `files` (sorted, in the directory open as `directory`,
-    // both left as they are until stop()), opened with `openFlags` as the visit opens
-    // them. Nothing for a short listing, or where no second thread can help.
-    ReadAhead(SystemCalls& calls, int openFlags, int directory, const SortedEntries& files);
-    ~ReadAhead() { stop(); }
+    // both left as they are until stop()) on a thread leased from `threads`, opened
+    // with `openFlags` as the visit opens them. Nothing for a short listing.
+    ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlags, int directory, const SortedEntries& files);
+    ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
@@ -72,12 +95,12 @@ private:
         PreparedFile file;
     };
 
-    bool startThread();
     void run();
     Slot& awaitDone(std::unique_lock<std::mutex>& lock, std::size_t entry);
     bool claimable() const { return next_ < files_.size() && next_ < released_ + WINDOW; }
     void prepareNext(std::unique_lock<std::mutex>& lock);
 
+    ReadAheadThreads& threads_;
     SystemCalls& calls_;
     const int openFlags_;
     const int directory_;
@@ -91,5 +114,5 @@ private:
     bool stopping_ = false;
     std::condition_variable roomMade_;  // for the thread: half the window free, or stopping_
     std::condition_variable prepared_;  // for the visit: a slot's `done` moved on
-    std::thread thread_;                // the visit's alone
+    std::unique_ptr<ReadAheadThreads::Worker> worker_;  // the visit's alone
 };
