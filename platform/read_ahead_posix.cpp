@@ -126,7 +126,6 @@ void ReadAheadThreads::giveBack(std::unique_ptr<Worker> worker) {
     idle_.push_back(std::move(worker));
 }
 
-
 bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data) {
     const auto size = static_cast<std::size_t>(status.st_size);
     // One byte more than the size: a file that has grown since fills it.

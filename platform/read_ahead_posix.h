@@ -69,7 +69,7 @@ class ReadAhead {
 public:
     static constexpr std::size_t WINDOW = 64;  // entries a file may be prepared before its turn
     static constexpr std::size_t MAX_FILE_SIZE = 16 * 1024;  // larger files are only opened
-    // Below this many entries starting the thread would cost more than it saves.
+    // Below this many entries waking a thread would cost more than it saves.
     static constexpr std::size_t MIN_ENTRIES = 32;
 
     // Prepares the entries of `files` (sorted, in the directory open as `directory`,
