@@ -35,97 +35,9 @@ void reserveDescriptors() {
 }
 #endif
 
-}  // namespace
-
-// A thread that runs one job after another, as it is given them.
-class ReadAheadThreads::Worker {
-public:
-    // Throws std::system_error where the thread cannot be started.
-    Worker() {
-        // The thread is born with every signal blocked and never unblocks one: signals
-        // are the visit's thread's, whose handlers clean up the resource file.
-        sigset_t every, previous;
-        sigfillset(&every);
-        ::pthread_sigmask(SIG_BLOCK, &every, &previous);
-        try {
-            thread_ = std::thread([this] { serve(); });
-        } catch (const std::system_error&) {
-            ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-            throw;
-        }
-        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
-    ~Worker() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        given_.notify_one();
-        thread_.join();
-    }
-    void begin(std::function<void()> job) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            job_ = std::move(job);
-        }
-        given_.notify_one();
-    }
-    // Once the job has returned.
-    void awaitEnd() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ended_.wait(lock, [this] { return !job_; });
-    }
-
-private:
-    void serve() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            given_.wait(lock, [this] { return quit_ || job_; });
-            if (quit_) return;
-            lock.unlock();
-            job_();  // job_ is the thread's until it is cleared
-            lock.lock();
-            job_ = nullptr;
-            ended_.notify_one();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable given_;
-    std::condition_variable ended_;
-    std::function<void()> job_;
-    bool quit_ = false;
-    std::thread thread_;
-};
-
-ReadAheadThreads::ReadAheadThreads() = default;
-ReadAheadThreads::~ReadAheadThreads() = default;
-
-std::unique_ptr<ReadAheadThreads::Worker> ReadAheadThreads::lease() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (!idle_.empty()) {
-            std::unique_ptr<Worker> worker = std::move(idle_.back());
-            idle_.pop_back();
-            return worker;
-        }
-    }
-    if (usableCores() < 2) return nullptr;  // the visit would only wait for its own core
-#ifdef __linux__
-    reserveDescriptors();
-#endif
-    try {
-        return std::make_unique<Worker>();
-    } catch (const std::system_error&) {
-        return nullptr;  // the visit opens every file itself
-    }
-}
-
-void ReadAheadThreads::giveBack(std::unique_ptr<Worker> worker) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    idle_.push_back(std::move(worker));
-}
-
+// Reads the file open as `fd` whole into `data`, the size `status` gave when it was
+// opened. False when the file no longer holds exactly that many bytes (it shrank or
+// grew since) or the read failed: then only the visit's own open tells what it holds.
 bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data) {
     const auto size = static_cast<std::size_t>(status.st_size);
     // One byte more than the size: a file that has grown since fills it.
@@ -137,6 +49,8 @@ bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::strin
     return got == static_cast<ssize_t>(size);
 }
 
+// Opens `name` in `directory` as the visit would and reads it whole when it holds at
+// most `maxReadSize` bytes.
 void prepareFile(SystemCalls& calls, int directory, const char* name, int openFlags, std::size_t maxReadSize,
                  PreparedFile& into) {
     into.kind = PreparedFile::LEFT_TO_WALK;
@@ -156,36 +70,95 @@ void prepareFile(SystemCalls& calls, int directory, const char* name, int openFl
     (void)calls.close(fd.release());  // what was read stands, whatever the close says
 }
 
+}  // namespace
+
+ReadAheadThreads::~ReadAheadThreads() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    queued_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+bool ReadAheadThreads::run(std::function<void()> job) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_ > 0) --idle_;
+    else if (!startThread()) return false;
+    jobs_.push_back(std::move(job));
+    queued_.notify_one();
+    return true;
+}
+
+void ReadAheadThreads::giveBack() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++idle_;
+}
+
+// With the mutex held.
+bool ReadAheadThreads::startThread() {
+    if (usableCores() < 2) return false;  // the visit would only wait for its own core
+#ifdef __linux__
+    reserveDescriptors();
+#endif
+    // The thread is born with every signal blocked and never unblocks one: signals
+    // are the visit's thread's, whose handlers clean up the resource file.
+    sigset_t every, previous;
+    sigfillset(&every);
+    ::pthread_sigmask(SIG_BLOCK, &every, &previous);
+    bool started = true;
+    try {
+        threads_.emplace_back([this] { serve(); });
+    } catch (const std::system_error&) {
+        started = false;  // the visit opens every file itself
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
+}
+
+void ReadAheadThreads::serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+        if (quit_) return;
+        const std::function<void()> job = std::move(jobs_.back());
+        jobs_.pop_back();
+        lock.unlock();
+        job();
+        lock.lock();
+    }
+}
+
 ReadAhead::ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlags, int directory,
                      const SortedEntries& files)
     : threads_(threads), calls_(calls), openFlags_(openFlags), directory_(directory), files_(files) {
     if (files.size() < MIN_ENTRIES) return;
-    worker_ = threads.lease();
-    if (worker_) worker_->begin([this] { run(); });
+    running_ = true;  // before the thread starts: it clears it as its last act
+    active_ = threads.run([this] { run(); });
+    if (!active_) running_ = false;
 }
 
-ReadAhead::~ReadAhead() { stop(); }
-
 void ReadAhead::stop() {
-    if (!worker_) return;
+    if (!active_) return;
+    active_ = false;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         stopping_ = true;
+        roomMade_.notify_one();
+        prepared_.wait(lock, [this] { return !running_; });
     }
-    roomMade_.notify_one();
-    worker_->awaitEnd();
-    threads_.giveBack(std::move(worker_));
+    threads_.giveBack();
     for (Slot& slot : slots_) slot.file.fd.reset();  // large files opened for entries never taken
 }
 
 PreparedFile& ReadAhead::take(std::size_t entry) {
-    if (!worker_) return nothing_;
+    if (!active_) return nothing_;
     std::unique_lock<std::mutex> lock(mutex_);
     return awaitDone(lock, entry).file;
 }
 
 void ReadAhead::release(std::size_t entry) {
-    if (!worker_) return;
+    if (!active_) return;
     std::unique_lock<std::mutex> lock(mutex_);
     // A slot the thread is filling is waited for: it is about to serve a later entry.
     awaitDone(lock, entry).file.fd.reset();  // a large file the visit did not take
@@ -230,5 +203,7 @@ void ReadAhead::run() {
         if (claimable()) prepareNext(lock);
         else roomMade_.wait(lock, [this] { return stopping_ || next_ <= released_ + WINDOW / 2; });
     }
+    running_ = false;  // the last the thread does with this read-ahead
+    prepared_.notify_one();
 }
 

@@ -11,7 +11,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,33 +35,30 @@ struct PreparedFile {
     std::string data;
 };
 
-// Opens `name` in `directory` as the visit would and reads it whole when it holds at
-// most `maxReadSize` bytes.
-void prepareFile(SystemCalls& calls, int directory, const char* name, int openFlags, std::size_t maxReadSize,
-                 PreparedFile& into);
-// Reads the file open as `fd` whole into `data`, the size `status` gave when it was
-// opened. False when the file no longer holds exactly that many bytes (it shrank or
-// grew since) or the read failed: then only the visit's own open tells what it holds.
-bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data);
-
 // The threads that read ahead, kept between visits, since starting one for each
-// directory cost a fifth of a run over many small ones. A thread serves the visit
-// that leased it until it is given back.
+// directory cost a fifth of a run over many small ones.
 class ReadAheadThreads {
 public:
-    class Worker;
-    ReadAheadThreads();
+    ReadAheadThreads() = default;
     ~ReadAheadThreads();
     ReadAheadThreads(const ReadAheadThreads&) = delete;
     ReadAheadThreads& operator=(const ReadAheadThreads&) = delete;
 
-    // An idle thread, or a new one; nothing where no second thread can help.
-    std::unique_ptr<Worker> lease();
-    void giveBack(std::unique_ptr<Worker> worker);
+    // Runs `job` on a thread of its own, idle or new, which is not lent again until
+    // given back once the job has returned. False where no second thread can help.
+    bool run(std::function<void()> job);
+    void giveBack();
 
 private:
+    bool startThread();
+    void serve();
+
     std::mutex mutex_;
-    std::vector<std::unique_ptr<Worker>> idle_;
+    std::condition_variable queued_;
+    std::vector<std::function<void()>> jobs_;
+    std::size_t idle_ = 0;  // threads not lent
+    bool quit_ = false;
+    std::vector<std::thread> threads_;
 };
 
 class ReadAhead {
@@ -76,7 +72,7 @@ public:
     // both left as they are until stop()) on a thread leased from `threads`, opened
     // with `openFlags` as the visit opens them. Nothing for a short listing.
     ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlags, int directory, const SortedEntries& files);
-    ~ReadAhead();
+    ~ReadAhead() { stop(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
@@ -114,5 +110,6 @@ private:
     bool stopping_ = false;
     std::condition_variable roomMade_;  // for the thread: half the window free, or stopping_
     std::condition_variable prepared_;  // for the visit: a slot's `done` moved on
-    std::unique_ptr<ReadAheadThreads::Worker> worker_;  // the visit's alone
+    bool running_ = false;  // a thread is lent to run()
+    bool active_ = false;   // the visit's alone: the read-ahead serves it
 };
