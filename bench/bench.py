@@ -243,10 +243,9 @@ def build_raduza(build_dir):
 
 def make_tools(args):
     raduza = os.path.abspath(args.raduza) if args.raduza else build_raduza(os.path.abspath(args.build_dir))
-    tools = [
-        Tool("raduza", lambda key: [raduza, "-q", "-f", "out-raduza.res", "-r", key], "out-raduza.res"),
-        Tool("cat", lambda key: ["xargs", "-0", "-a", key + ".list", "cat"], "out-cat.bin"),
-    ]
+    tools = [Tool("raduza", lambda key: [raduza, "-q", "-f", "out-raduza.res", "-r", key], "out-raduza.res")]
+    if not args.no_cat:
+        tools.append(Tool("cat", lambda key: ["xargs", "-0", "-a", key + ".list", "cat"], "out-cat.bin"))
     if args.baseline:
         # Another build of raduza, timed in turn with this one: the ratio says what a change did.
         baseline = os.path.abspath(args.baseline)
@@ -413,6 +412,8 @@ def main():
                         help="where raduza is built when --raduza is not given (default build/bench)")
     parser.add_argument("--baseline", help="another raduza (say, the build before a change) to time in turn with it")
     parser.add_argument("--no-llvm-rc", action="store_true", help="leave llvm-rc out")
+    parser.add_argument("--no-cat", action="store_true",
+                        help="leave cat out: with --baseline, the two builds then run back to back")
     parser.add_argument("--windres", action="store_true", help="time windres too (quadratic: capped)")
     parser.add_argument("--windres-cap", type=int, default=60, help="seconds before a windres run is stopped")
     args = parser.parse_args()

@@ -294,7 +294,7 @@ private:
 
     SystemCalls& calls_;
     const int directory_;
-    DeferredCloses closes_;  // after the read-ahead's files, no file read from a listing stays open
+    DeferredCloses closes_;  // closed last, after the read-ahead stopped: no file stays open past the visit
     ReadAhead readAhead_;
     std::size_t index_ = 0;
     DirEntry entry_;
