@@ -81,12 +81,20 @@ ReadAheadThreads::~ReadAheadThreads() {
     for (std::thread& thread : threads_) thread.join();
 }
 
-bool ReadAheadThreads::run(std::function<void()> job) {
+bool ReadAheadThreads::run(ReadAhead& job) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (idle_ > 0) --idle_;
     else if (!startThread()) return false;
-    jobs_.push_back(std::move(job));
+    jobs_.push_back(&job);
     queued_.notify_one();
+    return true;
+}
+
+bool ReadAheadThreads::withdraw(ReadAhead& job) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto queued = std::find(jobs_.begin(), jobs_.end(), &job);
+    if (queued == jobs_.end()) return false;
+    jobs_.erase(queued);
     return true;
 }
 
@@ -121,10 +129,10 @@ void ReadAheadThreads::serve() {
     for (;;) {
         queued_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
         if (quit_) return;
-        const std::function<void()> job = std::move(jobs_.back());
+        ReadAhead* const job = jobs_.back();
         jobs_.pop_back();
         lock.unlock();
-        job();
+        job->run();
         lock.lock();
     }
 }
@@ -134,14 +142,16 @@ ReadAhead::ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlag
     : threads_(threads), calls_(calls), openFlags_(openFlags), directory_(directory), files_(files) {
     if (files.size() < MIN_ENTRIES) return;
     running_ = true;  // before the thread starts: it clears it as its last act
-    active_ = threads.run([this] { run(); });
+    active_ = threads.run(*this);
     if (!active_) running_ = false;
 }
 
 void ReadAhead::stop() {
     if (!active_) return;
     active_ = false;
-    {
+    // A thread not yet at it is not waited for: on a busy machine it may not run for
+    // a while, and the visit has done the work itself.
+    if (!threads_.withdraw(*this)) {
         std::unique_lock<std::mutex> lock(mutex_);
         stopping_ = true;
         roomMade_.notify_one();

@@ -10,7 +10,6 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,6 +34,8 @@ struct PreparedFile {
     std::string data;
 };
 
+class ReadAhead;
+
 // The threads that read ahead, kept between visits, since starting one for each
 // directory cost a fifth of a run over many small ones.
 class ReadAheadThreads {
@@ -46,7 +47,9 @@ public:
 
     // Runs `job` on a thread of its own, idle or new, which is not lent again until
     // given back once the job has returned. False where no second thread can help.
-    bool run(std::function<void()> job);
+    bool run(ReadAhead& job);
+    // Takes `job` back if no thread has begun it yet: true then, and it never will.
+    bool withdraw(ReadAhead& job);
     void giveBack();
 
 private:
@@ -55,7 +58,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable queued_;
-    std::vector<std::function<void()>> jobs_;
+    std::vector<ReadAhead*> jobs_;
     std::size_t idle_ = 0;  // threads not lent
     bool quit_ = false;
     std::vector<std::thread> threads_;
@@ -86,6 +89,8 @@ public:
     void stop();
 
 private:
+    friend class ReadAheadThreads;  // runs run()
+
     struct Slot {
         std::size_t done = 0;  // the entry, plus one, whose file `file` holds
         PreparedFile file;
