@@ -81,13 +81,20 @@ ReadAheadThreads::~ReadAheadThreads() {
     for (std::thread& thread : threads_) thread.join();
 }
 
-bool ReadAheadThreads::run(ReadAhead& job) {
+bool ReadAheadThreads::lend(ReadAhead& job) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (idle_ > 0) --idle_;
+        else if (!startThread()) return false;
+    }
+    resume(job);
+    return true;
+}
+
+void ReadAheadThreads::resume(ReadAhead& job) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (idle_ > 0) --idle_;
-    else if (!startThread()) return false;
     jobs_.push_back(&job);
     queued_.notify_one();
-    return true;
 }
 
 bool ReadAheadThreads::withdraw(ReadAhead& job) {
@@ -142,7 +149,7 @@ ReadAhead::ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlag
     : threads_(threads), calls_(calls), openFlags_(openFlags), directory_(directory), files_(files) {
     if (files.size() < MIN_ENTRIES) return;
     running_ = true;  // before the thread starts: it clears it as its last act
-    active_ = threads.run(*this);
+    active_ = threads.lend(*this);
     if (!active_) running_ = false;
 }
 
@@ -154,7 +161,6 @@ void ReadAhead::stop() {
     if (!threads_.withdraw(*this)) {
         std::unique_lock<std::mutex> lock(mutex_);
         stopping_ = true;
-        roomMade_.notify_one();
         prepared_.wait(lock, [this] { return !running_; });
     }
     threads_.giveBack();
@@ -169,12 +175,16 @@ PreparedFile& ReadAhead::take(std::size_t entry) {
 
 void ReadAhead::release(std::size_t entry) {
     if (!active_) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    // A slot the thread is filling is waited for: it is about to serve a later entry.
-    awaitDone(lock, entry).file.fd.reset();  // a large file the visit did not take
-    released_ = entry + 1;
-    // The thread goes on once half the window is free, not at every slot.
-    if (next_ <= released_ + WINDOW / 2) roomMade_.notify_one();
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        // A slot the thread is filling is waited for: it is about to serve a later entry.
+        awaitDone(lock, entry).file.fd.reset();  // a large file the visit did not take
+        released_ = entry + 1;
+        // The thread goes on once half the window is free, not at every slot.
+        if (running_ || next_ >= files_.size() || next_ > released_ + WINDOW / 2) return;
+        running_ = true;
+    }
+    threads_.resume(*this);
 }
 
 // An entry nobody claimed yet becomes the visit's, left unprepared. While the thread
@@ -209,11 +219,8 @@ void ReadAhead::prepareNext(std::unique_lock<std::mutex>& lock) {
 
 void ReadAhead::run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_ && next_ < files_.size()) {
-        if (claimable()) prepareNext(lock);
-        else roomMade_.wait(lock, [this] { return stopping_ || next_ <= released_ + WINDOW / 2; });
-    }
-    running_ = false;  // the last the thread does with this read-ahead
+    while (!stopping_ && claimable()) prepareNext(lock);
+    running_ = false;  // the last the thread does with this read-ahead, until resumed
     prepared_.notify_one();
 }
 

@@ -45,9 +45,11 @@ public:
     ReadAheadThreads(const ReadAheadThreads&) = delete;
     ReadAheadThreads& operator=(const ReadAheadThreads&) = delete;
 
-    // Runs `job` on a thread of its own, idle or new, which is not lent again until
-    // given back once the job has returned. False where no second thread can help.
-    bool run(ReadAhead& job);
+    // Lends a thread, idle or new, to `job` until it is given back, and runs the job
+    // on it. False where no second thread can help.
+    bool lend(ReadAhead& job);
+    // Runs `job` again on the thread lent to it.
+    void resume(ReadAhead& job);
     // Takes `job` back if no thread has begun it yet: true then, and it never will.
     bool withdraw(ReadAhead& job);
     void giveBack();
@@ -72,8 +74,10 @@ public:
     static constexpr std::size_t MIN_ENTRIES = 32;
 
     // Prepares the entries of `files` (sorted, in the directory open as `directory`,
-    // both left as they are until stop()) on a thread leased from `threads`, opened
-    // with `openFlags` as the visit opens them. Nothing for a short listing.
+    // both left as they are until stop()) on a thread lent by `threads`, opened with
+    // `openFlags` as the visit opens them. Nothing for a short listing. The thread
+    // never waits for the visit: with the window full it leaves, and the visit has it
+    // go on once half the window is free.
     ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlags, int directory, const SortedEntries& files);
     ~ReadAhead() { stop(); }
     ReadAhead(const ReadAhead&) = delete;
@@ -113,8 +117,7 @@ private:
     std::size_t next_ = 0;      // entries before it are claimed, by the thread or the visit
     std::size_t released_ = 0;  // entries before it are done with
     bool stopping_ = false;
-    std::condition_variable roomMade_;  // for the thread: half the window free, or stopping_
-    std::condition_variable prepared_;  // for the visit: a slot's `done` moved on
-    bool running_ = false;  // a thread is lent to run()
-    bool active_ = false;   // the visit's alone: the read-ahead serves it
+    bool running_ = false;  // run() is under way, or queued
+    std::condition_variable prepared_;  // for the visit: a slot's `done` moved on, or run() ended
+    bool active_ = false;  // the visit's alone: a thread is lent to the read-ahead
 };
