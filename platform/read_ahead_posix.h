@@ -1,7 +1,7 @@
 // Opening the files of a large directory listing ahead of the visit, and reading the
 // small ones whole, on a second thread while the visit stores the files before them.
-// A read-ahead serves one visit and lives as long as it, with a thread of its own
-// for that time, so visits at once, nested or of two directories, never share one.
+// A read-ahead serves one visit and lives as long as it, with a thread lent to it for
+// that time, so visits at once, nested or of two directories, never share one.
 // The visit still takes every file in the listing's order, each opened once, its
 // size and identity taken from the open file, at most WINDOW entries before its turn.
 #pragma once
