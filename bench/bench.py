@@ -78,6 +78,17 @@ def generate_files(path):
                 out.write(pool[start:start + 4096])
 
 
+def generate_many(path):
+    # Each directory just large enough to be read ahead: what a start of the
+    # read-ahead per directory costs shows here most.
+    for d in range(1000):
+        directory = os.path.join(path, "d%04d" % d)
+        os.makedirs(directory)
+        for f in range(40):
+            with open(os.path.join(directory, "f%02d.txt" % f), "wb") as out:
+                out.write(b"%d\n" % (d * 40 + f))
+
+
 def generate_tiny(count):
     def generate(path):
         os.makedirs(path)
@@ -90,6 +101,7 @@ def generate_tiny(count):
 CORPORA = [
     Corpus("big", "one 1 GiB file", generate_big),
     Corpus("files", "20,000 files of 4 KiB in 200 dirs", generate_files),
+    Corpus("many", "40,000 tiny files in 1,000 dirs", generate_many),
     Corpus("tiny", "200,000 tiny files, sorted names, one dir", generate_tiny(200000)),
     Corpus("tiny1k", "1,000 tiny files, sorted names, one dir", generate_tiny(1000)),
     Corpus("tiny1m", "1,000,000 tiny files, sorted names, one dir", generate_tiny(1000000)),
@@ -231,10 +243,9 @@ def build_raduza(build_dir):
 
 def make_tools(args):
     raduza = os.path.abspath(args.raduza) if args.raduza else build_raduza(os.path.abspath(args.build_dir))
-    tools = [
-        Tool("raduza", lambda key: [raduza, "-q", "-f", "out-raduza.res", "-r", key], "out-raduza.res"),
-        Tool("cat", lambda key: ["xargs", "-0", "-a", key + ".list", "cat"], "out-cat.bin"),
-    ]
+    tools = [Tool("raduza", lambda key: [raduza, "-q", "-f", "out-raduza.res", "-r", key], "out-raduza.res")]
+    if not args.no_cat:
+        tools.append(Tool("cat", lambda key: ["xargs", "-0", "-a", key + ".list", "cat"], "out-cat.bin"))
     if args.baseline:
         # Another build of raduza, timed in turn with this one: the ratio says what a change did.
         baseline = os.path.abspath(args.baseline)
@@ -401,6 +412,8 @@ def main():
                         help="where raduza is built when --raduza is not given (default build/bench)")
     parser.add_argument("--baseline", help="another raduza (say, the build before a change) to time in turn with it")
     parser.add_argument("--no-llvm-rc", action="store_true", help="leave llvm-rc out")
+    parser.add_argument("--no-cat", action="store_true",
+                        help="leave cat out: with --baseline, the two builds then run back to back")
     parser.add_argument("--windres", action="store_true", help="time windres too (quadratic: capped)")
     parser.add_argument("--windres-cap", type=int, default=60, help="seconds before a windres run is stopped")
     args = parser.parse_args()

@@ -198,6 +198,9 @@ public:
     // The same files, each with the means to open it. A platform may open and read
     // files ahead of the visitor, in this order; what the visitor opens is still
     // the file as that open found it, its size and identity taken from the open file.
+    // What is read ahead belongs to this visit alone and is let go when it returns:
+    // the visitor may list or visit this or any other directory meanwhile, and two
+    // Directory objects may be visited on two threads at once.
     virtual void visitFiles(const std::string& pattern, const FileVisitor& visit) = 0;
 };
 

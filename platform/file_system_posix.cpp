@@ -263,11 +263,12 @@ Result<void> listEntries(int directory, const Found& found) {
 
 bool matchesEveryName(const std::string& pattern) { return pattern == "*.*" || pattern == "*"; }
 
-class PosixDirectory;
-
+// The one file of a visit the visitor holds at a time, and what the visit owns for
+// it: the read-ahead, and the files read to close.
 class PosixListedFile final : public ListedFile {
 public:
-    PosixListedFile(PosixDirectory& directory, ReadAhead& readAhead) : directory_(directory), readAhead_(readAhead) {}
+    PosixListedFile(ReadAheadThreads& threads, SystemCalls& calls, int directory, const SortedEntries& files)
+        : calls_(calls), directory_(directory), closes_(calls), readAhead_(threads, calls, INPUT_FLAGS, directory, files) {}
     void visit(std::size_t index, const char* name) {
         index_ = index;
         entry_.name.assign(name);
@@ -284,9 +285,17 @@ public:
 
 private:
     Result<std::unique_ptr<InputFile>> openPrepared();
+    // Room for one more open file: those held for closing, and those opened ahead,
+    // may be what a low limit on open files counts.
+    void makeRoom() {
+        closes_.closeAll();
+        readAhead_.stop();
+    }
 
-    PosixDirectory& directory_;
-    ReadAhead& readAhead_;
+    SystemCalls& calls_;
+    const int directory_;
+    DeferredCloses closes_;  // closed last, after the read-ahead stopped: no file stays open past the visit
+    ReadAhead readAhead_;
     std::size_t index_ = 0;
     DirEntry entry_;
     std::unique_ptr<InputFile> input_;
@@ -295,13 +304,13 @@ private:
 
 class PosixDirectory final : public Directory {
 public:
-    PosixDirectory(SystemCalls& calls, Descriptor fd, ReadAhead& readAhead)
-        : calls_(calls), fd_(std::move(fd)), readAhead_(readAhead), closes_(calls) {}
+    PosixDirectory(ReadAheadThreads& threads, SystemCalls& calls, Descriptor fd)
+        : threads_(threads), calls_(calls), fd_(std::move(fd)) {}
 
-    static Result<std::unique_ptr<Directory>> open(SystemCalls& calls, const std::string& path, ReadAhead& readAhead) {
+    static Result<std::unique_ptr<Directory>> open(ReadAheadThreads& threads, SystemCalls& calls, const std::string& path) {
         Descriptor fd(calls.openDirectory(path.c_str()));
         if (!fd) return lastError();
-        auto directory = std::make_unique<PosixDirectory>(calls, std::move(fd), readAhead);
+        auto directory = std::make_unique<PosixDirectory>(threads, calls, std::move(fd));
         const Result<void> listed = listEntries(directory->fd_.get(), [&](const char* name, bool isDirectory) {
             (isDirectory ? directory->subdirectories_ : directory->files_).add(name, isDirectory, name[0] == '.', false);
         });
@@ -311,51 +320,41 @@ public:
 
     std::vector<std::string> subdirectories() override { return subdirectories_.sortedNames(); }
 
-    void listFiles(const std::string& pattern, const EntryVisitor& visit) override { matching(pattern).visitInOrder(visit); }
+    void listFiles(const std::string& pattern, const EntryVisitor& visit) override {
+        SortedEntries some;
+        matching(pattern, some).visitInOrder(visit);
+    }
 
+    // Whatever the visit holds is its own (the file it hands out, its read-ahead and
+    // its files to close), so that a visit of any directory may run inside it.
     void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
-        const SortedEntries& files = matching(pattern);
-        readAhead_.start(fd_.get(), files);
-        PosixListedFile file(*this, readAhead_);
+        SortedEntries some;
+        const SortedEntries& files = matching(pattern, some);
+        PosixListedFile file(threads_, calls_, fd_.get(), files);
         for (std::size_t i = 0; i < files.size(); ++i) {
             file.visit(i, files.nameAt(i));
             const bool goOn = visit(file);
             file.finish();
             if (!goOn) break;
         }
-        readAhead_.stop();
-        closes_.closeAll();  // no file read from a listing stays open past its visit
-    }
-
-    SystemCalls& calls() { return calls_; }
-    int descriptor() const { return fd_.get(); }
-    DeferredCloses& closes() { return closes_; }
-    // Room for one more open file: those held for closing, and those opened ahead,
-    // may be what a low limit on open files counts.
-    void makeRoom() {
-        closes_.closeAll();
-        readAhead_.stop();
     }
 
 private:
-    // The files matching `pattern`, sorted.
-    SortedEntries& matching(const std::string& pattern) {
+    // The files matching `pattern`, sorted: every file, or those gathered into `some`.
+    SortedEntries& matching(const std::string& pattern, SortedEntries& some) {
         files_.sort();
         if (matchesEveryName(pattern)) return files_;
-        matching_ = std::make_unique<SortedEntries>();
         for (std::size_t i = 0; i < files_.size(); ++i)
-            if (wildcardMatch(pattern, files_.nameAt(i))) matching_->add(files_.nameAt(i), false, files_.nameAt(i)[0] == '.', false);
-        matching_->sort();
-        return *matching_;
+            if (wildcardMatch(pattern, files_.nameAt(i))) some.add(files_.nameAt(i), false, files_.nameAt(i)[0] == '.', false);
+        some.sort();
+        return some;
     }
 
+    ReadAheadThreads& threads_;
     SystemCalls& calls_;
     Descriptor fd_;
-    ReadAhead& readAhead_;
     SortedEntries subdirectories_;
     SortedEntries files_;
-    std::unique_ptr<SortedEntries> matching_;
-    DeferredCloses closes_;
 };
 
 Result<InputFile*> PosixListedFile::open() {
@@ -373,12 +372,11 @@ Result<std::unique_ptr<InputFile>> PosixListedFile::openPrepared() {
     switch (prepared.kind) {
     case PreparedFile::READ: return std::unique_ptr<InputFile>(std::make_unique<ReadAheadInput>(prepared.data, prepared.status));
     case PreparedFile::OPENED:
-        return inputFrom(directory_.calls(), std::move(prepared.fd), prepared.status, &directory_.closes());
+        return inputFrom(calls_, std::move(prepared.fd), prepared.status, &closes_);
     case PreparedFile::NOT_REGULAR: return notRegular();
     case PreparedFile::LEFT_TO_WALK: break;
     }
-    return openRegular(directory_.calls(), directory_.descriptor(), entry_.name.c_str(), &directory_.closes(),
-                       [this] { directory_.makeRoom(); });
+    return openRegular(calls_, directory_, entry_.name.c_str(), &closes_, [this] { makeRoom(); });
 }
 
 class PosixOutput final : public OutputFile {
@@ -512,7 +510,7 @@ public:
     }
 
     Result<std::unique_ptr<Directory>> openDirectory(const std::string& path) override {
-        return PosixDirectory::open(calls_, path, readAhead_);
+        return PosixDirectory::open(readAheadThreads_, calls_, path);
     }
 
     Result<void> search(const std::string& pattern, const EntryVisitor& visit) override {
@@ -565,7 +563,7 @@ private:
     PosixOutput stdout_;
     PosixOutput stderr_;
     SystemCalls& calls_;
-    ReadAhead readAhead_{calls_, INPUT_FLAGS};
+    ReadAheadThreads readAheadThreads_;  // each lent to one visit at a time
 };
 
 }  // namespace

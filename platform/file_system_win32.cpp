@@ -195,11 +195,16 @@ public:
 
     std::vector<std::string> subdirectories() override { return subdirectories_.sortedNames(); }
 
-    void listFiles(const std::string& pattern, const EntryVisitor& visit) override { matching(pattern).visitInOrder(visit); }
+    void listFiles(const std::string& pattern, const EntryVisitor& visit) override {
+        SortedEntries some;
+        matching(pattern, some).visitInOrder(visit);
+    }
 
+    // What the visit holds is its own, so that a visit of any directory may run inside it.
     void visitFiles(const std::string& pattern, const FileVisitor& visit) override {
         Win32ListedFile file;
-        matching(pattern).visitInOrder([&](const DirEntry& entry) {
+        SortedEntries some;
+        matching(pattern, some).visitInOrder([&](const DirEntry& entry) {
             file.visit(path_ + '\\' + entry.name, entry.name.c_str());
             const bool goOn = visit(file);
             file.finish();
@@ -208,21 +213,19 @@ public:
     }
 
 private:
-    // The files matching `pattern`. Any other pattern than `*.*` is the system's own
-    // search, which also matches the short 8.3 names.
-    SortedEntries& matching(const std::string& pattern) {
+    // The files matching `pattern`: every file, or those gathered into `some`. Any other
+    // pattern than `*.*` is the system's own search, which also matches the short 8.3 names.
+    SortedEntries& matching(const std::string& pattern, SortedEntries& some) {
         if (pattern == "*.*") return files_;
-        matching_ = std::make_unique<SortedEntries>();
         (void)search(path_ + '\\' + pattern, false, [&](const WIN32_FIND_DATAA& data) {
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) addEntry(*matching_, data);
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) addEntry(some, data);
         });
-        return *matching_;
+        return some;
     }
 
     std::string path_;
     SortedEntries subdirectories_;
     SortedEntries files_;
-    std::unique_ptr<SortedEntries> matching_;
 };
 
 class Win32FileSystem final : public FileSystem {

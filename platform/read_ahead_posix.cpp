@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr std::size_t NEVER = ~std::size_t{0};
-
 unsigned usableCores() {
 #ifdef __linux__
     cpu_set_t set;
@@ -28,17 +26,18 @@ unsigned usableCores() {
 // the table, each growth waits for a grace period (10 to 30 ms seen). Room for the
 // standard files, the output, a directory, the walk's batch of files to close (64)
 // and the window's is made while the walk is still alone; the table never shrinks.
-void reserveDescriptors(int anyOpen) {
+void reserveDescriptors() {
     constexpr rlim_t RESERVED = 256;
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 1) return;
-    const int placeholder = ::fcntl(anyOpen, F_DUPFD_CLOEXEC, static_cast<int>(std::min(limit.rlim_cur, RESERVED) - 1));
+    const int placeholder = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, static_cast<int>(std::min(limit.rlim_cur, RESERVED) - 1));
     if (placeholder >= 0) ::close(placeholder);
 }
 #endif
 
-}  // namespace
-
+// Reads the file open as `fd` whole into `data`, the size `status` gave when it was
+// opened. False when the file no longer holds exactly that many bytes (it shrank or
+// grew since) or the read failed: then only the visit's own open tells what it holds.
 bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::string& data) {
     const auto size = static_cast<std::size_t>(status.st_size);
     // One byte more than the size: a file that has grown since fills it.
@@ -50,6 +49,8 @@ bool readWhole(SystemCalls& calls, int fd, const struct stat& status, std::strin
     return got == static_cast<ssize_t>(size);
 }
 
+// Opens `name` in `directory` as the visit would and reads it whole when it holds at
+// most `maxReadSize` bytes.
 void prepareFile(SystemCalls& calls, int directory, const char* name, int openFlags, std::size_t maxReadSize,
                  PreparedFile& into) {
     into.kind = PreparedFile::LEFT_TO_WALK;
@@ -69,154 +70,157 @@ void prepareFile(SystemCalls& calls, int directory, const char* name, int openFl
     (void)calls.close(fd.release());  // what was read stands, whatever the close says
 }
 
-ReadAhead::~ReadAhead() {
-    stop();
-    if (!thread_.joinable()) return;
+}  // namespace
+
+ReadAheadThreads::~ReadAheadThreads() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
     }
-    changed_.notify_all();
-    thread_.join();
+    queued_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
 }
 
-void ReadAhead::start(int directory, const SortedEntries& files) {
-    stop();
-    if (files.size() < MIN_ENTRIES || !startThread(directory)) return;
-    // The thread is idle (stop() waited for it), so nothing else touches these now.
-    for (Slot& slot : slots_) slot.done.store(0, std::memory_order_relaxed);
-    directory_ = directory;
-    files_ = &files;
-    count_ = files.size();
-    nextClaim_.store(0);
-    released_.store(0);
-    stopping_.store(false);
+bool ReadAheadThreads::lend(ReadAhead& job) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        listing_ = true;
-        wakeAt_.store(0);
+        if (idle_ > 0) --idle_;
+        else if (!startThread()) return false;
     }
-    changed_.notify_all();
-    active_ = true;
+    resume(job);
+    return true;
+}
+
+void ReadAheadThreads::resume(ReadAhead& job) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(&job);
+    queued_.notify_one();
+}
+
+bool ReadAheadThreads::withdraw(ReadAhead& job) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto queued = std::find(jobs_.begin(), jobs_.end(), &job);
+    if (queued == jobs_.end()) return false;
+    jobs_.erase(queued);
+    return true;
+}
+
+void ReadAheadThreads::giveBack() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++idle_;
+}
+
+// With the mutex held.
+bool ReadAheadThreads::startThread() {
+    if (usableCores() < 2) return false;  // the visit would only wait for its own core
+#ifdef __linux__
+    reserveDescriptors();
+#endif
+    // The thread is born with every signal blocked and never unblocks one: signals
+    // are the visit's thread's, whose handlers clean up the resource file.
+    sigset_t every, previous;
+    sigfillset(&every);
+    ::pthread_sigmask(SIG_BLOCK, &every, &previous);
+    bool started = true;
+    try {
+        threads_.emplace_back([this] { serve(); });
+    } catch (const std::system_error&) {
+        started = false;  // the visit opens every file itself
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
+}
+
+void ReadAheadThreads::serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+        if (quit_) return;
+        ReadAhead* const job = jobs_.back();
+        jobs_.pop_back();
+        lock.unlock();
+        job->run();
+        lock.lock();
+    }
+}
+
+ReadAhead::ReadAhead(ReadAheadThreads& threads, SystemCalls& calls, int openFlags, int directory,
+                     const SortedEntries& files)
+    : threads_(threads), calls_(calls), openFlags_(openFlags), directory_(directory), files_(files) {
+    if (files.size() < MIN_ENTRIES) return;
+    running_ = true;  // before the thread starts: it clears it as its last act
+    active_ = threads.lend(*this);
+    if (!active_) running_ = false;
 }
 
 void ReadAhead::stop() {
     if (!active_) return;
     active_ = false;
-    stopping_.store(true);
-    std::unique_lock<std::mutex> lock(mutex_);
-    listing_ = false;
-    changed_.wait(lock, [&] { return !working_; });
+    // A thread not yet at it is not waited for: on a busy machine it may not run for
+    // a while, and the visit has done the work itself.
+    if (!threads_.withdraw(*this)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        stopping_ = true;
+        prepared_.wait(lock, [this] { return !running_; });
+    }
+    threads_.giveBack();
     for (Slot& slot : slots_) slot.file.fd.reset();  // large files opened for entries never taken
 }
 
 PreparedFile& ReadAhead::take(std::size_t entry) {
     if (!active_) return nothing_;
-    awaitDone(entry);
-    return slots_[entry % WINDOW].file;
+    std::unique_lock<std::mutex> lock(mutex_);
+    return awaitDone(lock, entry).file;
 }
 
 void ReadAhead::release(std::size_t entry) {
     if (!active_) return;
-    // An entry nobody claimed yet becomes the walk's, left unprepared; one the thread
-    // claimed is waited for, since its slot is about to serve a later entry.
-    std::size_t unclaimed = entry;
-    if (!nextClaim_.compare_exchange_strong(unclaimed, entry + 1)) awaitDone(entry);
-    slots_[entry % WINDOW].file.fd.reset();  // a large file the walk did not take
-    // Stores its progress, then loads the thread's flag: sequentially consistent, as the
-    // thread stores its flag and then loads the progress (hasWork).
-    released_.store(entry + 1);
-    // The thread waits for half the window, not for every slot, and is woken once.
-    if (threadSleeps_.load() && entry + 1 >= wakeAt_.load() && threadSleeps_.exchange(false)) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        changed_.notify_all();
-    }
-}
-
-bool ReadAhead::claim(std::size_t& entry) {
-    std::size_t next = nextClaim_.load();
-    do {
-        if (next >= count_ || next >= released_.load() + WINDOW || stopping_.load()) return false;
-    } while (!nextClaim_.compare_exchange_weak(next, next + 1));
-    entry = next;
-    return true;
-}
-
-void ReadAhead::prepare(std::size_t entry) {
-    Slot& slot = slots_[entry % WINDOW];
-    prepareFile(calls_, directory_, files_->nameAt(entry), openFlags_, MAX_FILE_SIZE, slot.file);
-    // Publishes the file (release), then loads the walk's flag: sequentially consistent,
-    // as the walk stores its flag and then loads `done`.
-    slot.done.store(entry + 1);
-    if (walkWaits_.load() && walkWaits_.exchange(false)) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        changed_.notify_all();
-    }
-}
-
-// The walk prepares what it can claim while `entry` is not ready; with nothing left
-// to claim it sleeps until the thread has prepared `entry`.
-void ReadAhead::awaitDone(std::size_t entry) {
-    const std::atomic<std::size_t>& done = slots_[entry % WINDOW].done;
-    while (done.load() != entry + 1) {
-        std::size_t later;
-        if (claim(later)) {
-            prepare(later);
-            continue;
-        }
+    {
         std::unique_lock<std::mutex> lock(mutex_);
-        for (walkWaits_.store(true); done.load() != entry + 1; walkWaits_.store(true)) changed_.wait(lock);
-        walkWaits_.store(false);
+        // A slot the thread is filling is waited for: it is about to serve a later entry.
+        awaitDone(lock, entry).file.fd.reset();  // a large file the visit did not take
+        released_ = entry + 1;
+        // The thread goes on once half the window is free, not at every slot.
+        if (running_ || next_ >= files_.size() || next_ > released_ + WINDOW / 2) return;
+        running_ = true;
     }
+    threads_.resume(*this);
 }
 
-bool ReadAhead::startThread(int anyOpen) {
-    if (thread_.joinable()) return true;
-    if (unavailable_ || usableCores() < 2) {
-        unavailable_ = true;  // the walk would only wait for its own core
-        return false;
+// An entry nobody claimed yet becomes the visit's, left unprepared. While the thread
+// prepares `entry`, the visit prepares later ones, and waits only with none to claim.
+ReadAhead::Slot& ReadAhead::awaitDone(std::unique_lock<std::mutex>& lock, std::size_t entry) {
+    Slot& slot = slots_[entry % WINDOW];
+    while (slot.done != entry + 1) {
+        if (next_ == entry) {
+            ++next_;
+            slot.file.kind = PreparedFile::LEFT_TO_WALK;
+            slot.done = entry + 1;
+        } else if (claimable()) {
+            prepareNext(lock);
+        } else {
+            prepared_.wait(lock);
+        }
     }
-#ifdef __linux__
-    reserveDescriptors(anyOpen);
-#else
-    (void)anyOpen;
-#endif
-    // The thread is born with every signal blocked and never unblocks one: signals
-    // are the walk's thread's, whose handlers clean up the resource file.
-    sigset_t every, previous;
-    sigfillset(&every);
-    ::pthread_sigmask(SIG_BLOCK, &every, &previous);
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        unavailable_ = true;
-    }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return !unavailable_;
+    return slot;
 }
 
-// With the mutex held: quit, or entries to claim.
-bool ReadAhead::hasWork() const {
-    return quit_ ||
-           (listing_ && !stopping_.load() && nextClaim_.load() < count_ && released_.load() >= wakeAt_.load());
+// Claims the next entry and prepares it with the mutex released: the slot is the
+// claimer's alone until it is marked done.
+void ReadAhead::prepareNext(std::unique_lock<std::mutex>& lock) {
+    const std::size_t entry = next_++;
+    Slot& slot = slots_[entry % WINDOW];
+    lock.unlock();
+    prepareFile(calls_, directory_, files_.nameAt(entry), openFlags_, MAX_FILE_SIZE, slot.file);
+    lock.lock();
+    slot.done = entry + 1;
+    prepared_.notify_one();
 }
 
 void ReadAhead::run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        for (threadSleeps_.store(true); !hasWork(); threadSleeps_.store(true)) changed_.wait(lock);
-        threadSleeps_.store(false);
-        if (quit_) return;
-        working_ = true;
-        lock.unlock();
-        std::size_t entry;
-        while (claim(entry)) prepare(entry);
-        lock.lock();
-        working_ = false;
-        // With the window full, go on once half of it is free; with the listing all
-        // claimed or stopped, the next listing wakes the thread.
-        const std::size_t claimed = nextClaim_.load();
-        wakeAt_.store(listing_ && !stopping_.load() && claimed < count_ ? claimed - WINDOW / 2 : NEVER);
-        changed_.notify_all();  // stop() may be waiting for the thread to leave the listing
-    }
+    while (!stopping_ && claimable()) prepareNext(lock);
+    running_ = false;  // the last the thread does with this read-ahead, until resumed
+    prepared_.notify_one();
 }
+

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "platform/file_system.h"
 #include "tests/support/temp_dir.h"
@@ -104,11 +105,27 @@ void expectFile(FileSystem& fs, const std::string& path, InputFile* input, const
     EXPECT_EQ(read, expected) << path;
 }
 
+// Visits the files of `directory` that `pattern` matches, opening each; their count.
+int visitEveryFile(FileSystem& fs, Directory& listing, const std::string& path, const std::string& directory,
+                   const char* pattern) {
+    int visited = 0;
+    listing.visitFiles(pattern, [&](ListedFile& listedFile) {
+        const std::string& name = listedFile.entry().name;
+        const Result<InputFile*> input = listedFile.open();
+        EXPECT_TRUE(input) << name;
+        if (input) expectFile(fs, platformPath({path, name}), *input, contentOf(directory, std::stoi(name.substr(1))));
+        ++visited;
+        return true;
+    });
+    return visited;
+}
+
 // The files of a listing too large to be read one by one may be read ahead of the
 // visit. However the visitor goes (every file, some of them, a pattern, a file opened
-// by its path out of turn and kept past the next listing, a stop half way), each file
-// it opens gives its own bytes, size and identity; and the next listing, of another
-// directory, its own. No file stays open once the listings are over.
+// by its path out of turn and kept past the next listing, a stop half way, a visit of
+// the other directory and one of the same inside it, another visit on a second thread
+// meanwhile), each file it opens gives its own bytes, size and identity; and the next
+// listing, of another directory, its own. No file stays open once the listings are over.
 TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens) {
     constexpr int FILES = 300;
     // The second directory holds fewer files than are read ahead at once.
@@ -123,7 +140,17 @@ TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens)
         }
     }
     FileSystem& fs = realFileSystem();
-    enum Visitor { EVERY_FILE, EVERY_THIRD, RUNS_PASSED_OVER, PATTERN, KEEPS_ONE_OPENED_BY_PATH, STOPS_HALF_WAY, VISITORS };
+    enum Visitor {
+        EVERY_FILE,
+        EVERY_THIRD,
+        RUNS_PASSED_OVER,
+        PATTERN,
+        KEEPS_ONE_OPENED_BY_PATH,
+        STOPS_HALF_WAY,
+        VISITS_OTHERS_INSIDE,
+        VISITED_BESIDE_ANOTHER_THREAD,
+        VISITORS
+    };
     std::unique_ptr<InputFile> kept;  // opened by its path, the caller's for as long as it likes
     std::string keptPath, keptContent;
     for (int round = 0; round < 2 * 2 * VISITORS; ++round) {
@@ -131,13 +158,20 @@ TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens)
         const auto visitor = static_cast<Visitor>(round / 2 % VISITORS);
         const std::string listed = platformPath({dir.path(), directory});
         const auto pathOf = [&](int file) { return platformPath({listed, fileName(file)}); };
+        const std::string& other = directories[(round + 1) % 2];
+        const std::string otherListed = platformPath({dir.path(), other});
+        const int otherFiles = files[(round + 1) % 2];
         int opened = 0;
         Result<std::unique_ptr<Directory>> open = fs.openDirectory(listed);
         ASSERT_TRUE(open);
-        (*open)->visitFiles(visitor == PATTERN ? "f?1*" : "*.*", [&](ListedFile& listedFile) {
+        std::thread beside;
+        // A pattern that matches every file lists them apart, as any other pattern does.
+        const char* pattern = visitor == PATTERN ? "f?1*" : visitor == VISITS_OTHERS_INSIDE ? "f*" : "*.*";
+        (*open)->visitFiles(pattern, [&](ListedFile& listedFile) {
             const int file = std::stoi(listedFile.entry().name.substr(1));
             const bool wanted = visitor == EVERY_FILE || visitor == STOPS_HALF_WAY || visitor == PATTERN ||
-                                visitor == KEEPS_ONE_OPENED_BY_PATH || (visitor == EVERY_THIRD && file % 3 == 0) ||
+                                visitor == KEEPS_ONE_OPENED_BY_PATH || visitor == VISITS_OTHERS_INSIDE ||
+                                visitor == VISITED_BESIDE_ANOTHER_THREAD || (visitor == EVERY_THIRD && file % 3 == 0) ||
                                 (visitor == RUNS_PASSED_OVER && file / 70 % 2 == 0);
             if (wanted) {
                 const Result<InputFile*> input = listedFile.open();
@@ -149,6 +183,21 @@ TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens)
             if (visitor == PATTERN) {
                 EXPECT_EQ(fileName(file)[2], '1') << fileName(file);
             }
+            if (visitor == VISITS_OTHERS_INSIDE && file == 11) {
+                Result<std::unique_ptr<Directory>> inner = fs.openDirectory(otherListed);
+                EXPECT_TRUE(inner);
+                if (inner) {
+                    EXPECT_EQ(visitEveryFile(fs, **inner, otherListed, other, "*.*"), otherFiles);
+                }
+                EXPECT_EQ(visitEveryFile(fs, **open, listed, directory, "f?2*"), files[round % 2] > 100 ? 30 : 10);
+            }
+            if (visitor == VISITED_BESIDE_ANOTHER_THREAD && file == 5) {
+                beside = std::thread([&] {
+                    Result<std::unique_ptr<Directory>> inner = fs.openDirectory(otherListed);
+                    ASSERT_TRUE(inner);
+                    EXPECT_EQ(visitEveryFile(fs, **inner, otherListed, other, "*.*"), otherFiles);
+                });
+            }
             if (visitor == KEEPS_ONE_OPENED_BY_PATH && file == 10 && !kept) {
                 // Small enough to be read ahead, were it opened from the listing.
                 keptPath = pathOf(61);
@@ -159,6 +208,7 @@ TEST(Listing, EachFileOfALargeListingOpensAsItselfWhicheverFilesTheVisitorOpens)
             }
             return !(visitor == STOPS_HALF_WAY && file == FILES / 2);
         });
+        if (beside.joinable()) beside.join();
         open->reset();
         // Kept through the listing of the other directory, it still reads as itself.
         if (kept && visitor != KEEPS_ONE_OPENED_BY_PATH) {
