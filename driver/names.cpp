@@ -47,7 +47,7 @@ bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     // By their full paths: the two may come from runs in different directories (-n).
     const std::string firstPath = first ? fullPath(*first) : "an earlier file";
     msg<MSG_DUPLICATE_NAME>(firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());
-    meet(Trouble::DUPLICATE);
+    meet(Trouble::SHARED_NAME);
     return true;
 }
 

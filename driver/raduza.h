@@ -160,9 +160,9 @@ private:
     // What went wrong so far, the worst kept: each kind fails the run more than the one before.
     enum class Trouble {
         NONE,
-        DAMAGED,    // an entry may not match its file: the run ends with status 1
-        DUPLICATE,  // -d: a name two files would share fails the run before the file is replaced
-        HALTED,     // the output failed: the run stops with status 1
+        DAMAGED,      // an entry may not match its file: the run ends with status 1
+        SHARED_NAME,  // -d: a name two files would share fails the run before the file is replaced
+        HALTED,       // the output failed: the run stops with status 1
     };
     Trouble trouble_ = Trouble::NONE;
     void meet(Trouble trouble) { trouble_ = std::max(trouble_, trouble); }

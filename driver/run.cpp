@@ -114,7 +114,7 @@ bool RADUza::openOutput() {
 // resource file as it was, with a message and status 1. A resource that may not
 // match its file (standard output could not take it back) also makes it status 1.
 int RADUza::endRun() {
-    if (!sink_->flushHeld() || trouble_ >= Trouble::DUPLICATE) return failRun();
+    if (!sink_->flushHeld() || trouble_ >= Trouble::SHARED_NAME) return failRun();
     const bool anyStored = (stored & 1) != 0;
     if (strictRunFailed(anyStored)) return failRun();
     sink_->releaseInputs();
