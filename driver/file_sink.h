@@ -44,8 +44,8 @@ public:
     virtual bool keepsEmptyOutput() const { return false; }
     // The output is about to be made final: inputs from the file it replaces are closed.
     virtual void releaseInputs() {}
-    // The resource file was made final; `damaged` when an entry may not match its file.
-    virtual void outputKept(bool /*damaged*/) {}
-    // The run failed and leaves the resource file as it was.
-    virtual void runFailed() {}
+    // The resource file was made final, DAMAGED when an entry may not match its file;
+    // or the run FAILED and leaves the resource file as it was.
+    enum class RunEnd { KEPT, DAMAGED, FAILED };
+    virtual void runEnded(RunEnd) {}
 };

@@ -202,8 +202,9 @@ bool Update::flushHeld() {
     return false;
 }
 
-void Update::outputKept(bool damaged) {
-    if (!damaged) writeRunRecord();
+void Update::runEnded(RunEnd end) {
+    if (end == RunEnd::KEPT) writeRunRecord();  // a damaged entry must be made again next time
+    if (end == RunEnd::FAILED && earlier_ && earlier_->failed()) forgetRecord();
 }
 
 void Update::writeRunRecord() {
@@ -223,11 +224,7 @@ void Update::writeRunRecord() {
     tool_.msg<MSG_RECORD_NOT_WRITTEN>(recordPath.c_str(), written.error().text.c_str());
 }
 
-void Update::runFailed() {
-    if (earlier_ && earlier_->failed()) forgetRecord();
-}
-
-// Without it the next run would try the same file and fail the same way.
+// Leaves an empty record: without it the next run would try the same file and fail the same way.
 void Update::forgetRecord() {
     const Result<PathStatus> resource = tool_.fs_.status(*tool_.resFile);
     Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::openCompanion(
