@@ -117,7 +117,6 @@ private:
     void fileNamed(const std::string& path) override { addFile(path); }
     void fileFound(const std::string& path, ListedFile& file) override;
     void specialFileNamed(const std::string& path) override { storeUnderDerivedName(path, nullptr); }
-    void directoryMet(const std::string&) override {}
     bool opensFiles() const override { return true; }
     bool stopped() const override { return trouble_ == Trouble::HALTED; }
     void tell(std::string_view text, bool warning) override;

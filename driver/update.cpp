@@ -28,15 +28,12 @@ public:
         (void)comparison_.observe(stamp ? RecordEntry::FILE : RecordEntry::MISSING, path, stamp.value_or(FileStamp{}));
     }
     void fileFound(const std::string& path, ListedFile&) override { fileNamed(path); }
-    void specialFileNamed(const std::string&) override {}
     void directoryMet(const std::string& path) override {
         const std::optional<FileStamp> stamp = stampOf(tool_.fs_, path);
         (void)comparison_.observe(stamp ? RecordEntry::DIRECTORY : RecordEntry::MISSING, path, stamp.value_or(FileStamp{}));
     }
     bool opensFiles() const override { return false; }
     bool stopped() const override { return comparison_.differs(); }
-    void tell(std::string_view, bool) override {}
-    bool flushHeld() override { return true; }
 
 private:
     RADUza& tool_;
@@ -108,9 +105,8 @@ void Update::startReusing() {
 }
 
 void Update::fileNamed(const std::string& path) {
-    if (store_->stopped()) return;
     TrackedFile tracked;
-    if (recording_ && !trackFile(path, tracked)) return;
+    if (!trackFile(path, tracked)) return;
     if (earlier_) {
         ++filesMet_;
         if (tracked.earlier && tracked.stamp && reuseEntry(path, *tracked.earlier, *tracked.stamp)) return;
@@ -120,10 +116,8 @@ void Update::fileNamed(const std::string& path) {
 }
 
 void Update::fileFound(const std::string& path, ListedFile& file) {
-    if (store_->stopped()) return;
     TrackedFile tracked;
-    if (recording_ && !trackFile(path, tracked)) return;
-    store_->fileFound(path, file);
+    if (trackFile(path, tracked)) store_->fileFound(path, file);
 }
 
 void Update::directoryMet(const std::string& path) {
@@ -134,6 +128,8 @@ void Update::directoryMet(const std::string& path) {
 }
 
 bool Update::trackFile(const std::string& path, TrackedFile& tracked) {
+    if (store_->stopped()) return false;
+    if (!recording_) return true;
     std::optional<FileStamp> stamp = stampFollowingRecord(path, tracked.earlier);
     if (!stamp) {
         record_.add(RecordEntry::MISSING, path, FileStamp{});

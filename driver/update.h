@@ -46,7 +46,7 @@ private:
     // Copies the entries of unchanged files from the resource file the last run made,
     // where the record tells where they lie and that file is replaced, not overwritten.
     void startReusing();
-    // Records what is at `path`; false when it is not to be stored.
+    // Records what is at `path`; false when it is not to be stored, or the run stopped.
     bool trackFile(const std::string& path, TrackedFile& tracked);
     // The stamp of what is at `path` (nothing when no file is there), and `earlier`, the
     // last run's entry of it when this run copies from the last one's resource file.
