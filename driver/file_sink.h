@@ -25,27 +25,27 @@ public:
     // A file a walk listed and may open; `file` lasts until this returns.
     virtual void fileFound(const std::string& path, ListedFile& file) = 0;
     // A device, FIFO or socket a spec named: never opened.
-    virtual void specialFileNamed(const std::string& path) = 0;
+    virtual void specialFileNamed(const std::string& /*path*/) {}
     // A directory about to be walked.
-    virtual void directoryMet(const std::string& path) = 0;
+    virtual void directoryMet(const std::string& /*path*/) {}
     // False while files are listed by name alone, nothing opened or read ahead.
     virtual bool opensFiles() const = 0;
     virtual bool stopped() const = 0;
     // A message of the pass, formatted.
-    virtual void tell(std::string_view text, bool warning) = 0;
+    virtual void tell(std::string_view /*text*/, bool /*warning*/) {}
 
     // What storing tells the sinks around it, and the end of the run.
     // The name `key` was taken by an entry at `span` (empty for a damaged one).
     virtual void entryStored(std::string_view /*key*/, EntrySpan /*span*/) {}
     // Writes what is held back, due before any other entry and at the end; false
     // when the run must stop.
-    virtual bool flushHeld() = 0;
+    virtual bool flushHeld() { return true; }
     // True when a run that stored nothing still keeps its resource file.
     virtual bool keepsEmptyOutput() const { return false; }
     // The output is about to be made final: inputs from the file it replaces are closed.
     virtual void releaseInputs() {}
-    // The resource file was made final; `damaged` when an entry may not match its file.
-    virtual void outputKept(bool /*damaged*/) {}
-    // The run failed and leaves the resource file as it was.
-    virtual void runFailed() {}
+    // The resource file was made final, DAMAGED when an entry may not match its file;
+    // or the run FAILED and leaves the resource file as it was.
+    enum class RunEnd { KEPT, DAMAGED, FAILED };
+    virtual void runEnded(RunEnd) {}
 };

@@ -1,4 +1,4 @@
-// The texts of the catalogue and of the two help texts, and the printing of them.
+// The help texts, what ends a run at its options, and the printing of every message.
 #include "driver/messages.h"
 
 #include "driver/raduza.h"
@@ -38,28 +38,40 @@ constexpr char VERSION_TEXT[] = "raduza " RADUZA_VERSION "\n";
 
 }  // namespace
 
-std::string_view usageText() { return {USAGE_TEXT, sizeof USAGE_TEXT - 1}; }
-std::string_view moreUsageText() { return {MORE_USAGE_TEXT, sizeof MORE_USAGE_TEXT - 1}; }
-std::string_view ownOptionsText() { return {OWN_OPTIONS_TEXT, sizeof OWN_OPTIONS_TEXT - 1}; }
-std::string_view versionText() { return {VERSION_TEXT, sizeof VERSION_TEXT - 1}; }
-
 void RADUza::tell(std::string_view text, bool warning) {
     if (warning) warned_ = true;
-    printText(text.data(), text.size());
+    printText(text);
 }
 
-void RADUza::usage() { printText(usageText().data(), usageText().size()); }
+void RADUza::usage() { printText(USAGE_TEXT); }
 
-void RADUza::moreUsage() { printText(moreUsageText().data(), moreUsageText().size()); }
+void RADUza::moreUsage() { printText(MORE_USAGE_TEXT); }
+
+int RADUza::stopOptions(const OptionStop& stop) {
+    switch (stop.kind) {
+    case OptionStop::HELP:
+        usage();
+        printText(OWN_OPTIONS_TEXT);
+        return EXIT_STATUS_OK;
+    case OptionStop::VERSION: printText(VERSION_TEXT); return EXIT_STATUS_OK;
+    case OptionStop::MORE_USAGE: moreUsage(); return EXIT_STATUS_OK;
+    case OptionStop::F_WITH_LETTERS: msg<MSG_F_WITH_LETTERS>(stop.argument.c_str()); return EXIT_STATUS_FAILED;
+    case OptionStop::MISSING_FILE_NAME: msg<MSG_MISSING_FILE_NAME>(); break;
+    case OptionStop::MISSING_ARGUMENT: msg<MSG_MISSING_ARGUMENT>(stop.argument[0], stop.needs); break;
+    case OptionStop::BAD_OPTION: msg<MSG_BAD_OPTION>(stop.argument[0]); break;
+    }
+    usage();
+    return EXIT_STATUS_FAILED;
+}
 
 // Messages go to standard output, unless it carries the resource file (no -f, or
 // -f naming where standard output goes): then to standard error, so no message
 // ever lands among the resource bytes. When standard output is gone, the text goes
 // to standard error rather than nowhere.
-void RADUza::printText(const char* text, std::size_t size) {
+void RADUza::printText(std::string_view text) {
     if (out != &console_ && !messagesToStandardError_ && !console_.failed()) {
-        console_.put(text, size);
+        console_.put(text.data(), text.size());
         if (console_.flush()) return;
     }
-    (void)fs_.standardError().write(text, size);
+    (void)fs_.standardError().write(text.data(), text.size());
 }

@@ -1,4 +1,4 @@
-// The message catalogue and the two help texts: everything the tool tells its user.
+// The message catalogue, each text checked against its arguments by the compiler.
 #pragma once
 
 #include <cstddef>
@@ -130,10 +130,3 @@ std::string formatMessage(Args... args) {
 }
 
 constexpr bool isWarning(MessageId id) { return std::string_view(CATALOGUE[id].format).substr(0, 8) == "Warning:"; }
-
-std::string_view usageText();
-std::string_view moreUsageText();
-// What --help prints after the usage text: the options beyond the original set.
-std::string_view ownOptionsText();
-// What --version prints.
-std::string_view versionText();

@@ -43,7 +43,7 @@ bool RADUza::loadOtherRecords() {
 
 bool RADUza::reportDuplicate(const std::string& path, std::string_view key) {
     const std::optional<std::string> first = claimants_.firstOf(key);
-    if (first && *first == path) return false;
+    if (first && *first == path) return false;  // the file that holds the name, named again
     // By their full paths: the two may come from runs in different directories (-n).
     const std::string firstPath = first ? fullPath(*first) : "an earlier file";
     msg<MSG_DUPLICATE_NAME>(firstPath.c_str(), fullPath(path).c_str(), std::string(curName).c_str());

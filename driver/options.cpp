@@ -14,12 +14,8 @@ bool startsOption(const char* argument, const PathRules& rules) {
 }
 
 bool matches(const OptionRow& row, const char* argument) {
-    switch (row.match) {
-    case OptionRow::WHOLE: return std::strcmp(argument, row.spelling) == 0;
-    case OptionRow::LETTER: return argument[1] == row.spelling[1] && argument[2] == '\0';
-    case OptionRow::LETTER_LEADS: return argument[1] == row.spelling[1];
-    }
-    return false;
+    if (row.spelling[2] != '\0') return std::strcmp(argument, row.spelling) == 0;
+    return argument[1] == row.spelling[1] && (row.match == OptionRow::LETTERS_FOLLOW || argument[2] == '\0');
 }
 
 const OptionRow* rowOf(const char* argument) {
@@ -28,24 +24,20 @@ const OptionRow* rowOf(const char* argument) {
     return nullptr;
 }
 
-OptionStop stopAt(OptionStop::Kind kind, std::string argument, const char* needs = nullptr) {
-    return OptionStop{kind, std::move(argument), needs};
-}
-
 // What `argument`, the option at argv[i], does to `line`; nothing when the run goes on.
 std::optional<OptionStop> applyOption(int argc, const char* const* argv, int& i, CommandLine& line) {
     const char* argument = argv[i];
     const OptionRow* row = rowOf(argument);
     // "-fgame.res" would take the next argument as the file and overwrite what the
     // user named as an input: refused, nothing touched.
-    if (!row && argument[1] == 'f') return stopAt(OptionStop::F_WITH_LETTERS, argument);
-    if (!row) return stopAt(OptionStop::BAD_OPTION, std::string(1, argument[1]));
+    if (!row && argument[1] == 'f') return OptionStop{OptionStop::F_WITH_LETTERS, argument};
+    if (!row) return OptionStop{OptionStop::BAD_OPTION, std::string(1, argument[1])};
     if (row->effect == OptionRow::FLAG) line.options |= row->flag;
-    if (row->effect == OptionRow::STOP) return stopAt(row->stops, argument);
+    if (row->effect == OptionRow::STOP) return OptionStop{row->stops, argument};
     if (row->argumentName == nullptr) return std::nullopt;
     if (i + 1 >= argc) {
-        if (row->effect == OptionRow::RESOURCE_FILE) return stopAt(OptionStop::MISSING_FILE_NAME, argument);
-        return stopAt(OptionStop::MISSING_ARGUMENT, std::string(1, argument[1]), row->argumentName);
+        if (row->effect == OptionRow::RESOURCE_FILE) return OptionStop{OptionStop::MISSING_FILE_NAME, argument};
+        return OptionStop{OptionStop::MISSING_ARGUMENT, std::string(1, argument[1]), row->argumentName};
     }
     const char* value = argv[++i];
     if (row->effect == OptionRow::RESOURCE_FILE) line.resFile = value;  // a later -f replaces an earlier one
@@ -74,7 +66,8 @@ std::string recordKey(const CommandLine& line, std::string_view workingDirectory
     std::string key(RECORD_KEY_VERSION);
     appendText(key, workingDirectory);
     for (const OptionRow& row : OPTION_TABLE)
-        if (row.key == OptionRow::CHANGES_KEY && row.effect == OptionRow::FLAG) key += line.isSet(row.flag) ? row.spelling[1] : '-';
+        if (row.key == OptionRow::CHANGES_KEY && row.effect == OptionRow::FLAG)
+            key += line.isSet(row.flag) ? row.spelling[1] : '-';
     for (const std::string& pattern : line.exclusions) appendText(key, "x" + pattern);
     std::string others;
     for (std::size_t i = 0; i < line.otherResourceFiles.size(); ++i) {

@@ -54,43 +54,41 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Path
 // One option. Each row says whether it changes the record's key: a run with other
 // options may make other bytes from the same files, and must not find them up to date.
 struct OptionRow {
-    enum Match {
-        WHOLE,         // the whole argument, with '-' only
-        LETTER,        // exactly '-' or '/' and the letter
-        LETTER_LEADS,  // '-' or '/' and the letter, whatever follows
-    };
+    // A one-letter spelling matches '-' or '/' and the letter, alone or, for the
+    // original options, whatever follows; a longer one the whole argument, with '-' only.
+    enum Match { ALONE, LETTERS_FOLLOW };
     enum Key { CHANGES_KEY, NOT_IN_KEY };
     enum Effect { FLAG, RESOURCE_FILE, EXCLUSION, OTHER_RESOURCE_FILE, STOP };
     const char* spelling;
     Match match;
     Key key;
     Effect effect;
-    std::uint32_t flag = 0;                       // FLAG
-    OptionStop::Kind stops = OptionStop::HELP;    // STOP
-    const char* argumentName = nullptr;           // the effects that take the next argument
+    std::uint32_t flag = 0;                     // FLAG
+    const char* argumentName = nullptr;         // the effects that take the next argument
+    OptionStop::Kind stops = OptionStop::HELP;  // STOP
 };
 
 // Every option the tool knows. The key's flags are made from this table in its
 // order: -j, -r, -d, -w.
 inline constexpr OptionRow OPTION_TABLE[] = {
-    {"-f", OptionRow::LETTER, OptionRow::NOT_IN_KEY, OptionRow::RESOURCE_FILE, 0, OptionStop::HELP, "the resource file name"},
-    {"-j", OptionRow::LETTER_LEADS, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_JUNK},
-    {"-q", OptionRow::LETTER_LEADS, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_QUIET},
-    {"-r", OptionRow::LETTER_LEADS, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_RECURSE},
-    {"-t", OptionRow::LETTER_LEADS, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_OPTIONS_ONLY},
-    {"-v", OptionRow::LETTER_LEADS, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_VERBOSE},
-    {"-show_padding", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_PADDING},
-    {"-show_recurs", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_RECURS},
-    {"-show_allspecs", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_ALLSPECS},
-    {"-help-undocumented", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, OptionStop::MORE_USAGE},
-    {"-u", OptionRow::LETTER, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_UPDATE},
-    {"-d", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_UNIQUE_NAMES},
+    {"-f", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::RESOURCE_FILE, 0, "the resource file name"},
+    {"-j", OptionRow::LETTERS_FOLLOW, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_JUNK},
+    {"-q", OptionRow::LETTERS_FOLLOW, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_QUIET},
+    {"-r", OptionRow::LETTERS_FOLLOW, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_RECURSE},
+    {"-t", OptionRow::LETTERS_FOLLOW, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_OPTIONS_ONLY},
+    {"-v", OptionRow::LETTERS_FOLLOW, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_VERBOSE},
+    {"-show_padding", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_PADDING},
+    {"-show_recurs", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_RECURS},
+    {"-show_allspecs", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_SHOW_ALLSPECS},
+    {"-help-undocumented", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, nullptr, OptionStop::MORE_USAGE},
+    {"-u", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::FLAG, OPT_UPDATE},
+    {"-d", OptionRow::ALONE, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_UNIQUE_NAMES},
     // A run that warned is up to date only for runs that let it.
-    {"-w", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_STRICT},
-    {"-x", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::EXCLUSION, 0, OptionStop::HELP, "a pattern"},
-    {"-n", OptionRow::LETTER, OptionRow::CHANGES_KEY, OptionRow::OTHER_RESOURCE_FILE, 0, OptionStop::HELP, "a resource file name"},
-    {"--help", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, OptionStop::HELP},
-    {"--version", OptionRow::WHOLE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, OptionStop::VERSION},
+    {"-w", OptionRow::ALONE, OptionRow::CHANGES_KEY, OptionRow::FLAG, OPT_STRICT},
+    {"-x", OptionRow::ALONE, OptionRow::CHANGES_KEY, OptionRow::EXCLUSION, 0, "a pattern"},
+    {"-n", OptionRow::ALONE, OptionRow::CHANGES_KEY, OptionRow::OTHER_RESOURCE_FILE, 0, "a resource file name"},
+    {"--help", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, nullptr, OptionStop::HELP},
+    {"--version", OptionRow::ALONE, OptionRow::NOT_IN_KEY, OptionRow::STOP, 0, nullptr, OptionStop::VERSION},
 };
 
 // Everything besides the files that decides the resource file's bytes: the command

@@ -64,37 +64,30 @@ private:
     friend class Update;
     class WalkReport;
 
-    // The run once the command line is read.
     int runWith(const CommandLine& line);
-    // The status of a run the option pass ended.
     int stopOptions(const OptionStop& stop);
     // Hands every spec to doSpec, reporting what they select to `sink`.
     void specPass(FileSink& sink);
-    // The stages before the spec pass: false when the run ends there, reported, with status 1.
+    // False when the run ends there, reported, with status 1.
     bool openOutput();
     int endRun();
     bool strictRunFailed(bool anyStored);
     // A resource file named as a spec too is refused before anything is opened.
     bool refuseOutputAsInput();
-    void printText(const char* text, std::size_t size);
+    void printText(std::string_view text);
     bool isSet(std::uint32_t flag) const { return (options & flag) != 0; }
 
-    // Stores the file at `path` opened as `input`; a null `input` is reported as
-    // missing or refused as unreadable.
+    // A null `input` is reported as missing or refused as unreadable.
     void storeOpened(const std::string& path, InputFile* input);
-    // Names the file at `path` and stores it; a null `input` (unreadable, or a device
-    // or FIFO that is never opened) has its name checked and is refused.
+    // A null `input` (unreadable, or a device or FIFO never opened) has its name checked and is refused.
     void storeUnderDerivedName(const std::string& path, InputFile* input);
-    // A name as the file holds it (`key`, under which the registry keeps it) and
-    // where the registry will keep it once the file is stored.
+    // A name as the file holds it, and where the registry will keep it once the file is stored.
     struct NameClaim {
         std::string_view key;
         NameTree::Place place;
     };
-    // The name `curName` as the file holds it, and where it would go; nothing when it
-    // is taken, which is reported.
+    // `curName` as the file holds it, and where it would go; nothing when taken, which is reported.
     std::optional<NameClaim> claimFor(const std::string& path);
-    // The name is taken and the run has stored something.
     void claimName(const NameClaim& claim, EntrySpan span);
     void storeAs(const std::string& path, InputFile& input, const NameClaim& claim);
     void recordStored(const std::string& path, const NameClaim& claim, EntrySpan span);
@@ -104,40 +97,32 @@ private:
     void outputFailed(const std::string& reason);
     const char* outputName() const { return resFile ? resFile->c_str() : "standard output"; }
 
-    // The record kept beside `resourceFile`, when there is one to believe; a FIFO,
-    // device, link or directory in its place is reported.
+    // A FIFO, device, link or directory in the record's place is reported.
     Result<RecordReader> readRecordOf(const std::string& resourceFile, const Result<PathStatus>& resource);
-    // True for what the run writes and keeps beside it, met at `path` as `id`: the
-    // resource file, the one it replaces or standard output, and the record. None of
-    // them is ever stored.
+    // True for what the run writes and keeps beside it, met at `path` as `id`: the resource
+    // file, the one it replaces or standard output, and the record. None is ever stored.
     bool isOwnFile(const std::string& path, const FileId& id);
-    // True for the record beside the resource file, met at `path` as `id`: never
-    // stored, in either mode. Only a path of the record's name costs a look.
     bool isOwnRecord(const std::string& path, const FileId& id);
 
     // Other resource files' names (-n) and names that must differ (-d): driver/names.cpp.
     bool loadOtherRecords();
-    // False for the file that holds the name, named again: only another file is a duplicate.
     bool reportDuplicate(const std::string& path, std::string_view key);
     // `path` as reached from `directory` (or the run's own): absolute paths stay as they are.
     std::string fullPathIn(const std::string& directory, const std::string& path) const;
     std::string fullPath(const std::string& path) const;
 
     bool leftOutOfWalk(const std::string& path, const std::string& name) const;
-    // A file the walk found that may be stored: no leftover of a killed run, nothing left out.
     bool isWalkCandidate(const std::string& path, const std::string& name) const;
 
-    // Storing what the pass finds.
     void fileNamed(const std::string& path) override { addFile(path); }
     void fileFound(const std::string& path, ListedFile& file) override;
     void specialFileNamed(const std::string& path) override { storeUnderDerivedName(path, nullptr); }
-    void directoryMet(const std::string&) override {}
     bool opensFiles() const override { return true; }
     bool stopped() const override { return trouble_ == Trouble::HALTED; }
     void tell(std::string_view text, bool warning) override;
     bool flushHeld() override { return !stopped(); }
 
-    // What the writer pads with, under -show_padding.
+    // Under -show_padding.
     void headerPadding() override { msg<MSG_PAD_HEADER>(); }
     void dataPadding() override { msg<MSG_PAD_DATA>(); }
 

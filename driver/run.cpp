@@ -55,23 +55,6 @@ int RADUza::runWith(const CommandLine& line) {
     return status;
 }
 
-int RADUza::stopOptions(const OptionStop& stop) {
-    switch (stop.kind) {
-    case OptionStop::HELP:
-        usage();
-        printText(ownOptionsText().data(), ownOptionsText().size());
-        return EXIT_STATUS_OK;
-    case OptionStop::VERSION: printText(versionText().data(), versionText().size()); return EXIT_STATUS_OK;
-    case OptionStop::MORE_USAGE: moreUsage(); return EXIT_STATUS_OK;
-    case OptionStop::F_WITH_LETTERS: msg<MSG_F_WITH_LETTERS>(stop.argument.c_str()); return EXIT_STATUS_FAILED;
-    case OptionStop::MISSING_FILE_NAME: msg<MSG_MISSING_FILE_NAME>(); break;
-    case OptionStop::MISSING_ARGUMENT: msg<MSG_MISSING_ARGUMENT>(stop.argument[0], stop.needs); break;
-    case OptionStop::BAD_OPTION: msg<MSG_BAD_OPTION>(stop.argument[0]); break;
-    }
-    usage();
-    return EXIT_STATUS_FAILED;
-}
-
 void RADUza::specPass(FileSink& sink) {
     FileSink* const outer = std::exchange(sink_, &sink);
     for (const std::string& spec : commandLine_.specs) {
@@ -130,7 +113,7 @@ int RADUza::endRun() {
             msg<MSG_REPLACE_FAILED>(resFile->c_str(), committed.error().text.c_str());
             return EXIT_STATUS_FAILED;
         }
-        sink_->outputKept(trouble_ == Trouble::DAMAGED);  // a damaged entry must be made again next time
+        sink_->runEnded(trouble_ == Trouble::DAMAGED ? RunEnd::DAMAGED : RunEnd::KEPT);
     }
     if (!anyStored && !isSet(OPT_QUIET)) msg<MSG_NOTHING_TO_DO>();
     return trouble_ == Trouble::DAMAGED ? EXIT_STATUS_FAILED : EXIT_STATUS_OK;
@@ -154,7 +137,7 @@ int RADUza::failRun() {
     resourceBuffer_.reset();
     out = nullptr;
     if (resourceOutput_ && resourceOutput_->abandon()) msg<MSG_LEFT_EMPTY>(resFile->c_str());
-    sink_->runFailed();
+    sink_->runEnded(RunEnd::FAILED);
     return EXIT_STATUS_FAILED;
 }
 

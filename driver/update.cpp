@@ -28,15 +28,12 @@ public:
         (void)comparison_.observe(stamp ? RecordEntry::FILE : RecordEntry::MISSING, path, stamp.value_or(FileStamp{}));
     }
     void fileFound(const std::string& path, ListedFile&) override { fileNamed(path); }
-    void specialFileNamed(const std::string&) override {}
     void directoryMet(const std::string& path) override {
         const std::optional<FileStamp> stamp = stampOf(tool_.fs_, path);
         (void)comparison_.observe(stamp ? RecordEntry::DIRECTORY : RecordEntry::MISSING, path, stamp.value_or(FileStamp{}));
     }
     bool opensFiles() const override { return false; }
     bool stopped() const override { return comparison_.differs(); }
-    void tell(std::string_view, bool) override {}
-    bool flushHeld() override { return true; }
 
 private:
     RADUza& tool_;
@@ -108,9 +105,8 @@ void Update::startReusing() {
 }
 
 void Update::fileNamed(const std::string& path) {
-    if (store_->stopped()) return;
     TrackedFile tracked;
-    if (recording_ && !trackFile(path, tracked)) return;
+    if (!trackFile(path, tracked)) return;
     if (earlier_) {
         ++filesMet_;
         if (tracked.earlier && tracked.stamp && reuseEntry(path, *tracked.earlier, *tracked.stamp)) return;
@@ -120,10 +116,8 @@ void Update::fileNamed(const std::string& path) {
 }
 
 void Update::fileFound(const std::string& path, ListedFile& file) {
-    if (store_->stopped()) return;
     TrackedFile tracked;
-    if (recording_ && !trackFile(path, tracked)) return;
-    store_->fileFound(path, file);
+    if (trackFile(path, tracked)) store_->fileFound(path, file);
 }
 
 void Update::directoryMet(const std::string& path) {
@@ -134,6 +128,8 @@ void Update::directoryMet(const std::string& path) {
 }
 
 bool Update::trackFile(const std::string& path, TrackedFile& tracked) {
+    if (store_->stopped()) return false;
+    if (!recording_) return true;
     std::optional<FileStamp> stamp = stampFollowingRecord(path, tracked.earlier);
     if (!stamp) {
         record_.add(RecordEntry::MISSING, path, FileStamp{});
@@ -202,8 +198,9 @@ bool Update::flushHeld() {
     return false;
 }
 
-void Update::outputKept(bool damaged) {
-    if (!damaged) writeRunRecord();
+void Update::runEnded(RunEnd end) {
+    if (end == RunEnd::KEPT) writeRunRecord();  // a damaged entry must be made again next time
+    if (end == RunEnd::FAILED && earlier_ && earlier_->failed()) forgetRecord();
 }
 
 void Update::writeRunRecord() {
@@ -223,11 +220,7 @@ void Update::writeRunRecord() {
     tool_.msg<MSG_RECORD_NOT_WRITTEN>(recordPath.c_str(), written.error().text.c_str());
 }
 
-void Update::runFailed() {
-    if (earlier_ && earlier_->failed()) forgetRecord();
-}
-
-// Without it the next run would try the same file and fail the same way.
+// Leaves an empty record: without it the next run would try the same file and fail the same way.
 void Update::forgetRecord() {
     const Result<PathStatus> resource = tool_.fs_.status(*tool_.resFile);
     Result<std::unique_ptr<ResourceOutput>> opened = ResourceOutput::openCompanion(

@@ -46,7 +46,7 @@ private:
     // Copies the entries of unchanged files from the resource file the last run made,
     // where the record tells where they lie and that file is replaced, not overwritten.
     void startReusing();
-    // Records what is at `path`; false when it is not to be stored.
+    // Records what is at `path`; false when it is not to be stored, or the run stopped.
     bool trackFile(const std::string& path, TrackedFile& tracked);
     // The stamp of what is at `path` (nothing when no file is there), and `earlier`, the
     // last run's entry of it when this run copies from the last one's resource file.
@@ -58,7 +58,6 @@ private:
     // the listing, opened ahead, rather than one by one between copies.
     bool mostFilesChanged() const { return filesRead_ >= 100 && filesRead_ * 2 >= filesMet_; }
     void writeRunRecord();
-    // Leaves an empty record, so that the next run reads every file again.
     void forgetRecord();
 
     void fileNamed(const std::string& path) override;
@@ -72,8 +71,7 @@ private:
     bool flushHeld() override;
     bool keepsEmptyOutput() const override { return true; }  // the leading entry alone, for an empty tree
     void releaseInputs() override { earlier_.reset(); }  // Windows replaces no file open for reading
-    void outputKept(bool damaged) override;
-    void runFailed() override;
+    void runEnded(RunEnd end) override;
 
     RADUza& tool_;
     FileSink* store_ = nullptr;
