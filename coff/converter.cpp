@@ -123,9 +123,11 @@ int Run::write(ResourceObject& object, InputWindow& window, InputFile& input) {
     if (output.isOwn(input.id())) return abandon(out + " is the resource file read: the object needs a name of its own");
     {
         OutputBuffer buffer(output.file());
-        const bool written = object.write(request_.machine, buffer, window) && buffer.flush();
+        const bool built = object.write(request_.machine, buffer, window);
+        const Result<void> flushed = buffer.flush();
         if (window.readFailed()) return abandon("cannot read " + request_.input + ": " + window.readError());
-        if (!written) return abandon("cannot write " + out + ": " + buffer.errorText());
+        // Nothing but a failed read or write stops the object: a failed write fails the flush too.
+        if (!built || !flushed) return abandon("cannot write " + out + ": " + (flushed ? "" : flushed.error().text));
     }
     if (const Result<void> committed = output.commit(); !committed)
         return fail("cannot replace " + out + " with the new object: " + committed.error().text + "; it is left as it was");

@@ -12,7 +12,7 @@ bool wildcardMatch(std::string_view pattern, std::string_view name) {
         if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || asciiUpper(pattern[p]) == asciiUpper(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {

@@ -46,7 +46,7 @@ Result<void> EarlierEntries::flush() {
     if (pendingLength_ == 0) return {};
     switch (copySpan(pendingOffset_, pendingLength_)) {
     case Outcome::COPIED: pendingLength_ = 0; return {};
-    case Outcome::OUTPUT_FAILED: return SystemError{SystemError::Kind::OTHER, out_.errorText()};
+    case Outcome::OUTPUT_FAILED: return out_.flush();  // a failed output's flush says why
     case Outcome::EARLIER_FAILED: break;
     }
     return SystemError{SystemError::Kind::OTHER, earlierError_};

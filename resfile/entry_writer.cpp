@@ -7,7 +7,7 @@
 namespace {
 
 const NameOrId NULL_ID_CELL = NameOrId::ofOrdinal(0);
-const NameOrId TYPE_CELL = NameOrId::ofText(RES_TYPE_NAME);
+const NameOrId TYPE_CELL = NameOrId::ofText(BUNDLE_TYPE_NAME);
 
 // The type is the same for every entry, so its field is measured once.
 const std::uint32_t TYPE_FIELD_BYTES = fieldBytes(TYPE_CELL);
@@ -74,7 +74,7 @@ void EntryWriter::writeHeader(const ResHeader& header, std::uint32_t padding) {
     encodeHeaderStart(&headerBytes_[0], header);
     out_.put(headerBytes_.data(), startBytes);
     putPadding(padding, &PaddingObserver::headerPadding);
-    char end[RES_HEADER_END_BYTES];
+    char end[RES_TRAILER_BYTES];
     encodeHeaderEnd(end, header);
     out_.put(end, sizeof end);
 }

@@ -36,7 +36,7 @@ public:
 
     // The empty entry that opens every resource file.
     void writeLeadingEntry();
-    // Writes the entry of the type RES_TYPE_NAME named `name` holding the bytes of
+    // Writes the entry of the type BUNDLE_TYPE_NAME named `name` holding the bytes of
     // `input`, whose size is at most RES_MAX_DATA_SIZE.
     EntryOutcome writeEntry(std::string_view name, InputFile& input);
 

@@ -21,8 +21,6 @@ public:
     // write has failed; after a failure, later bytes are dropped.
     Result<void> flush();
     bool failed() const { return failed_; }
-    // The system's words for why the output failed: what a failed flush() says.
-    std::string errorText() const { return sink_.errorText(); }
 
     // Bytes accepted so far, buffered ones included: the offset of the next byte.
     std::uint64_t position() const { return handedOver_ + used_; }

@@ -9,6 +9,7 @@
 
 #include "raduza/format/layout.h"
 
+using raduza::format::BUNDLE_TYPE_NAME;
 using raduza::format::paddingFor;
 using raduza::format::RES_FIXED_HEADER_BYTES;
 using raduza::format::RES_FLAGS_MOVEABLE_PURE;
@@ -17,7 +18,7 @@ using raduza::format::RES_LEADING_ENTRY_SIZE;
 using raduza::format::RES_MAX_DATA_SIZE;
 using raduza::format::RES_ORDINAL_FIELD_BYTES;
 using raduza::format::RES_ORDINAL_MARKER;
-inline constexpr std::string_view RES_TYPE_NAME = raduza::format::BUNDLE_TYPE_NAME;
+using raduza::format::RES_TRAILER_BYTES;
 
 // A resource type or name: a 16-bit ordinal, or a string held as the platform's
 // narrow text (widened to UTF-16LE only when written).
@@ -63,5 +64,4 @@ HeaderLayout layoutHeader(std::uint32_t typeFieldBytes, std::uint32_t nameFieldB
 // the padding itself is the writer's to add.
 std::size_t headerStartBytes(const ResHeader& header);
 char* encodeHeaderStart(char* out, const ResHeader& header);
-inline constexpr std::size_t RES_HEADER_END_BYTES = raduza::format::RES_TRAILER_BYTES;
 char* encodeHeaderEnd(char* out, const ResHeader& header);

@@ -8,9 +8,9 @@
 
 #include "raduza/format/name_order.h"
 
-inline char asciiUpper(char c) { return raduza::format::upperAscii(c); }
+using raduza::format::upperAscii;
 
-// asciiUpper on each of the eight bytes of `word` at once: a byte from 'a' to 'z'
+// upperAscii on each of the eight bytes of `word` at once: a byte from 'a' to 'z'
 // loses 0x20, and no other byte changes. Per byte, bit 7 of the sums is set where
 // the byte's low seven bits reach 'a' and where they pass 'z'; no sum carries into
 // the next byte, since the low seven bits never exceed 0x7F.
@@ -24,12 +24,12 @@ inline std::uint64_t asciiUpperWord(std::uint64_t word) {
 }
 
 inline void makeAsciiUpper(std::string& text) {
-    for (char& c : text) c = asciiUpper(c);
+    for (char& c : text) c = upperAscii(c);
 }
 
 inline bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
+        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
     return true;
 }

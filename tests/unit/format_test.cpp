@@ -11,7 +11,7 @@ namespace {
 
 // A header's bytes with `padding` zero bytes between the name and DataVersion.
 std::string headerBytes(const ResHeader& header, std::uint32_t padding) {
-    std::string bytes(headerStartBytes(header) + padding + RES_HEADER_END_BYTES, '\0');
+    std::string bytes(headerStartBytes(header) + padding + RES_TRAILER_BYTES, '\0');
     char* const end = encodeHeaderEnd(encodeHeaderStart(&bytes[0], header) + padding, header);
     EXPECT_EQ(end, bytes.data() + bytes.size()) << "the encoders wrote other than they measured";
     return bytes;

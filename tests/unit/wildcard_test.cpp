@@ -169,7 +169,7 @@ TEST(NameOrder, FoldsEightBytesAtOnceAsTheByteRuleDoes) {
                 unsigned char folded[8];
                 std::memcpy(folded, &word, sizeof word);
                 for (unsigned i = 0; i < 8; ++i)
-                    ASSERT_EQ(folded[i], static_cast<unsigned char>(asciiUpper(static_cast<char>(bytes[i]))))
+                    ASSERT_EQ(folded[i], static_cast<unsigned char>(upperAscii(static_cast<char>(bytes[i]))))
                         << "byte " << value << " at " << position << " beside " << neighbour;
             }
         }
